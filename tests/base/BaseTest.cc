@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "base/AtomicFile.h"
+#include "base/DateValue.h"
+#include "base/NumberText.h"
+#include "base/Variant.h"
+#include "TempDir.h"
+
+TEST(NumberText, LeadingNumbersNeverWrap) {
+  EXPECT_EQ(NumberText::LeadingInt32("9600"), 9600);
+  EXPECT_EQ(NumberText::LeadingInt32("  -12abc"), -12);
+  EXPECT_EQ(NumberText::LeadingInt32("abc"), 0);
+  EXPECT_EQ(NumberText::LeadingInt32("2147483647"), 2147483647);
+  EXPECT_EQ(NumberText::LeadingInt32("2147483648"), 2147483647);
+  EXPECT_EQ(NumberText::LeadingInt32("-99999999999999999999"), -2147483647 - 1);
+  EXPECT_FALSE(NumberText::LeadingInt32Checked("4294967296").has_value());
+  EXPECT_DOUBLE_EQ(NumberText::LeadingNumber("12abc"), 12.0);
+  EXPECT_DOUBLE_EQ(NumberText::LeadingNumber("-2.5e1x"), -25.0);
+  EXPECT_DOUBLE_EQ(NumberText::LeadingNumber(".x"), 0.0);
+  EXPECT_EQ(NumberText::ClampToInt32(1e300), 2147483647);
+  EXPECT_EQ(NumberText::FormatNumber(9600.0), "9600");
+  EXPECT_EQ(NumberText::FormatNumber(2.5), "2.5");
+}
+
+TEST(DateValue, ParsesIsoDatesOnly) {
+  EXPECT_EQ(DateValue::Parse("2026-12-09")->ToText(), "2026-12-09 00:00:00");
+  EXPECT_EQ(DateValue::Parse("2026-12-09T10:11")->ToText(), "2026-12-09 10:11:00");
+  EXPECT_EQ(DateValue::Parse(" 2024-02-29 23:59:59.5Z ")->ToText(), "2024-02-29 23:59:59");
+  EXPECT_FALSE(DateValue::Parse("2023-02-29"));
+  EXPECT_FALSE(DateValue::Parse("2026-13-01"));
+  EXPECT_FALSE(DateValue::Parse("12/09/2026"));
+  EXPECT_FALSE(DateValue::Parse("2026-12-09 25:00"));
+  EXPECT_FALSE(DateValue::Parse(""));
+}
+
+TEST(Variant, Conversions) {
+  EXPECT_EQ(Variant(9600.0).ToText(), "9600");
+  EXPECT_EQ(Variant("9600").ToInt32(), 9600);
+  EXPECT_EQ(Variant(3.9).ToInt32(), 3);
+  EXPECT_TRUE(Variant("On").ToBoolean());
+  EXPECT_FALSE(Variant("off").ToBoolean());
+  EXPECT_TRUE(Variant().IsEmpty());
+  EXPECT_TRUE(Variant().ToArray().empty());
+  EXPECT_EQ(Variant("2026-01-02").ToDate()->Day, 2);
+  EXPECT_FALSE(Variant("").ToFolderItem());
+  EXPECT_EQ(Variant("/tmp").ToFolderItem()->Name(), "tmp");
+}
+
+TEST(FolderItem, NavigatesAndCreates) {
+  TempDir dir;
+  FolderItem root(dir.Path());
+  FolderItem child = root.Child("a");
+  EXPECT_FALSE(child.Exists());
+  EXPECT_TRUE(child.CreateAsFolder());
+  EXPECT_TRUE(child.IsFolder());
+  EXPECT_FALSE(child.CreateAsFolder());
+  EXPECT_EQ(child.LastErrorCode(), -EEXIST);
+  EXPECT_EQ(child.Name(), "a");
+  EXPECT_EQ(child.Parent()->NativePath(), dir.Path());
+  EXPECT_FALSE(FolderItem("/").Parent());
+  EXPECT_EQ(FolderItem("/x/").Name(), "x");
+  EXPECT_EQ(root.Children().size(), 1u);
+}
+
+TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
+  TempDir dir;
+  std::string path = dir.Path() + "/file";
+  ASSERT_EQ(AtomicFile::Replace(path, "one"), 0);
+  ASSERT_EQ(AtomicFile::Replace(path, "two\n"), 0);
+  std::ifstream in(path);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "two\n");
+  // A folder standing at the target: the rename fails and nothing is left behind.
+  FolderItem(dir.Path() + "/sub").CreateAsFolder();
+  EXPECT_NE(AtomicFile::Replace(dir.Path() + "/sub", "x"), 0);
+  EXPECT_EQ(FolderItem(dir.Path()).Children().size(), 2u);
+  EXPECT_NE(AtomicFile::Replace(dir.Path() + "/missing/file", "x"), 0);
+}
