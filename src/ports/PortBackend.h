@@ -1,0 +1,36 @@
+#pragma once
+// The one small interface behind a PortSource. The real backends are SerPort and
+// NetPort; controller tests plug in a scripted in-memory port instead.
+// Semantics are those that PortSource shows its callers: errors are raised as
+// PortSourceUtils exceptions, texts are byte strings, LastErrorCode() is 0 or negative.
+
+#include <cstdint>
+#include <string>
+
+namespace PortSourceUtils {
+
+class PortBackend {
+ public:
+  virtual ~PortBackend() = default;
+
+  virtual void Connect() = 0;
+  virtual bool IsConnected() = 0;
+  // Every byte received and not yet read, left in place.
+  virtual std::string LookAhead() = 0;
+  // Up to `count` bytes from the front of the receive buffer.
+  virtual std::string Read(int32_t count) = 0;
+  virtual std::string ReadAll() = 0;
+  // Returns once the bytes are handed to the device (or the link is gone).
+  virtual void Write(const std::string& text) = 0;
+  // Waits `ms` (when positive), then discards everything received so far.
+  virtual void Purge(int32_t ms) = 0;
+  // Moves pending data in both directions without waiting.
+  virtual void Poll() = 0;
+  virtual int32_t LastErrorCode() = 0;
+  virtual void Close() = 0;
+  // Waits up to `ms` for the port to become readable, moving what arrives into the
+  // receive buffer; returns early when data came. Never spins.
+  virtual void WaitForData(int32_t ms) = 0;
+};
+
+}  // namespace PortSourceUtils

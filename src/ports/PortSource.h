@@ -1,0 +1,55 @@
+#pragma once
+// PortSource: the one byte-stream object through which the controller protocol
+// talks to a device. Built from a port text: "a.b.c.d:port" selects a TCP client
+// (NetPort), anything else names a serial device of the host (SerPort).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ports/PortBackend.h"
+#include "ports/PortSourceExceptions.h"
+
+namespace PortSourceUtils {
+
+class NetPort;
+class SerPort;
+
+class PortSource {
+ public:
+  // Chooses and configures the backend; opens nothing. Raises InvalidPortException
+  // for a network port below 1024 or a serial name the host does not list.
+  PortSource(const std::string& portText, int32_t baud, int32_t parity, int32_t bits,
+             int32_t stop);
+  // Uses the given backend as is (tests: a scripted in-memory port).
+  explicit PortSource(std::unique_ptr<PortBackend> backend);
+  ~PortSource();
+  PortSource(const PortSource&) = delete;
+  PortSource& operator=(const PortSource&) = delete;
+
+  bool IsConnected();
+  std::string LookAhead();
+  int32_t LastErrorCode();
+  void Poll();
+  void Close();
+  void Cancel();
+  void Purge(int32_t ms);
+  void Write(const std::string& text);
+  std::string Read(int32_t count);
+  std::string ReadAll();
+  void Connect();
+  // The application's turn at pending events: waits up to `ms` for data.
+  void WaitForData(int32_t ms);
+
+  // 0 = network, 1 = serial (2 = an injected backend).
+  int32_t Type() const { return mType; }
+
+ private:
+  std::unique_ptr<NetPort> nPort;
+  std::unique_ptr<SerPort> sPort;
+  int32_t mType = 2;
+  bool mAbort = false;
+  std::unique_ptr<PortBackend> mInjected;
+};
+
+}  // namespace PortSourceUtils

@@ -1,0 +1,27 @@
+#pragma once
+// Free helpers of the port subsystem: clocks, waiting, a suffix test, baud codes,
+// the serial/network rule and the table of the host's serial devices.
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace PortSourceUtils {
+
+// Local time as "YYYY-MM-DD HH:MM:SS".
+std::string now();
+// A monotonic count of whole seconds (despite the name): a change of the system
+// clock never cuts or stretches a time-out.
+uint32_t nowUsecs();
+// Sleeps at least `ms` milliseconds; returns at once for 0 or less.
+void Sleep(int32_t ms);
+// True when the last characters of `text` equal `suffix`, ignoring letter case.
+bool endsWith(const std::string& text, const std::string& suffix);
+// "300" -> 0 ... "230400" -> 15; -1 for any other text.
+int32_t BaudStringToConstant(const std::string& text);
+// True unless the text holds "(\d+).(\d+).(\d+).(\d+):(\d+)".
+bool isSerialPortRequested(const std::string& portText);
+// Serial device name -> index in the host's device list.
+std::map<std::string, int32_t> scanSerialPortsToDictionary();
+
+}  // namespace PortSourceUtils
