@@ -1,0 +1,102 @@
+#include "app/App.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "app/ExitRequest.h"
+#include "app/LogLevel.h"
+#include "app/StopSignals.h"
+#include "base/NumberText.h"
+#include "config/Configuration.h"
+#include "controller/Controller.h"
+#include "options/OptionParser.h"
+#include "ports/PortSourceUtils.h"
+#include "recovery/RecordLog.h"
+
+App& App::Instance() {
+  static App app;
+  return app;
+}
+
+App::App() = default;
+App::~App() = default;
+
+void App::LogNewMessage(const std::string& severity, const std::string& text) {
+  LogLevel::Ranked message = LogLevel::Rank(severity);
+  if (message.rank > LogLevel::Rank(mLogLevel).rank) return;
+  logBuffer += PortSourceUtils::now() + ": (" + message.name + ") : " + text + "\n";
+  if (LogMessageAvailable) LogMessageAvailable(*this);
+}
+
+void App::HandleLogMessageAvailable(App&) {
+  const char* data = logBuffer.data();
+  size_t left = logBuffer.size();
+  while (left > 0) {
+    ssize_t n = ::write(STDERR_FILENO, data, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // standard error is gone: nothing else can be told
+    data += n;
+    left -= static_cast<size_t>(n);
+  }
+  logBuffer.clear();
+}
+
+void App::QuitWithPause(int32_t code) {
+  LogNewMessage("DEBUG", "Done.");
+  throw ExitRequest{code};
+}
+
+void App::Fatal(const std::string& text) {
+  LogNewMessage("FATAL", text);
+  QuitWithPause(1);
+}
+
+void App::AppendToSession(const std::string& raw) {
+  if (raw.empty() || !outstream) return;
+  if (!outstream->Append(raw))
+    Fatal("Unable to write the raw download session: " + outstream->ErrorText());
+}
+
+void App::HandleRawDataAvailable(Controller&) {
+  std::string raw = mController->ReadRawData();
+  AppendToSession(raw);
+  if (raw.find("Records logged:") != std::string::npos) {
+    LogNewMessage("INFO", "logs cmd response1:" + raw);
+    auto blank = raw.rfind(' ');
+    std::string last = blank == std::string::npos ? raw : raw.substr(blank + 1);
+    // 0 when the field does not begin with a number; clamped, never wrapped.
+    mController->mRecordsLogged = NumberText::LeadingInt32(last);
+  }
+  if (raw.find("Next download is record") != std::string::npos)
+    LogNewMessage("INFO", "logs cmd response2:" + raw);
+  ProcessPendingEvents();
+}
+
+void App::HandleGotPrompt(Controller&) {
+  AppendToSession(mController->ReadRawData());
+  ProcessPendingEvents();
+}
+
+bool App::FinishSession() {
+  if (!outstream) return true;
+  if (mController && outstream->IsOpen()) {
+    std::string held = mController->ReadRawData();
+    if (!held.empty()) outstream->Append(held);
+  }
+  bool ok = outstream->Close();
+  std::string error = outstream->ErrorText();
+  outstream.reset();
+  if (!ok) LogNewMessage("FATAL", "Unable to store the raw download session: " + error);
+  return ok;
+}
+
+void App::ProcessPendingEvents() {
+  int signal = StopSignals::Pending();
+  if (signal == 0) return;
+  static bool stopping = false;
+  if (stopping) return;
+  stopping = true;
+  Fatal(std::string("Stopped by ") + StopSignals::Name(signal) +
+        "; the session file keeps every byte received.");
+}

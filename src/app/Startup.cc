@@ -1,0 +1,91 @@
+// Start-up: banners, the command line, help and version, the preferences and the
+// log level, up to the point where log output is attached.
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "app/App.h"
+#include "app/Version.h"
+#include "base/SpecialFolders.h"
+#include "config/Preferences.h"
+#include "options/OptionParser.h"
+
+namespace {
+
+void WriteStderr(const std::string& text) {
+  std::cerr << text << std::flush;
+}
+
+std::string JoinCommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& arg : args) {
+    if (!line.empty()) line += ' ';
+    line += arg;
+  }
+  return line;
+}
+
+}  // namespace
+
+void App::StartUp(const std::vector<std::string>& args) {
+  const std::string version = Version::LongVersion;
+  WriteStderr("System.CommandLine:" + JoinCommandLine(args) + "\n");
+  WriteStderr("Pelox5Download vsn:" + version + "\n");
+  ParseOptions(args);
+  if (Options->HelpRequested()) {
+    Options->ShowHelp("Help");
+    QuitWithPause(0);
+  }
+  if (Options->BooleanValue("version", false)) {
+    WriteStderr("Pelox5Download vsn:" + version + "\n");
+    QuitWithPause(0);
+  }
+  PreferencesModule::Initialize("Pelox5Apps");
+  LoadAppPreferences();
+  mLogLevel = Options->StringValue("loglevel", "");
+  if (mLogLevel.empty()) mLogLevel = PreferencesModule::Preferences->GetText("LogLevel");
+  LogMessageAvailable = [this](App& sender) { HandleLogMessageAvailable(sender); };
+}
+
+void App::ParseOptions(const std::vector<std::string>& args) {
+  Options = std::make_unique<OptionParser>("PeloxCollector", "for downloading pelox5 data");
+  try {
+    Options->AddOption(std::make_shared<Option>("v", "version", "Report version and exit",
+                                                Option::OptionType::BooleanType));
+    auto deployment = std::make_shared<Option>("d", "deployment", "Deployment name for download",
+                                               Option::OptionType::StringType);
+    deployment->IsRequired = true;
+    Options->AddOption(deployment);
+    Options->AddOption(std::make_shared<Option>(
+        "l", "loglevel", "Log level severity: FATAL | WARNING | INFO | DEBUG",
+        Option::OptionType::StringType));
+    Options->OptionValue("l")->AddAllowedValue({"FATAL", "WARNING", "INFO", "DEBUG"});
+    Options->Parse(args, true);
+  } catch (const std::exception&) {
+    std::cout << "Invalid usage\n\n";
+    Options->ShowHelp("Help");
+    QuitWithPause(1);
+  }
+}
+
+void App::LoadAppPreferences() {
+  auto& prefs = *PreferencesModule::Preferences;
+  if (!prefs.Load()) {
+    prefs.Set("ProjectRootFolder", "Pelox5");
+    prefs.Set("PathDelimiter", "/");
+    FolderItem documents = SpecialFolders::Documents();
+    prefs.Set("ProjectRootPath", documents.Exists() ? documents.NativePath() : "");
+  }
+  try {
+    prefs.Get("LogLevel");
+  } catch (const PreferencesModule::PreferenceNotFoundException&) {
+    prefs.Set("LogLevel", "INFO");
+  }
+  try {
+    prefs.Get("DeploymentCfgName");
+  } catch (const PreferencesModule::PreferenceNotFoundException&) {
+    prefs.Set("DeploymentCfgName", "deployment.cfg");
+  }
+  if (!prefs.Save()) LogNewMessage("WARNING", "Preferences save failed.");
+}
