@@ -1,8 +1,32 @@
 #pragma once
 // RecordLog: the in-memory form of a record recovery file, a text file that
 // lists, as ranges, the record numbers already received.
+//
+// File format: lines ended by "\n"; a line is a list of tokens separated by
+// ","; a token is N (the range N to N) or A-B (A to B, both ends included).
+// Each number is the leading decimal integer of its text (blanks and a "+"
+// allowed; no digits reads as 0). Reading is lenient:
+//   - an empty token, or one of blanks only, adds nothing (so does an empty
+//     line, or the "\r" of a CRLF line): it is no claim that record 0 arrived;
+//   - a token with more than one "-" is skipped, and so is a range whose min
+//     is greater than its max;
+//   - a token whose number is beyond 2147483647 is skipped, never clamped or
+//     wrapped, so no record is claimed that the file does not name.
+// Written files hold exactly one "min-max" line per range, ascending, disjoint
+// and not adjacent.
+//
+// The path: a name containing "file:" is a file URL, which must be "file://"
+// followed by an absolute path ("file:///data/x.rcd"); "%XX" escapes in it are
+// decoded. Any other URL names no file. Other names are POSIX paths.
+//
+// Bookkeeping (RangeBookkeeping.cc): after cleanupRanges, receivedRanges is
+// sorted, disjoint and without adjacent ranges; mFirstRecord is its smallest
+// min, mLastRecord its largest max; missingRanges holds the gap before the
+// first range (counted from record 0) and every gap between two ranges.
+// Record numbers run up to 2147483647; no arithmetic wraps.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,9 +39,25 @@ class RecordLog {
   // Stores the path and empties both lists; touches no file.
   explicit RecordLog(std::string path);
 
-  void readRCD();
-  void writeRCD();
+  // Replaces both lists by the file's ranges, normalised. A missing file gives
+  // empty lists and keeps mFirstRecord and mLastRecord. Returns false, after a
+  // message on standard output, when the file exists but cannot be read (or the
+  // name is an unusable URL); the lists are then empty.
+  bool readRCD();
+
+  // Normalises, then replaces the file atomically by the received ranges. With
+  // no ranges nothing is written and an existing file stays as it is. Returns
+  // true when written or when there was nothing to write; on failure prints a
+  // message on standard output, leaves the old file whole and returns false.
+  bool writeRCD();
+
+  // Marks one record received; negative numbers and records already covered
+  // change nothing.
   void addRecordToRanges(int32_t record);
+
+  // Marks the records min to max received at once, whatever the span. A range
+  // with min > max or min < 0 changes nothing.
+  void addRangeToRanges(int32_t min, int32_t max);
 
   void cleanupRanges();
   void refreshMinMaxRangeValues();
@@ -30,5 +70,9 @@ class RecordLog {
   int32_t mLastRecord = 0;
   std::string mFilename;
 };
+
+// The POSIX path that a record log name denotes (see above); nullopt for a
+// "file:" name that is not "file://" + absolute path, or holds a bad escape.
+std::optional<std::string> RecordLogPath(const std::string& name);
 
 }  // namespace RecordRecoveryUtils

@@ -1,0 +1,61 @@
+#include "recovery/RangeText.h"
+
+#include <charconv>
+#include <cstdint>
+#include <optional>
+
+#include "base/NumberText.h"
+
+namespace RecordRecoveryUtils {
+
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+bool IsBlankOnly(std::string_view text) {
+  for (char c : text)
+    if (!IsBlank(c)) return false;
+  return true;
+}
+
+// One token: N or A-B. Adds nothing for blank tokens, tokens with more than
+// one "-", numbers beyond the Int32 range, and inverted ranges.
+void ParseToken(std::string_view token, std::vector<RangeEntry>& ranges) {
+  if (IsBlankOnly(token)) return;
+  size_t dash = token.find('-');
+  std::string_view first = token.substr(0, dash);
+  std::string_view second = first;
+  if (dash != std::string_view::npos) {
+    second = token.substr(dash + 1);
+    if (second.find('-') != std::string_view::npos) return;
+  }
+  std::optional<int32_t> min = NumberText::LeadingInt32Checked(first);
+  std::optional<int32_t> max = NumberText::LeadingInt32Checked(second);
+  if (!min || !max || *min > *max) return;
+  ranges.emplace_back(*min, *max);
+}
+
+}  // namespace
+
+void ParseRangeText(std::string_view text, std::vector<RangeEntry>& ranges) {
+  while (!text.empty()) {
+    size_t end = text.find_first_of(",\n");
+    ParseToken(text.substr(0, end), ranges);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+}
+
+void AppendRangeLines(const std::vector<RangeEntry>& ranges, std::string& out) {
+  char buffer[16];
+  for (const RangeEntry& range : ranges) {
+    out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, range.min).ptr);
+    out.push_back('-');
+    out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, range.max).ptr);
+    out.push_back('\n');
+  }
+}
+
+}  // namespace RecordRecoveryUtils
