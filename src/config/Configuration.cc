@@ -1,0 +1,77 @@
+#include "config/Configuration.h"
+
+#include <utility>
+
+#include "base/AtomicFile.h"
+#include "config/JsonDocument.h"
+
+Configuration::Configuration(std::optional<FolderItem> folder, std::string fileName)
+    : mConfiguration(nlohmann::json::object()),
+      mCfgFileFolder(std::move(folder)),
+      mCfgFileName(std::move(fileName)) {}
+
+bool Configuration::Load() {
+  if (!mCfgFileFolder)
+    throw ConfigurationFolderNotFoundException(
+        "Configuration.Load(): top level folder is not initialized (is nil)");
+  std::optional<FolderItem> file = JsonDocument::ChildFile(*mCfgFileFolder, mCfgFileName);
+  if (!file)
+    throw ConfigurationFileNotFoundException("Configuration.Load():" + mCfgFileName +
+                                             " returned nil in:" + mCfgFileFolder->NativePath());
+
+  std::string text;
+  int32_t errorCode = 0;
+  switch (JsonDocument::ReadFile(*file, text, errorCode)) {
+    case JsonDocument::ReadResult::kNotAFile:
+      return false;
+    case JsonDocument::ReadResult::kFailed:
+      throw ConfigurationException("Configuration.Load():" + mCfgFileName +
+                                       " cannot be read in:" + mCfgFileFolder->NativePath(),
+                                   errorCode);
+    case JsonDocument::ReadResult::kRead:
+      break;
+  }
+
+  std::string error;
+  std::optional<nlohmann::json> document = JsonDocument::ParseObject(text, error);
+  if (!document)
+    throw ConfigurationBadFormatException("Configuration.Load():" + mCfgFileName + " JSON Error:" +
+                                          mCfgFileFolder->NativePath() + "\n" + error);
+  mConfiguration = std::move(*document);
+  return true;
+}
+
+bool Configuration::Save() {
+  if (!mCfgFileFolder)
+    throw ConfigurationFolderNotFoundException(
+        "Configuration.Save(): top level folder is not initialized (is nil)");
+  std::optional<FolderItem> file = JsonDocument::ChildFile(*mCfgFileFolder, mCfgFileName);
+  if (!file)
+    throw ConfigurationFolderNotFoundException("Configuration.Save():" + mCfgFileName +
+                                               " returned nil in:" + mCfgFileFolder->NativePath());
+  std::optional<std::string> text = JsonDocument::Serialize(mConfiguration);
+  if (!text) return false;
+  return AtomicFile::Replace(file->NativePath(), *text) == 0;
+}
+
+nlohmann::json Configuration::Get(const std::string& name) const {
+  auto item = mConfiguration.find(name);
+  if (item == mConfiguration.end()) throw ConfigurationItemNotFoundException(name);
+  return *item;
+}
+
+void Configuration::Set(const std::string& name, nlohmann::json value) {
+  mConfiguration[name] = std::move(value);
+}
+
+std::string Configuration::GetText(const std::string& name) const {
+  std::optional<std::string> text = JsonDocument::ToText(Get(name));
+  if (!text) throw ConfigurationBadValueException(name);
+  return *text;
+}
+
+int32_t Configuration::GetInt32(const std::string& name) const {
+  std::optional<int32_t> number = JsonDocument::ToInt32(Get(name));
+  if (!number) throw ConfigurationBadValueException(name);
+  return *number;
+}

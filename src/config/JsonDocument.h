@@ -1,0 +1,50 @@
+#pragma once
+// What Configuration and Prefs share: reading a settings file whole, parsing it
+// into a JSON object, writing it in indented form, and turning item values into
+// the text and Int32 that the download run reads. Nothing here throws.
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "base/FolderItem.h"
+
+namespace JsonDocument {
+
+// Deepest nesting of arrays and objects accepted from a file. Serialising and
+// copying values recurse, so a file of a million "[" must not reach them.
+constexpr int kMaxDepth = 512;
+
+// The child `name` of `folder`, or none when `name` cannot name an item inside
+// it (empty, ".", "..", or holding "/" or a NUL byte).
+std::optional<FolderItem> ChildFile(const FolderItem& folder, const std::string& name);
+
+enum class ReadResult { kRead, kNotAFile, kFailed };
+
+// Reads the whole of a regular file into `text`. kNotAFile when the item is
+// missing or is not a regular file (a folder, a FIFO: these are never opened in
+// a way that could block); kFailed with `errorCode` (FolderItem::CodeFromErrno)
+// when it could not be opened or read.
+ReadResult ReadFile(const FolderItem& file, std::string& text, int32_t& errorCode);
+
+// Parses `text` as a JSON document whose top level is an object. On failure
+// returns none and puts the reason in `error` (the parser's own message for
+// syntax errors).
+std::optional<nlohmann::json> ParseObject(const std::string& text, std::string& error);
+
+// The indented form (two spaces per level, "\n" between lines, none at the
+// end). None when a text in the document is not valid UTF-8: such a document is
+// not written rather than written altered.
+std::optional<std::string> Serialize(const nlohmann::json& document);
+
+// Text of a value: texts as they are, numbers in decimal ("9600", "2.5"),
+// booleans "true"/"false". None for null, objects and arrays.
+std::optional<std::string> ToText(const nlohmann::json& value);
+
+// Int32 of a value: numbers truncated toward zero, texts by their leading
+// integer, booleans 1/0; always clamped to the Int32 range, never wrapped. None
+// for null, objects and arrays.
+std::optional<int32_t> ToInt32(const nlohmann::json& value);
+
+}  // namespace JsonDocument

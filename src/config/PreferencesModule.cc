@@ -1,0 +1,76 @@
+#include "config/PreferencesModule.h"
+
+#include <utility>
+
+#include "base/AtomicFile.h"
+#include "base/SpecialFolders.h"
+#include "config/FolderUtils.h"
+#include "config/JsonDocument.h"
+
+namespace PreferencesModule {
+
+std::unique_ptr<Prefs> Preferences;
+
+void Initialize(const std::string& appName) { Preferences = std::make_unique<Prefs>(appName); }
+
+Prefs::Prefs(std::string appName)
+    : mPreferences(nlohmann::json::object()), mAppName(std::move(appName)) {}
+
+bool Prefs::Load() {
+  FolderItem appData = SpecialFolders::ApplicationData();
+  std::optional<FolderItem> folder = JsonDocument::ChildFile(appData, mAppName);
+  if (!folder) return false;
+  if (!folder->Exists()) {
+    // A fresh home has no application data folder either. A failure shows later,
+    // as a missing file here and a failed Save.
+    try {
+      FolderUtils::makedirs(folder->NativePath());
+    } catch (const FolderUtils::FolderUtilsException&) {
+    }
+  }
+  std::optional<FolderItem> file = JsonDocument::ChildFile(*folder, mAppName + ".pref");
+  if (!file) return false;
+  mPreferencesFile = file;
+
+  std::string text;
+  int32_t errorCode = 0;
+  if (JsonDocument::ReadFile(*file, text, errorCode) != JsonDocument::ReadResult::kRead)
+    return false;
+  std::string error;
+  std::optional<nlohmann::json> settings = JsonDocument::ParseObject(text, error);
+  if (!settings) return false;
+  mPreferences = std::move(*settings);
+  return true;
+}
+
+bool Prefs::Save() {
+  if (!mPreferencesFile) return false;
+  std::optional<std::string> text = JsonDocument::Serialize(mPreferences);
+  if (!text) return false;
+  text->push_back('\n');
+  return AtomicFile::Replace(mPreferencesFile->NativePath(), *text) == 0;
+}
+
+nlohmann::json Prefs::Get(const std::string& name) const {
+  auto item = mPreferences.find(name);
+  if (item == mPreferences.end()) throw PreferenceNotFoundException(name);
+  return *item;
+}
+
+void Prefs::Set(const std::string& name, nlohmann::json value) {
+  mPreferences[name] = std::move(value);
+}
+
+std::string Prefs::GetText(const std::string& name) const {
+  std::optional<std::string> text = JsonDocument::ToText(Get(name));
+  if (!text) throw PreferenceBadValueException(name);
+  return *text;
+}
+
+int32_t Prefs::GetInt32(const std::string& name) const {
+  std::optional<int32_t> number = JsonDocument::ToInt32(Get(name));
+  if (!number) throw PreferenceBadValueException(name);
+  return *number;
+}
+
+}  // namespace PreferencesModule

@@ -1,0 +1,77 @@
+#pragma once
+// The application's own settings, kept as a JSON object in the file
+// <application data>/<name>/<name>.pref, and the one shared instance of them.
+
+#include <cstdint>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "base/BaseError.h"
+#include "base/FolderItem.h"
+#include "config/ItemAccess.h"
+
+namespace PreferencesModule {
+
+// The family of preference errors.
+PELOX5_DECLARE_ERROR(PreferencesException, BaseError);
+
+// Get of a name that the settings do not hold.
+class PreferenceNotFoundException : public PreferencesException {
+ public:
+  explicit PreferenceNotFoundException(const std::string& name)
+      : PreferencesException("Preference value '" + name + "' does not exist.") {}
+};
+
+// An item whose value cannot be read as the text or number asked for.
+class PreferenceBadValueException : public PreferencesException {
+ public:
+  explicit PreferenceBadValueException(const std::string& name)
+      : PreferencesException("Preference value '" + name + "' is not a text or a number.") {}
+};
+
+class Prefs {
+ public:
+  // Empty settings for the application `appName`; nothing is read.
+  explicit Prefs(std::string appName);
+
+  // Creates the preferences folder (and the application data folder above it)
+  // when missing, binds the file, and reads it. False, with the settings
+  // unchanged, when the file is missing, unreadable or not a JSON object. Never
+  // raises.
+  bool Load();
+
+  // Writes the settings in indented form followed by one "\n" to the file bound
+  // by Load. The file is replaced as a whole: a failed Save returns false and
+  // leaves the old file as it was. False before any Load, and for settings that
+  // hold a text that is not valid UTF-8 (nothing is written then). Never raises.
+  bool Save();
+
+  // The value of the item, or PreferenceNotFoundException.
+  nlohmann::json Get(const std::string& name) const;
+  // Creates or replaces the item in memory; the file changes only at Save.
+  void Set(const std::string& name, nlohmann::json value);
+
+  // The item as text or Int32, converted as Configuration does. Raise
+  // PreferenceNotFoundException when it is missing and
+  // PreferenceBadValueException for null, objects and arrays.
+  std::string GetText(const std::string& name) const;
+  int32_t GetInt32(const std::string& name) const;
+
+  nlohmann::json operator[](const std::string& name) const { return Get(name); }
+  ItemAccess<Prefs> operator[](const std::string& name) { return {*this, name}; }
+
+ private:
+  nlohmann::json mPreferences;
+  std::optional<FolderItem> mPreferencesFile;
+  std::string mAppName;
+};
+
+// The shared settings; empty until Initialize.
+extern std::unique_ptr<Prefs> Preferences;
+
+// Replaces the shared settings with a new, empty Prefs for `appName`; nothing is read.
+void Initialize(const std::string& appName);
+
+}  // namespace PreferencesModule

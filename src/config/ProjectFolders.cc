@@ -1,0 +1,68 @@
+#include "config/ProjectFolders.h"
+
+#include <cerrno>
+#include <vector>
+
+#include "config/JsonDocument.h"
+
+FolderItem getTopLevelProjectFolder(const std::string& path, bool createIfMissing, bool askUser) {
+  if (path.empty() || path.find('\0') != std::string::npos)
+    throw FolderUtils::RootPathException("Invalid directory path:\n" + path + "\nErrorNumber:" +
+                                         std::to_string(FolderItem::CodeFromErrno(EINVAL)));
+  FolderItem folder(path);
+  if (folder.Exists()) return folder;
+  if (!createIfMissing)
+    throw FolderUtils::FolderNotFoundException(
+        "Directory not found:\n" + path + "\nAnd caller specified NOT to create it if missing.");
+  int32_t answer = 1;
+  if (askUser)
+    answer = FolderUtils::askme("Project path does not exist. \n" + path +
+                                "\nDo you want me to create it now?");
+  if (answer == 1) FolderUtils::makedirs(path);
+  return folder;
+}
+
+FolderItem getDeploymentFolderByName(const std::optional<FolderItem>& root,
+                                     const std::string& name) {
+  try {
+    FolderUtils::checkfolder(root, false);
+  } catch (FolderUtils::FolderUtilsException& e) {
+    e.Message +=
+        ":  getAllDeploymentFolders() cant get deployments due to problems with root folder.";
+    throw;
+  }
+
+  std::optional<FolderItem> match;
+  FolderItem listed = *root;
+  for (const FolderItem& item : listed.Children()) {
+    if (!item.IsFolder()) continue;
+    std::string lowered = item.Name();
+    for (char& c : lowered)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (lowered == name) match = item;
+  }
+  if (!match || !match->Exists())
+    throw FolderUtils::FolderNotFoundException(
+        "getDeploymentFolderByName(): - target deployment folder not found. \nPath:" +
+        root->NativePath() + "\nDeployment Name:" + name);
+  return *match;
+}
+
+std::optional<Configuration> getDeploymentConfig(const std::optional<FolderItem>& deploymentFolder,
+                                                 const std::string& fileName) {
+  if (!deploymentFolder || !deploymentFolder->IsFolder()) return std::nullopt;
+  FolderItem cfgFolder = deploymentFolder->Child("cfg");
+  if (!cfgFolder.IsFolder()) return std::nullopt;
+  std::optional<FolderItem> file = JsonDocument::ChildFile(cfgFolder, fileName);
+  if (!file || !file->Exists()) return std::nullopt;
+
+  try {
+    Configuration config(cfgFolder, fileName);
+    config.Load();
+    return config;
+  } catch (const ConfigurationFolderNotFoundException&) {
+    return std::nullopt;
+  } catch (const ConfigurationItemNotFoundException&) {
+    return std::nullopt;
+  }
+}
