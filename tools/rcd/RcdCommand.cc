@@ -1,0 +1,129 @@
+#include "RcdCommand.h"
+
+#include <sys/stat.h>
+
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "recovery/RangeText.h"
+#include "recovery/RecordLog.h"
+
+namespace RcdTool {
+
+namespace {
+
+using RecordRecoveryUtils::RangeEntry;
+using RecordRecoveryUtils::RecordLog;
+
+constexpr const char* kHelp =
+    "Usage: pelox5-rcd show FILE\n"
+    "       pelox5-rcd missing FILE\n"
+    "       pelox5-rcd add FILE N|A-B ...\n"
+    "       pelox5-rcd -h|--help\n"
+    "Keeps a record recovery file: the record numbers already received, as ranges.\n"
+    "\n"
+    "  show     prints the received ranges, normalised (ascending, disjoint, not\n"
+    "           adjacent), one \"min-max\" a line, then the lines \"first: N\" and\n"
+    "           \"last: N\"; prints nothing when the file holds no range\n"
+    "  missing  prints the missing ranges, one \"min-max\" a line: the gap before the\n"
+    "           first range, counted from record 0, and every gap between two ranges\n"
+    "  add      marks record N, or records A to B, received and writes the file back\n"
+    "           atomically, one \"min-max\" a line; FILE may not exist yet\n"
+    "\n"
+    "FILE is a path, or a file URL: \"file://\" + absolute path, %XX escapes decoded.\n"
+    "Record numbers are 0 to 2147483647. In FILE, tokens are separated by \",\" and line\n"
+    "ends; a token is N or A-B. An empty token adds nothing; a token with more than one\n"
+    "\"-\", a number beyond 2147483647, or A greater than B is skipped.\n"
+    "Exit status: 0 on success; 1 on a bad argument, a missing FILE for show and\n"
+    "missing, or when FILE cannot be read or written.\n";
+
+std::optional<int32_t> ParseRecord(std::string_view text) {
+  int32_t value = 0;
+  if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// "N" or "A-B" with A <= B, both 0 to 2147483647.
+std::optional<RangeEntry> ParseRecords(std::string_view text) {
+  size_t dash = text.find('-');
+  std::optional<int32_t> min = ParseRecord(text.substr(0, dash));
+  std::optional<int32_t> max =
+      dash == std::string_view::npos ? min : ParseRecord(text.substr(dash + 1));
+  if (!min || !max || *min > *max) return std::nullopt;
+  return RangeEntry(*min, *max);
+}
+
+int Fail(std::FILE* err, const std::string& message) {
+  std::fprintf(err, "pelox5-rcd: %s\n", message.c_str());
+  return 1;
+}
+
+int Emit(const std::string& text, std::FILE* out, std::FILE* err) {
+  bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  if (std::fflush(out) != 0 || !ok) return Fail(err, "cannot write the output");
+  return 0;
+}
+
+bool FileExists(const std::string& name) {
+  std::optional<std::string> path = RecordRecoveryUtils::RecordLogPath(name);
+  struct stat st {};
+  return !path || ::stat(path->c_str(), &st) == 0;  // an unusable URL is reported by readRCD
+}
+
+int Show(RecordLog& log, std::FILE* out, std::FILE* err) {
+  std::string text;
+  RecordRecoveryUtils::AppendRangeLines(log.receivedRanges, text);
+  if (!log.receivedRanges.empty())
+    text += "first: " + std::to_string(log.mFirstRecord) +
+            "\nlast: " + std::to_string(log.mLastRecord) + "\n";
+  return Emit(text, out, err);
+}
+
+int Missing(RecordLog& log, std::FILE* out, std::FILE* err) {
+  std::string text;
+  RecordRecoveryUtils::AppendRangeLines(log.missingRanges, text);
+  return Emit(text, out, err);
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  if (args.empty()) return Fail(err, "missing command; try pelox5-rcd --help");
+  const std::string& command = args[0];
+  if (command == "-h" || command == "--help") return Emit(kHelp, out, err);
+  if (command != "show" && command != "missing" && command != "add")
+    return Fail(err, "unknown command '" + command + "'; try pelox5-rcd --help");
+  if (args.size() < 2) return Fail(err, command + ": missing FILE");
+  const bool adding = command == "add";
+  if (!adding && args.size() > 2)
+    return Fail(err, command + ": unexpected argument '" + args[2] + "'");
+  if (adding && args.size() < 3) return Fail(err, "add: missing records (N or A-B)");
+
+  std::vector<RangeEntry> additions;
+  for (size_t i = 2; i < args.size(); ++i) {
+    std::optional<RangeEntry> range = ParseRecords(args[i]);
+    if (!range)
+      return Fail(err,
+                  "add: bad record '" + args[i] + "' (want N or A-B, 0 to 2147483647, A <= B)");
+    additions.push_back(*range);
+  }
+  if (!adding && !FileExists(args[1])) return Fail(err, command + ": no such file: " + args[1]);
+
+  RecordLog log(args[1]);
+  if (!log.readRCD()) return 1;
+  if (command == "show") return Show(log, out, err);
+  if (command == "missing") return Missing(log, out, err);
+  for (const RangeEntry& range : additions) {
+    if (range.min == range.max)
+      log.addRecordToRanges(range.min);
+    else
+      log.addRangeToRanges(range.min, range.max);
+  }
+  return log.writeRCD() ? 0 : 1;
+}
+
+}  // namespace RcdTool
