@@ -19,8 +19,7 @@ class PortSource {
  public:
   // Chooses and configures the backend; opens nothing. Raises InvalidPortException
   // for a network port below 1024 or a serial name the host does not list.
-  PortSource(const std::string& portText, int32_t baud, int32_t parity, int32_t bits,
-             int32_t stop);
+  PortSource(const std::string& portText, int32_t baud, int32_t parity, int32_t bits, int32_t stop);
   // Uses the given backend as is (tests: a scripted in-memory port).
   explicit PortSource(std::unique_ptr<PortBackend> backend);
   ~PortSource();
@@ -43,8 +42,13 @@ class PortSource {
 
   // 0 = network, 1 = serial (2 = an injected backend).
   int32_t Type() const { return mType; }
+  // The live backend of that kind, or null.
+  NetPort* Net();
+  SerPort* Serial();
 
  private:
+  PortBackend& Backend();
+
   std::unique_ptr<NetPort> nPort;
   std::unique_ptr<SerPort> sPort;
   int32_t mType = 2;

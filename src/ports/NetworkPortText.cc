@@ -1,0 +1,21 @@
+#include "ports/NetworkPortText.h"
+
+#include <regex>
+
+#include "base/NumberText.h"
+
+namespace PortSourceUtils {
+
+std::optional<NetworkPortText> ParseNetworkPortText(const std::string& text) {
+  // "[\s\S]" is a "." that also matches line ends.
+  static const std::regex kPattern(R"((\d+)[\s\S](\d+)[\s\S](\d+)[\s\S](\d+):(\d+))");
+  if (text.size() > kMaxPortTextLength) return std::nullopt;
+  std::smatch m;
+  if (!std::regex_search(text, m, kPattern)) return std::nullopt;
+  NetworkPortText result;
+  result.address = m.str(1) + "." + m.str(2) + "." + m.str(3) + "." + m.str(4);
+  result.port = NumberText::LeadingInt32(m.str(5));
+  return result;
+}
+
+}  // namespace PortSourceUtils

@@ -1,0 +1,56 @@
+#pragma once
+// SerPort: the serial backend of PortSource. Adds to the platform serial device a
+// connected flag, error checks with the system's messages, a blocking write and a
+// purge with an optional wait. Device and line settings are assigned before Connect.
+
+#include <cstdint>
+#include <string>
+
+#include "ports/PortBackend.h"
+#include "ports/posix/SerialDevice.h"
+
+namespace PortSourceUtils {
+
+class SerPort : public PortBackend {
+ public:
+  // The device node to open; empty means none assigned.
+  void SetDevice(const std::string& path) { mDevicePath = path; }
+  const std::string& Device() const { return mDevicePath; }
+  // Codes as BaudStringToConstant gives them and as Posix::LineSettings documents.
+  void SetBaud(int32_t code) { mSettings.baud = code; }
+  void SetParity(int32_t code) { mSettings.parity = code; }
+  void SetBits(int32_t code) { mSettings.bits = code; }
+  void SetStop(int32_t code) { mSettings.stop = code; }
+  const Posix::LineSettings& Settings() const { return mSettings; }
+
+  // Opens the device. InvalidPortException when none is assigned,
+  // ConnectionException when it cannot be opened (busy, missing, refused).
+  void Connect() override;
+  // The connected flag: what Connect and SetConnected recorded, not the line's state.
+  bool IsConnected() override { return mConnected; }
+  void SetConnected(bool connected) { mConnected = connected; }
+  // No error check here; PortSource adds one.
+  std::string LookAhead() override;
+  std::string Read(int32_t count) override;
+  std::string ReadAll() override;
+  // Hands the text over, then waits while connected until the send queue is empty.
+  void Write(const std::string& text) override;
+  // Waits `ms` when 1 or more, then drops everything received; never raises.
+  void Purge(int32_t ms) override;
+  void Poll() override;
+  int32_t LastErrorCode() override;
+  int32_t BytesLeftToSend();
+  // Closes the device; leaves the connected flag alone.
+  void Close() override;
+  void WaitForData(int32_t ms) override;
+
+ private:
+  void CheckError(const char* prefix);
+
+  std::string mDevicePath;
+  Posix::LineSettings mSettings;
+  Posix::SerialDevice mDevice;
+  bool mConnected = false;
+};
+
+}  // namespace PortSourceUtils

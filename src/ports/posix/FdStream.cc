@@ -1,0 +1,163 @@
+#include "ports/posix/FdStream.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "ports/PortSourceUtils.h"
+
+namespace PortSourceUtils::Posix {
+namespace {
+
+constexpr size_t kReadBlock = 64 * 1024;
+// Bounds one Poll when a fast peer keeps the OS buffer full, so callers get a turn.
+constexpr size_t kMaxDrainPerPoll = 16 * 1024 * 1024;
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// poll() on one descriptor until an event or the deadline; EINTR resumes the wait.
+short PollUntil(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    int n = ::poll(&p, 1, RemainingMs(deadline));
+    if (n > 0) return p.revents;
+    if (n == 0 || errno != EINTR) return 0;
+  }
+}
+
+}  // namespace
+
+void FdStream::Attach(UniqueFd fd) {
+  mFd = std::move(fd);
+  mReceived.Clear();
+  mToSend.Clear();
+  mLastError = 0;
+  mInputError = 0;
+  mInputEnded = false;
+}
+
+void FdStream::Close() {
+  mFd.Reset();
+  mToSend.Clear();
+}
+
+void FdStream::Poll() {
+  if (!mFd.Valid()) return;
+  Flush();
+  Drain();
+  SurfaceInputError();
+}
+
+void FdStream::Flush() {
+  while (!mToSend.Empty()) {
+    std::string_view pending = mToSend.View();
+    ssize_t n = mKind == Kind::kSocket
+                    ? ::send(mFd.Get(), pending.data(), pending.size(), MSG_NOSIGNAL)
+                    : ::write(mFd.Get(), pending.data(), pending.size());
+    if (n > 0) {
+      mToSend.Drop(static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    // A failed link takes nothing more: drop the queue so writers stop waiting.
+    mLastError = CodeFromErrno(n < 0 ? errno : EIO);
+    mToSend.Clear();
+    return;
+  }
+}
+
+void FdStream::Drain() {
+  size_t moved = 0;
+  while (!mInputEnded && moved < kMaxDrainPerPoll) {
+    char* room = mReceived.Reserve(kReadBlock);
+    ssize_t n = mKind == Kind::kSocket ? ::recv(mFd.Get(), room, kReadBlock, 0)
+                                       : ::read(mFd.Get(), room, kReadBlock);
+    if (n > 0) {
+      mReceived.Commit(static_cast<size_t>(n));
+      moved += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    mInputEnded = true;
+    if (n < 0) {
+      mInputError = CodeFromErrno(errno);
+    } else if (mKind == Kind::kTerminal) {
+      // A terminal in this mode reads 0 bytes only when it has been hung up.
+      mInputError = CodeFromErrno(EIO);
+    }
+  }
+}
+
+void FdStream::SurfaceInputError() {
+  if (mInputError != 0 && mReceived.Empty() && mLastError == 0) mLastError = mInputError;
+}
+
+void FdStream::WaitReadable(int32_t ms) {
+  if (ms <= 0) {
+    Poll();
+    return;
+  }
+  auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  size_t before = mReceived.Size();
+  while (mFd.Valid() && !mInputEnded) {
+    short events = POLLIN | (mToSend.Empty() ? 0 : POLLOUT);
+    short revents = PollUntil(mFd.Get(), events, deadline);
+    if (revents == 0) return;
+    Poll();
+    if (mReceived.Size() > before) return;
+    if (RemainingMs(deadline) == 0) return;
+  }
+  // Nothing left to wait on: the caller still gets the pause it asked for.
+  Sleep(RemainingMs(deadline));
+}
+
+void FdStream::WaitWritable(int32_t ms) {
+  if (!mFd.Valid() || mToSend.Empty()) return;
+  PollUntil(mFd.Get(), POLLOUT, Clock::now() + std::chrono::milliseconds(ms));
+}
+
+std::string FdStream::LookAhead() {
+  SurfaceInputError();
+  return std::string(mReceived.View());
+}
+
+std::string FdStream::Read(int32_t count) {
+  SurfaceInputError();
+  return count > 0 ? mReceived.Take(static_cast<size_t>(count)) : std::string();
+}
+
+std::string FdStream::ReadAll() {
+  SurfaceInputError();
+  return mReceived.Take(mReceived.Size());
+}
+
+void FdStream::Purge() {
+  if (mFd.Valid()) Drain();
+  mReceived.Clear();
+  SurfaceInputError();
+}
+
+void FdStream::Write(const std::string& bytes) {
+  if (!mFd.Valid()) {
+    mLastError = CodeFromErrno(EBADF);
+    return;
+  }
+  mToSend.Append(bytes);
+  Flush();
+}
+
+int32_t FdStream::BytesLeftToSend() const {
+  return mToSend.Size() > INT32_MAX ? INT32_MAX : static_cast<int32_t>(mToSend.Size());
+}
+
+}  // namespace PortSourceUtils::Posix

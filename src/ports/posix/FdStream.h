@@ -1,0 +1,78 @@
+#pragma once
+// A non-blocking byte stream over one descriptor (a terminal or a connected TCP
+// socket) with its own receive buffer and send queue. Poll moves every byte the
+// OS holds into the receive buffer and hands queued bytes to the OS; look-ahead
+// and reads work on the receive buffer only. Bytes are never translated.
+//
+// Errors: LastError() is 0 or a negative code from errno, kept until the next
+// Attach or Close. A write error is reported at once and drops the send queue.
+// The end of the input (hang-up, reset, orderly close) is reported only once the
+// bytes received before it have been taken, so nothing received is lost to it.
+
+#include <cstdint>
+#include <string>
+
+#include "ports/posix/ByteQueue.h"
+#include "ports/posix/SysError.h"
+
+namespace PortSourceUtils::Posix {
+
+class FdStream {
+ public:
+  enum class Kind { kTerminal, kSocket };
+
+  explicit FdStream(Kind kind) : mKind(kind) {}
+  virtual ~FdStream() = default;
+  FdStream(const FdStream&) = delete;
+  FdStream& operator=(const FdStream&) = delete;
+
+  bool IsOpen() const { return mFd.Valid(); }
+  // True once no more input can come (hang-up, error, orderly close).
+  bool InputEnded() const { return mInputEnded; }
+  int32_t LastError() const { return mLastError; }
+  // Bytes received and not yet taken.
+  size_t Buffered() const { return mReceived.Size(); }
+
+  // Hands queued bytes to the OS and moves every byte it holds into the receive
+  // buffer, without waiting.
+  void Poll();
+  // Waits up to `ms` for input, then polls; returns early when bytes came. When
+  // closed or when the input has ended it only sleeps.
+  void WaitReadable(int32_t ms);
+  // Waits up to `ms` until the OS takes more bytes to send (or the stream fails).
+  void WaitWritable(int32_t ms);
+
+  std::string LookAhead();
+  std::string Read(int32_t count);
+  std::string ReadAll();
+  // Discards every byte received so far, including what the OS still holds.
+  void Purge();
+
+  // Queues `bytes` and hands what the OS takes at once.
+  void Write(const std::string& bytes);
+  int32_t BytesLeftToSend() const;
+
+  void Close();
+
+ protected:
+  // Takes ownership of a non-blocking descriptor and resets the buffers and errors.
+  void Attach(UniqueFd fd);
+  void SetError(int32_t code) { mLastError = code; }
+  int Fd() const { return mFd.Get(); }
+
+ private:
+  void Flush();
+  void Drain();
+  // Makes a recorded end-of-input error visible once the receive buffer is empty.
+  void SurfaceInputError();
+
+  Kind mKind;
+  UniqueFd mFd;
+  ByteQueue mReceived;
+  ByteQueue mToSend;
+  int32_t mLastError = 0;
+  int32_t mInputError = 0;
+  bool mInputEnded = false;
+};
+
+}  // namespace PortSourceUtils::Posix
