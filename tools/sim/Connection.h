@@ -1,0 +1,21 @@
+#pragma once
+// Serves one connection on a non-blocking descriptor: reads commands, writes
+// replies as fast as the peer and the fault options allow, and returns when the
+// connection is over. Waits in ppoll only; never spins.
+
+#include "FaultShaper.h"
+#include "Session.h"
+#include "StopSignal.h"
+
+enum class ConnectionEnd {
+  kPeerClosed,  // the peer closed or reset the connection
+  kQuit,        // "quit" was received
+  kFaultClose,  // --close-after reached
+  kStop,        // a stop signal arrived
+};
+
+// fd must be non-blocking and stay open for the call; isSocket selects
+// send/recv (no SIGPIPE) over write/read. Raises SimError on an unexpected
+// failure of the descriptor.
+ConnectionEnd ServeConnection(int fd, bool isSocket, Session& session, FaultShaper& shaper,
+                              StopSignal& stop);

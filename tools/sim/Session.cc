@@ -1,0 +1,73 @@
+#include "Session.h"
+
+#include <vector>
+
+Session::Session(const SimOptions& options, AppendFile& commandLog, AppendFile& sentLog)
+    : mOptions(options), mCommandLog(commandLog), mSentLog(sentLog), mDialogue(options) {
+  mOut.reserve(kBlock + 64 * 1024);
+}
+
+void Session::Start() {
+  mDialogue.Reset();
+  mLines.Reset();
+  mQueue.clear();
+  mReply.reset();
+  mOut.clear();
+  mOutPos = 0;
+  mQuit = false;
+  mMuted = false;
+  if (mOptions.hasSendOnConnect) Queue(mOptions.sendOnConnect);
+}
+
+void Session::Receive(std::string_view data) {
+  if (mOptions.echo && !mMuted) mOut.append(data);
+  std::vector<std::string> lines;
+  mLines.Feed(data, lines);
+  for (std::string& line : lines) Queue(std::move(line));
+}
+
+void Session::Queue(std::string line) {
+  mCommandLog.Append(line + "\n");
+  if (!mQuit) mQueue.push_back(std::move(line));
+}
+
+std::string_view Session::Pending() {
+  while (mOutPos == mOut.size()) {
+    mOut.clear();
+    mOutPos = 0;
+    if (mReply) {
+      if (!mReply->Fill(mOut, kBlock)) mReply.reset();
+      if (mMuted) mOut.clear();
+      continue;
+    }
+    if (mQueue.empty() || mQuit) break;
+    Dialogue::Answer answer = mDialogue.Respond(mQueue.front());
+    mQueue.pop_front();
+    if (answer.quit) {
+      mQuit = true;
+      mQueue.clear();
+      break;
+    }
+    if (!mMuted) mReply = std::move(answer.reply);
+  }
+  return std::string_view(mOut).substr(mOutPos);
+}
+
+void Session::Sent(size_t n) {
+  mSentLog.Append(std::string_view(mOut).substr(mOutPos, n));
+  mOutPos += n;
+  // Keep the buffer from growing when echoed bytes keep arriving mid-block.
+  if (mOutPos > kBlock) {
+    mOut.erase(0, mOutPos);
+    mOutPos = 0;
+  }
+}
+
+void Session::Mute() {
+  mMuted = true;
+  mReply.reset();
+  mOut.clear();
+  mOutPos = 0;
+}
+
+bool Session::Idle() { return Pending().empty() && !mReply && (mQueue.empty() || mQuit); }

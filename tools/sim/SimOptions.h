@@ -1,0 +1,52 @@
+#pragma once
+// The simulator's command line: what to serve, on which link, and which faults
+// to inject. ParseSimOptions checks every value; HelpText documents them all.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "SysIo.h"
+
+// A command line that cannot be used; Message says why.
+PELOX5_DECLARE_ERROR(UsageError, SimError);
+
+struct SimOptions {
+  enum class Link { kNone, kTcp, kPty };
+  Link link = Link::kNone;
+  int tcpPort = 0;       // with kTcp; 0 picks a free port
+  std::string linkPath;  // with kPty: symlink to the slave ("" = none)
+  bool once = false;
+
+  int64_t records = 100;
+  int64_t next = -1;       // -1: records + 1
+  int64_t recordSize = 0;  // 0: natural length
+  std::string prompt = "PELOX>";
+  std::string sendOnConnect;
+  bool hasSendOnConnect = false;
+
+  bool noPrompt = false;
+  int64_t closeAfter = -1;   // -1: never
+  int64_t silentAfter = -1;  // -1: never
+  int64_t noDone = 0;        // getdata replies without "done"; -1: all
+  bool garbage = false;
+  int64_t throttle = 0;  // bytes per second; 0: unlimited
+  int64_t chunk = 0;     // largest single write; 0: unlimited
+  bool echo = false;
+  bool noNewlines = false;
+
+  std::string logCommands;
+  std::string logSent;
+
+  bool help = false;
+
+  int64_t NextRecord() const { return next >= 0 ? next : records + 1; }
+};
+
+// Parses argv[1..]; options take their value as the next argument or after "=".
+// Raises UsageError on an unknown option, a missing or malformed value, or a
+// value out of range.
+SimOptions ParseSimOptions(const std::vector<std::string>& args);
+
+// The text of --help, ending with a line feed.
+std::string HelpText();

@@ -1,0 +1,55 @@
+#include "SysIo.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/FolderItem.h"
+
+void ThrowErrno(const std::string& what, int err) {
+  throw SimError(what + ": " + std::strerror(err), FolderItem::CodeFromErrno(err));
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) Reset(other.Release());
+  return *this;
+}
+
+int UniqueFd::Release() {
+  int fd = mFd;
+  mFd = -1;
+  return fd;
+}
+
+void UniqueFd::Reset(int fd) {
+  // close() is not retried on EINTR: on Linux the descriptor is gone either way.
+  if (mFd >= 0) ::close(mFd);
+  mFd = fd;
+}
+
+void SetNonBlocking(int fd) {
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+    ThrowErrno("fcntl(O_NONBLOCK)", errno);
+}
+
+AppendFile::AppendFile(const std::string& path) : mPath(path) {
+  if (path.empty()) return;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) ThrowErrno("cannot open " + path, errno);
+  mFd.Reset(fd);
+}
+
+void AppendFile::Append(std::string_view data) {
+  if (!mFd.Valid()) return;
+  while (!data.empty()) {
+    ssize_t n = ::write(mFd.Get(), data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("cannot write " + mPath, errno);
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+}
