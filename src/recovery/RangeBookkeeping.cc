@@ -110,6 +110,7 @@ void RecordLog::addRecordToRanges(int32_t record) {
     return;
   }
   std::printf("failed to find spot for record\n");
+  std::fflush(stdout);
 }
 
 void RecordLog::addRangeToRanges(int32_t min, int32_t max) {

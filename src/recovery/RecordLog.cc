@@ -106,6 +106,7 @@ bool RecordLog::readRCD() {
   std::optional<std::string> path = RecordLogPath(mFilename);
   if (!path) {
     std::printf("readRCD(): not a usable file URL: %s\n", mFilename.c_str());
+    std::fflush(stdout);
     return false;
   }
   std::string contents;
@@ -116,6 +117,7 @@ bool RecordLog::readRCD() {
     case ReadOutcome::kFailed:
       std::printf("readRCD(): couldnt read %s LastError:%d\n", path->c_str(),
                   static_cast<int>(FolderItem::CodeFromErrno(err)));
+      std::fflush(stdout);
       return false;
     case ReadOutcome::kRead:
       break;
@@ -131,6 +133,7 @@ bool RecordLog::writeRCD() {
   std::optional<std::string> path = RecordLogPath(mFilename);
   if (!path) {
     std::printf("writeRCD(): not a usable file URL: %s\n", mFilename.c_str());
+    std::fflush(stdout);
     return false;
   }
   std::string contents;
@@ -140,6 +143,7 @@ bool RecordLog::writeRCD() {
   if (code != 0) {
     std::printf("writeRCD(): couldnt write %s, the old file is unchanged LastError:%d\n",
                 path->c_str(), static_cast<int>(code));
+    std::fflush(stdout);
     return false;
   }
   return true;

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "TempDir.h"
+#include "recovery/RecordLog.h"
+
+using RecordRecoveryUtils::RangeEntry;
+using RecordRecoveryUtils::RecordLog;
+using RecordRecoveryUtils::RecordLogPath;
+using Ranges = std::vector<RangeEntry>;
+
+namespace {
+
+class RecordLogFile : public ::testing::Test {
+ protected:
+  std::string PathOf(const std::string& name) const { return mDir.Path() + "/" + name; }
+
+  void WriteFile(const std::string& name, const std::string& contents) const {
+    std::ofstream(PathOf(name), std::ios::binary) << contents;
+  }
+
+  std::string ReadFile(const std::string& name) const {
+    std::ifstream in(PathOf(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  // Ranges that readRCD finds in a file holding `contents`.
+  Ranges ReadRanges(const std::string& contents) {
+    WriteFile("in.rcd", contents);
+    RecordLog log(PathOf("in.rcd"));
+    EXPECT_TRUE(log.readRCD());
+    return log.receivedRanges;
+  }
+
+  std::vector<std::string> FolderEntries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(mDir.Path()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  TempDir mDir;
+};
+
+}  // namespace
+
+TEST_F(RecordLogFile, ReadsTokensAndWritesOneNormalisedRangeALine) {
+  WriteFile("a.rcd", "1-5,7,9-9\n");
+  RecordLog log(PathOf("a.rcd"));
+  ASSERT_TRUE(log.readRCD());
+  EXPECT_EQ(log.receivedRanges, (Ranges{{1, 5}, {7, 7}, {9, 9}}));
+  EXPECT_EQ(log.missingRanges, (Ranges{{0, 0}, {6, 6}, {8, 8}}));
+  EXPECT_EQ(log.mFirstRecord, 1);
+  EXPECT_EQ(log.mLastRecord, 9);
+  ASSERT_TRUE(log.writeRCD());
+  EXPECT_EQ(ReadFile("a.rcd"), "1-5\n7-7\n9-9\n");
+
+  WriteFile("b.rcd", "20-29\n1-5,4-8,9\n2147483647\n");
+  RecordLog merged(PathOf("b.rcd"));
+  ASSERT_TRUE(merged.readRCD());
+  ASSERT_TRUE(merged.writeRCD());
+  EXPECT_EQ(ReadFile("b.rcd"), "1-9\n20-29\n2147483647-2147483647\n");
+}
+
+TEST_F(RecordLogFile, LenientReading) {
+  EXPECT_EQ(ReadRanges("5-3\n3-5-7\n10\n"), (Ranges{{10, 10}}));
+  EXPECT_EQ(ReadRanges("\n\n4,,6\n\n"), (Ranges{{4, 4}, {6, 6}}));  // empty tokens claim nothing
+  EXPECT_EQ(ReadRanges("1-2\r\n\r\n 8 - 9 \r\n"), (Ranges{{1, 2}, {8, 9}}));
+  EXPECT_EQ(ReadRanges("12abc-14x"), (Ranges{{12, 14}}));
+  EXPECT_EQ(ReadRanges("x,-3"), (Ranges{{0, 3}}));  // text without a number reads as 0
+  EXPECT_EQ(ReadRanges("7\n"), (Ranges{{7, 7}}));
+}
+
+TEST_F(RecordLogFile, NumbersBeyondInt32AreSkippedNeverWrapped) {
+  EXPECT_EQ(ReadRanges("2147483646-2147483647\n"), (Ranges{{2147483646, 2147483647}}));
+  EXPECT_EQ(
+      ReadRanges("2147483648\n1-4294967297\n4294967296-4294967300\n99999999999999999999\n5\n"),
+      (Ranges{{5, 5}}));
+}
+
+TEST_F(RecordLogFile, EmptyOrMissingFileGivesEmptyLists) {
+  WriteFile("empty.rcd", "");
+  RecordLog empty(PathOf("empty.rcd"));
+  empty.missingRanges = {{1, 1}};
+  ASSERT_TRUE(empty.readRCD());
+  EXPECT_TRUE(empty.receivedRanges.empty());
+  EXPECT_TRUE(empty.missingRanges.empty());
+
+  RecordLog missing(PathOf("absent.rcd"));
+  missing.receivedRanges = {{1, 2}};
+  missing.mFirstRecord = 1;
+  missing.mLastRecord = 2;
+  ASSERT_TRUE(missing.readRCD());
+  EXPECT_TRUE(missing.receivedRanges.empty());
+  EXPECT_EQ(missing.mLastRecord, 2);
+}
+
+TEST_F(RecordLogFile, ReadsAMillionLines) {
+  std::string text;
+  for (int32_t i = 999999; i >= 0; --i)
+    text += std::to_string(i * 3) + "-" + std::to_string(i * 3 + 1) + "\n";
+  Ranges ranges = ReadRanges(text);
+  ASSERT_EQ(ranges.size(), 1000000u);
+  EXPECT_EQ(ranges.front(), RangeEntry(0, 1));
+  EXPECT_EQ(ranges.back(), RangeEntry(2999997, 2999998));
+}
+
+TEST_F(RecordLogFile, FileUrls) {
+  EXPECT_EQ(RecordLogPath("/data/x.rcd"), "/data/x.rcd");
+  EXPECT_EQ(RecordLogPath("file:///data/my%20log.rcd"), "/data/my log.rcd");
+  EXPECT_EQ(RecordLogPath("file:data/x.rcd"), std::nullopt);
+  EXPECT_EQ(RecordLogPath("file://host/x.rcd"), std::nullopt);
+  EXPECT_EQ(RecordLogPath("file:///x%2"), std::nullopt);
+  EXPECT_EQ(RecordLogPath("file:///x%00y"), std::nullopt);
+
+  WriteFile("url log.rcd", "3-4\n");
+  RecordLog log("file://" + PathOf("url%20log.rcd"));
+  ASSERT_TRUE(log.readRCD());
+  EXPECT_EQ(log.receivedRanges, (Ranges{{3, 4}}));
+  log.addRecordToRanges(5);
+  ASSERT_TRUE(log.writeRCD());
+  EXPECT_EQ(ReadFile("url log.rcd"), "3-5\n");
+}
+
+// Error paths: the old file stays whole and the user sees why.
+TEST_F(RecordLogFile, WritingNothingLeavesTheFileAlone) {
+  WriteFile("keep.rcd", "garbage that is kept\n");
+  RecordLog log(PathOf("keep.rcd"));
+  EXPECT_TRUE(log.writeRCD());
+  EXPECT_EQ(ReadFile("keep.rcd"), "garbage that is kept\n");
+
+  RecordLog none(PathOf("new.rcd"));
+  EXPECT_TRUE(none.writeRCD());
+  EXPECT_FALSE(std::filesystem::exists(PathOf("new.rcd")));
+}
+
+TEST_F(RecordLogFile, FailedWritesReportAndKeepTheOldFile) {
+  std::filesystem::create_directory(PathOf("folder.rcd"));
+  RecordLog folder(PathOf("folder.rcd"));
+  folder.addRecordToRanges(1);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(folder.writeRCD());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "writeRCD(): couldnt write " + PathOf("folder.rcd") +
+                ", the old file is unchanged LastError:-21\n");
+  EXPECT_TRUE(std::filesystem::is_directory(PathOf("folder.rcd")));
+
+  RecordLog gone(PathOf("no-such-folder/x.rcd"));
+  gone.addRecordToRanges(1);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(gone.writeRCD());
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("writeRCD(): couldnt write"),
+            std::string::npos);
+
+  RecordLog url("file:relative.rcd");
+  url.addRecordToRanges(1);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(url.writeRCD());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "writeRCD(): not a usable file URL: file:relative.rcd\n");
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"folder.rcd"}));
+}
+
+TEST_F(RecordLogFile, ADiskFullWriteKeepsTheOldFileWhole) {
+  WriteFile("full.rcd", "1-2\n");
+  RecordLog log(PathOf("full.rcd"));
+  ASSERT_TRUE(log.readRCD());
+  for (int32_t i = 0; i < 2000; ++i) log.addRangeToRanges(i * 10 + 5, i * 10 + 6);
+
+  // The file size limit makes the temporary file's write fail as a full disk would.
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+  struct rlimit small = old;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  testing::internal::CaptureStdout();
+  bool written = log.writeRCD();
+  std::string message = testing::internal::GetCapturedStdout();
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::sigaction(SIGXFSZ, &previous, nullptr);
+
+  EXPECT_FALSE(written);
+  EXPECT_NE(message.find("the old file is unchanged"), std::string::npos);
+  EXPECT_EQ(ReadFile("full.rcd"), "1-2\n");
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"full.rcd"}));  // no temporary left
+}
+
+TEST_F(RecordLogFile, UnreadableFileIsReportedNotTakenAsEmpty) {
+  std::filesystem::create_directory(PathOf("dir.rcd"));
+  RecordLog log(PathOf("dir.rcd"));
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(log.readRCD());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "readRCD(): couldnt read " + PathOf("dir.rcd") + " LastError:-21\n");
+  EXPECT_TRUE(log.receivedRanges.empty());
+}
