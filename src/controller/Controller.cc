@@ -1,0 +1,118 @@
+// Port acquisition, the wake-up and the controller's commands.
+
+#include "controller/Controller.h"
+
+#include <algorithm>
+
+#include "ports/PortSourceExceptions.h"
+#include "ports/PortSourceUtils.h"
+
+using PortSourceUtils::PortSource;
+using PortSourceUtils::PortSourceException;
+using PortSourceUtils::TimeoutException;
+
+Controller::Controller()
+    : LogSink([](const std::string&, const std::string&) {}),
+      PortFactory(
+          [](const std::string& name, int32_t baud, int32_t parity, int32_t bits, int32_t stop) {
+            return std::make_unique<PortSource>(name, baud, parity, bits, stop);
+          }) {}
+
+void Controller::Log(const char* severity, const std::string& text) {
+  if (LogSink) LogSink(severity, text);
+}
+
+PortSource& Controller::Port() {
+  if (!mPort) throw PortSourceException("Controller: no port, GetPort() has not been called.");
+  return *mPort;
+}
+
+int32_t Controller::PortErrorCode() { return mPort ? mPort->LastErrorCode() : 0; }
+
+void Controller::GetPort() {
+  // The old port is released first, so a factory that raises leaves none behind.
+  mPort.reset();
+  mPort = PortFactory(mPortName, mSerialBaud, mSerialParity, mSerialBits, mSerialStop);
+  PortSource& port = Port();
+  for (int32_t attempt = 1; attempt <= mConnectAttemptMaxTries; ++attempt) {
+    Log("DEBUG", "getPort: Attempt " + std::to_string(attempt) + " of " +
+                     std::to_string(mConnectAttemptMaxTries));
+    try {
+      port.Connect();
+    } catch (const PortSourceUtils::ConnectionException&) {
+      // A refused or failed connect still waits out its time-out, then retries.
+    }
+    const int64_t start = PortSourceUtils::nowUsecs();
+    while (!port.IsConnected() &&
+           static_cast<int64_t>(PortSourceUtils::nowUsecs()) <= start + mConnectAttemptTimeout) {
+      port.WaitForData(10);
+      PortSourceUtils::Sleep(25);
+      port.Poll();
+    }
+    if (port.IsConnected()) {
+      port.Purge(500);
+      return;
+    }
+  }
+  throw TimeoutException("getPort(): Timed out, could not connect.\nLastErrorCode:" +
+                         std::to_string(port.LastErrorCode()));
+}
+
+void Controller::GetPrompt(int32_t count, int32_t timeout) {
+  PortSource& port = Port();
+  for (int32_t attempt = 1; attempt <= count; ++attempt) {
+    Log("DEBUG", "GetPrompt(): Attempt " + std::to_string(attempt) + " of " +
+                     std::to_string(count) + " Port.Write: \\r ");
+    port.Write("\r");
+    if (waitForPrompt(mPrompt, timeout, 13) == 0) return;
+  }
+  throw PortSourceException("getPeloxPrompt(): Timed out, could not connect.\nLastErrorCode:" +
+                            std::to_string(port.LastErrorCode()));
+}
+
+void Controller::SendLine(const std::string& line) {
+  PortSource& port = Port();
+  Log("DEBUG", "Port.Write: " + line);
+  port.Write(line + "\r");
+}
+
+int32_t Controller::SendAndWaitForPrompt(const std::string& line, int32_t timeout) {
+  SendLine(line);
+  return waitForPrompt(mPrompt, timeout, 13);
+}
+
+int32_t Controller::GetLogs(int32_t timeout) { return SendAndWaitForPrompt("logs", timeout); }
+
+int32_t Controller::GetDataByRecordNumber(int32_t first, int32_t count, int32_t timeout) {
+  return SendAndWaitForPrompt("getlog " + std::to_string(first) + " " + std::to_string(count),
+                              timeout);
+}
+
+void Controller::GetRecentData(int32_t count, int32_t timeout) {
+  const std::string line = "getdata " + std::to_string(count);
+  // A controller that keeps answering without "done" must not hold the run forever.
+  const int32_t maxSends = std::max<int32_t>(1, mConnectAttemptMaxTries);
+  for (int32_t send = 1; send <= maxSends; ++send) {
+    SendLine(line);
+    const int32_t rc = waitForDonePrompt(mPrompt, timeout, 13);
+    if (rc == 1) return;
+    if (rc == -1) {
+      const std::string text =
+          "GetRecentData() port error.  LastErrorCode was: " + std::to_string(PortErrorCode());
+      Log("FATAL", text);
+      throw PortSourceException(text + "\n");
+    }
+    if (rc != 2) break;  // timed out
+  }
+  Log("FATAL", "GetRecentData() lost contact after getdata ");
+  throw TimeoutException("GetRecentData() lost contact after getdata attempt:\n");
+}
+
+std::string Controller::ReadRawData() {
+  std::string data;
+  data.swap(rawBuffer);
+  mHandedTail.clear();
+  return data;
+}
+
+void Controller::SendQuit() { SendLine("quit"); }

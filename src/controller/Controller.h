@@ -1,0 +1,142 @@
+#pragma once
+// Controller: speaks the controller's line-oriented text dialogue over one
+// PortSource. It opens the port, wakes the controller until it shows its prompt,
+// sends the commands of a download run and collects every byte of the replies in
+// rawBuffer, which the subscribers of RawDataAvailable and GotPrompt drain with
+// ReadRawData.
+//
+// Single-threaded. Events and log lines are raised synchronously from inside the
+// running call; a handler may call ReadRawData but must not start another command.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ports/PortSource.h"
+#include "recovery/RecordLog.h"
+
+class Controller {
+ public:
+  // Receives (severity, text); severities are "FATAL", "WARNING", "INFO", "DEBUG".
+  using LogSinkFunction = std::function<void(const std::string&, const std::string&)>;
+  using EventFunction = std::function<void(Controller&)>;
+  // Builds the port for GetPort from (name, baud, parity, bits, stop).
+  using PortFactoryFunction = std::function<std::unique_ptr<PortSourceUtils::PortSource>(
+      const std::string&, int32_t, int32_t, int32_t, int32_t)>;
+
+  Controller();
+  Controller(const Controller&) = delete;
+  Controller& operator=(const Controller&) = delete;
+
+  // Replaces mPort with a new port from PortFactory and connects it, trying up to
+  // mConnectAttemptMaxTries times, each waiting up to mConnectAttemptTimeout
+  // seconds. A ConnectionException from Connect is swallowed; other exceptions
+  // (the factory's InvalidPortException among them) pass through, leaving mPort
+  // null when the factory raised. Raises TimeoutException when no attempt connected.
+  void GetPort();
+
+  // Sends a carriage return and waits for the prompt, up to `count` times.
+  // Raises PortSourceException when no attempt saw the prompt.
+  void GetPrompt(int32_t count, int32_t timeout);
+
+  // Collects input until `prompt` ends rawBuffer (letter case ignored) or `timeout`
+  // seconds pass without a byte arriving. Input after the prompt is discarded.
+  // Returns 0 prompt seen, 1 timed out (a port that drops counts as timed out),
+  // -1 port not connected at the start or a read error. `terminator` is unused.
+  int32_t waitForPrompt(const std::string& prompt, int32_t timeout, uint8_t terminator);
+
+  // As waitForPrompt, and also notes a "done" that stands right before a carriage
+  // return or line feed. Returns 1 "done" and prompt seen, 2 prompt without "done",
+  // 0 timed out, -1 port not connected at the start or a read error.
+  int32_t waitForDonePrompt(const std::string& prompt, int32_t timeout, uint8_t terminator);
+
+  // Sends "getdata <count>" until the reply ends with "done" and the prompt, at
+  // most mConnectAttemptMaxTries times (at least once). Raises TimeoutException
+  // on silence or when every reply lacked "done", PortSourceException on a port
+  // error; both after a FATAL log line.
+  void GetRecentData(int32_t count, int32_t timeout);
+
+  // Sends "logs" and waits once for the prompt: 0 prompt seen, 1 timed out,
+  // -1 port error.
+  int32_t GetLogs(int32_t timeout);
+
+  // Sends "getlog <first> <count>" and waits once for the prompt; results as GetLogs.
+  int32_t GetDataByRecordNumber(int32_t first, int32_t count, int32_t timeout);
+
+  // Hands over everything gathered since the last call and empties rawBuffer.
+  std::string ReadRawData();
+
+  // Asks again, in requests of at most `requestSize` records (at least 1), for the
+  // records that `log` lists as missing, up to mRecordsLogged. Logs a warning and
+  // does nothing when `log` is null or has no received ranges, or mRecordsLogged
+  // is not known yet. Port exceptions pass through.
+  void GetMissingRecords(const RecordRecoveryUtils::RecordLog* log, int32_t requestSize,
+                         int32_t timeout);
+
+  // Sends "quit" without waiting for a reply.
+  void SendQuit();
+
+  // Every byte received since the last ReadRawData, in arrival order.
+  std::string rawBuffer;
+  // The port; null until GetPort. Owned.
+  std::unique_ptr<PortSourceUtils::PortSource> mPort;
+  std::string mPrompt = "PELOX>";
+  int32_t mConnectAttemptMaxTries = 10;
+  int32_t mConnectAttemptTimeout = 5;
+  int32_t mSerialBaud = 8;
+  int32_t mSerialBits = 3;
+  int32_t mSerialStop = 0;
+  std::string mPortName;
+  int32_t mSerialParity = 0;
+  int32_t mRecordRequestSize = 30;
+  // The controller's logged-record count; -1 until the application learns it.
+  int32_t mRecordsLogged = -1;
+
+  // Raised after a line feed was appended to rawBuffer, after 64 KiB arrived
+  // without one, and once more just before GotPrompt. Empty = nobody subscribed.
+  EventFunction RawDataAvailable;
+  // Raised when the prompt was recognised and the remaining input discarded.
+  EventFunction GotPrompt;
+  // Where log lines go; the default discards them.
+  LogSinkFunction LogSink;
+  // Replaceable so tests can hand in a port with a scripted backend.
+  PortFactoryFunction PortFactory;
+
+  // Input without a line feed is handed over in pieces of this size at most.
+  static constexpr size_t kMaxBytesWithoutEvent = 64 * 1024;
+
+ private:
+  struct ReceiveResult {
+    bool gotPrompt = false;
+    bool gotDone = false;
+    bool portError = false;
+  };
+
+  // The loop shared by waitForPrompt and waitForDonePrompt.
+  ReceiveResult Receive(const std::string& prompt, int32_t timeout, bool watchDone);
+  // Appends `chunk` to rawBuffer byte by byte in effect, raising the events; returns
+  // true when the prompt was recognised (the rest of the chunk is then dropped).
+  bool StageChunk(const std::string& chunk, const std::string& prompt, bool watchDone,
+                  bool& gotDone);
+  // Whether what the controller sent, up to now, ends with `suffix` (letter case
+  // ignored), counting the bytes already handed over while no line feed came.
+  bool ReceivedEndsWith(const std::string& suffix) const;
+  void RaiseRawDataAvailable();
+  // Hands over a long line without a line feed, keeping its tail for the end tests.
+  void HandOverLongLine(size_t promptLength);
+
+  void Log(const char* severity, const std::string& text);
+  // The port, or PortSourceException when GetPort has not made one.
+  PortSourceUtils::PortSource& Port();
+  int32_t PortErrorCode();
+  int32_t SendAndWaitForPrompt(const std::string& line, int32_t timeout);
+  void SendLine(const std::string& line);
+
+  // The last bytes handed over by HandOverLongLine: a line-feed-free prefix of
+  // rawBuffer that ReceivedEndsWith still takes into account.
+  std::string mHandedTail;
+  // Bytes appended since RawDataAvailable was last raised.
+  size_t mSinceEvent = 0;
+};

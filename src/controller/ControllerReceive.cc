@@ -1,0 +1,193 @@
+// The two receive loops: input is appended to rawBuffer, line feeds raise
+// RawDataAvailable, and the prompt (and "done") are recognised at the end of what
+// has been received so far.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+
+#include "controller/Controller.h"
+#include "ports/PortSourceUtils.h"
+
+namespace {
+
+constexpr char kDone[] = "done";
+constexpr size_t kDoneLength = sizeof(kDone) - 1;
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Finds the next occurrence of one byte in a chunk, remembering the last hit so
+// that a chunk is scanned once per byte value however often it is asked.
+class ByteFinder {
+ public:
+  ByteFinder(const char* data, size_t size, char byte) : mData(data), mSize(size), mByte(byte) {}
+
+  // Position of the first occurrence at or after `from`, or the chunk size.
+  size_t Next(size_t from) {
+    if (mScanned && (mHit >= from)) return mHit;
+    mScanned = true;
+    if (from >= mSize) return mHit = mSize;
+    const void* hit = std::memchr(mData + from, static_cast<unsigned char>(mByte), mSize - from);
+    mHit = hit ? static_cast<size_t>(static_cast<const char*>(hit) - mData) : mSize;
+    return mHit;
+  }
+
+ private:
+  const char* mData;
+  size_t mSize;
+  char mByte;
+  bool mScanned = false;
+  size_t mHit = 0;
+};
+
+}  // namespace
+
+bool Controller::ReceivedEndsWith(const std::string& suffix) const {
+  const size_t n = suffix.size();
+  std::string tail;
+  if (rawBuffer.size() >= n) {
+    tail.assign(rawBuffer, rawBuffer.size() - n, n);
+  } else {
+    const size_t fromHanded = std::min(n - rawBuffer.size(), mHandedTail.size());
+    tail.assign(mHandedTail, mHandedTail.size() - fromHanded, fromHanded);
+    tail += rawBuffer;
+  }
+  return PortSourceUtils::endsWith(tail, suffix);
+}
+
+void Controller::RaiseRawDataAvailable() {
+  mSinceEvent = 0;
+  if (RawDataAvailable) RawDataAvailable(*this);
+}
+
+void Controller::HandOverLongLine(size_t promptLength) {
+  const size_t keep = std::max(promptLength, kDoneLength);
+  std::string tail =
+      mHandedTail + rawBuffer.substr(rawBuffer.size() - std::min(keep, rawBuffer.size()));
+  if (tail.size() > keep) tail.erase(0, tail.size() - keep);
+  RaiseRawDataAvailable();
+  // Only when the handler took the bytes do they leave rawBuffer; their tail stays
+  // visible to the end tests so a prompt or "done" straddling the cut is still seen.
+  if (rawBuffer.empty()) mHandedTail = std::move(tail);
+}
+
+bool Controller::StageChunk(const std::string& chunk, const std::string& prompt, bool watchDone,
+                            bool& gotDone) {
+  const char* data = chunk.data();
+  const size_t size = chunk.size();
+  ByteFinder lineFeeds(data, size, '\n');
+  ByteFinder returns(data, size, '\r');
+  ByteFinder nuls(data, size, '\0');
+  // The prompt can only end at a byte equal to its last character, ignoring case.
+  const char last = prompt.empty() ? '\0' : prompt.back();
+  ByteFinder lastLower(data, size, AsciiLower(last));
+  ByteFinder lastUpper(data, size, AsciiUpper(last));
+
+  size_t i = 0;
+  while (i < size) {
+    const char c = data[i];
+    if (c == '\n' || c == '\r' || c == '\0') {
+      if (watchDone && c != '\0' && ReceivedEndsWith(kDone)) gotDone = true;
+      rawBuffer.push_back(c);
+      ++mSinceEvent;
+      ++i;
+      if (c == '\n') {
+        RaiseRawDataAvailable();
+      } else if (mSinceEvent >= kMaxBytesWithoutEvent) {
+        HandOverLongLine(prompt.size());
+      }
+      continue;
+    }
+    // A run of ordinary bytes: append it in pieces that end at a possible prompt
+    // end or at the hand-over limit.
+    const size_t runEnd = std::min({lineFeeds.Next(i), returns.Next(i), nuls.Next(i)});
+    while (i < runEnd) {
+      const size_t limit = std::min(runEnd, i + (kMaxBytesWithoutEvent - mSinceEvent));
+      const size_t candidate =
+          prompt.empty() ? i : std::min({lastLower.Next(i), lastUpper.Next(i), limit});
+      const size_t end = candidate < limit ? candidate + 1 : limit;
+      rawBuffer.append(data + i, end - i);
+      mSinceEvent += end - i;
+      i = end;
+      if (candidate < limit && ReceivedEndsWith(prompt)) return true;
+      if (mSinceEvent >= kMaxBytesWithoutEvent) HandOverLongLine(prompt.size());
+    }
+  }
+  return false;
+}
+
+Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t timeout,
+                                              bool watchDone) {
+  ReceiveResult result;
+  uint32_t start = PortSourceUtils::nowUsecs();
+  if (!mPort || !mPort->IsConnected()) {
+    if (watchDone) {
+      Log("WARNING", "waitfordoneprompt, socket/port not connected at start");
+    } else {
+      std::cout << "waitforprompt, socket/port not connected at start" << std::endl;
+    }
+    result.portError = true;
+  }
+  // Unsigned 32-bit arithmetic on purpose: the time-out wraps with the counter.
+  while (mPort && mPort->IsConnected() &&
+         PortSourceUtils::nowUsecs() <= start + static_cast<uint32_t>(timeout)) {
+    std::string chunk;
+    try {
+      const size_t pending = mPort->LookAhead().size();
+      if (pending > 0) {
+        chunk = mPort->Read(static_cast<int32_t>(std::min<size_t>(pending, INT32_MAX)));
+        // The time-out counts silence, not the length of the reply.
+        start = PortSourceUtils::nowUsecs();
+      }
+    } catch (...) {
+      if (watchDone) Log("WARNING", "waitfordoneprompt, unspecified error in port .Lookahead()");
+      result.portError = true;
+      break;
+    }
+    if (!chunk.empty() && StageChunk(chunk, prompt, watchDone, result.gotDone)) {
+      result.gotPrompt = true;
+      RaiseRawDataAvailable();
+      mPort->Purge(100);
+      if (GotPrompt) GotPrompt(*this);
+      break;
+    }
+    // The port wait returns as soon as data comes; pause only when none came.
+    mPort->WaitForData(10);
+    if (chunk.empty()) PortSourceUtils::Sleep(10);
+  }
+  return result;
+}
+
+int32_t Controller::waitForPrompt(const std::string& prompt, int32_t timeout, uint8_t) {
+  const ReceiveResult r = Receive(prompt, timeout, false);
+  if (r.gotPrompt) {
+    Log("DEBUG", "waitForPrompt: got prompt");
+    return 0;
+  }
+  if (r.portError) {
+    Log("DEBUG", "waitForPrompt port/socket error:" + std::to_string(PortErrorCode()));
+    return -1;
+  }
+  Log("DEBUG", "waitForPrompt: timed out");
+  return 1;
+}
+
+int32_t Controller::waitForDonePrompt(const std::string& prompt, int32_t timeout, uint8_t) {
+  const ReceiveResult r = Receive(prompt, timeout, true);
+  if (r.gotPrompt && r.gotDone) {
+    Log("DEBUG", "waitForDonePrompt: got done and prompt");
+    return 1;
+  }
+  if (r.gotPrompt) {
+    Log("DEBUG", "waitForDonePrompt: got prompt");
+    return 2;
+  }
+  if (r.portError) {
+    Log("DEBUG", "waitForDonePrompt port/socket error:" + std::to_string(PortErrorCode()));
+    return -1;
+  }
+  Log("DEBUG", "waitForDonePrompt: timed out");
+  return 0;
+}

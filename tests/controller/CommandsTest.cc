@@ -1,0 +1,171 @@
+// Port acquisition, the wake-up, and the lines the commands send.
+
+#include "ControllerFixture.h"
+
+namespace {
+
+using Outcome = ScriptedPort::ConnectOutcome;
+using PortSourceUtils::PortSourceException;
+using PortSourceUtils::TimeoutException;
+
+class CommandsTest : public ControllerFixture {
+ protected:
+  // Makes GetPort build a scripted port that connects as `plan` says.
+  void ScriptGetPort(std::deque<Outcome> plan) {
+    controller.PortFactory = [this, plan](const std::string& name, int32_t baud, int32_t parity,
+                                          int32_t bits, int32_t stop) {
+      factoryArgs = name + " " + std::to_string(baud) + " " + std::to_string(parity) + " " +
+                    std::to_string(bits) + " " + std::to_string(stop);
+      auto backend = std::make_unique<ScriptedPort>();
+      backend->connected = false;
+      backend->connectPlan = plan;
+      port = backend.get();
+      return std::make_unique<PortSourceUtils::PortSource>(std::move(backend));
+    };
+  }
+
+  std::string factoryArgs;
+};
+
+TEST_F(CommandsTest, GetPortSwallowsRefusalsAndRetries) {
+  ScriptGetPort({Outcome::kRefuse, Outcome::kStayDown, Outcome::kConnect});
+  controller.mPortName = "10.0.0.5:4001";
+  controller.mConnectAttemptMaxTries = 5;
+  controller.mConnectAttemptTimeout = -1;  // no waiting between attempts
+  controller.GetPort();
+  EXPECT_EQ(factoryArgs, "10.0.0.5:4001 8 0 3 0");
+  EXPECT_EQ(port->connectCalls, 3);
+  EXPECT_EQ(port->purges, std::vector<int32_t>{500});
+  EXPECT_TRUE(Logged("DEBUG getPort: Attempt 1 of 5"));
+  EXPECT_TRUE(Logged("DEBUG getPort: Attempt 3 of 5"));
+  EXPECT_FALSE(Logged("DEBUG getPort: Attempt 4 of 5"));
+}
+
+TEST_F(CommandsTest, GetPortWaitsForAConnectionThatCompletesWhilePolling) {
+  ScriptGetPort({Outcome::kStayDown});
+  controller.mConnectAttemptTimeout = 2;
+  controller.PortFactory = [inner = controller.PortFactory, this](auto&&... args) {
+    auto made = inner(args...);
+    port->connectAfterPolls = 3;
+    return made;
+  };
+  controller.GetPort();
+  EXPECT_EQ(port->connectCalls, 1);
+  EXPECT_EQ(port->polls, 3);
+}
+
+TEST_F(CommandsTest, GetPortTimesOutAfterTheLastAttempt) {
+  ScriptGetPort({Outcome::kRefuse, Outcome::kRefuse, Outcome::kRefuse});
+  controller.mConnectAttemptMaxTries = 3;
+  controller.mConnectAttemptTimeout = -1;
+  try {
+    controller.GetPort();
+    FAIL() << "no exception";
+  } catch (const TimeoutException& e) {
+    EXPECT_EQ(e.Message, "getPort(): Timed out, could not connect.\nLastErrorCode:-111");
+  }
+  EXPECT_EQ(port->connectCalls, 3);
+  ASSERT_NE(controller.mPort, nullptr);
+}
+
+TEST_F(CommandsTest, GetPortPassesOtherErrorsThrough) {
+  ScriptGetPort({Outcome::kInvalid});
+  EXPECT_THROW(controller.GetPort(), PortSourceUtils::InvalidPortException);
+
+  controller.PortFactory = [](auto&&...) -> std::unique_ptr<PortSourceUtils::PortSource> {
+    throw PortSourceUtils::InvalidPortException("PortSource.Constructor():nope");
+  };
+  EXPECT_THROW(controller.GetPort(), PortSourceUtils::InvalidPortException);
+  EXPECT_EQ(controller.mPort, nullptr);
+}
+
+TEST_F(CommandsTest, GetPromptWakesUntilThePromptShows) {
+  port->ReplyToWrite({});
+  port->ReplyToWrite({"\r\nPELOX>"});
+  controller.GetPrompt(3, 0);
+  EXPECT_EQ(port->writes, (std::vector<std::string>{"\r", "\r"}));
+  EXPECT_TRUE(Logged("DEBUG GetPrompt(): Attempt 2 of 3 Port.Write: \\r "));
+  EXPECT_EQ(captured, "\r\nPELOX>");
+}
+
+TEST_F(CommandsTest, GetPromptGivesUpAfterCountAttempts) {
+  port->lastError = -5;
+  try {
+    controller.GetPrompt(2, -1);  // -1: no read pass, each attempt fails at once
+    FAIL() << "no exception";
+  } catch (const TimeoutException&) {
+    FAIL() << "must be the base port exception";
+  } catch (const PortSourceException& e) {
+    EXPECT_EQ(e.Message, "getPeloxPrompt(): Timed out, could not connect.\nLastErrorCode:-5");
+  }
+  EXPECT_EQ(port->writes.size(), 2u);
+}
+
+TEST_F(CommandsTest, CommandsWriteTheirLinesAndLogThem) {
+  port->ReplyToWrite({"Records logged: 120\r\nPELOX>"});
+  EXPECT_EQ(controller.GetLogs(1), 0);
+  port->ReplyToWrite({"PELOX>"});
+  EXPECT_EQ(controller.GetDataByRecordNumber(10, 30, 1), 0);
+  const int lookAheads = port->lookAheads;
+  port->Arrive("unread");
+  controller.SendQuit();
+  EXPECT_EQ(port->lookAheads, lookAheads);  // "quit" waits for nothing
+
+  EXPECT_EQ(port->writes, (std::vector<std::string>{"logs\r", "getlog 10 30\r", "quit\r"}));
+  EXPECT_TRUE(Logged("DEBUG Port.Write: logs"));
+  EXPECT_TRUE(Logged("DEBUG Port.Write: getlog 10 30"));
+  EXPECT_TRUE(Logged("DEBUG Port.Write: quit"));
+  EXPECT_EQ(captured, "Records logged: 120\r\nPELOX>PELOX>");
+}
+
+TEST_F(CommandsTest, GetLogsReportsSilenceAndPortErrors) {
+  EXPECT_EQ(controller.GetLogs(0), 1);
+  port->FailLookAhead(-104);
+  EXPECT_EQ(controller.GetLogs(0), -1);
+}
+
+TEST_F(CommandsTest, CommandsWithoutAPortRaise) {
+  controller.mPort.reset();
+  EXPECT_THROW(controller.SendQuit(), PortSourceException);
+  EXPECT_THROW(controller.GetPrompt(1, 1), PortSourceException);
+}
+
+TEST_F(CommandsTest, GetRecentDataSendsAgainUntilDone) {
+  port->ReplyToWrite({"rec 1\r\n", "PELOX>"});
+  port->ReplyToWrite({"rec 1\r\nrec 2\r\ndone\r\n", "PELOX>"});
+  controller.GetRecentData(30, 1);
+  EXPECT_EQ(port->writes, (std::vector<std::string>{"getdata 30\r", "getdata 30\r"}));
+  EXPECT_TRUE(Logged("DEBUG Port.Write: getdata 30"));
+  EXPECT_EQ(captured, "rec 1\r\nPELOX>rec 1\r\nrec 2\r\ndone\r\nPELOX>");
+}
+
+TEST_F(CommandsTest, GetRecentDataGivesUpOnAControllerThatNeverSaysDone) {
+  controller.mConnectAttemptMaxTries = 3;
+  for (int i = 0; i < 5; ++i) port->ReplyToWrite({"rec\r\nPELOX>"});
+  try {
+    controller.GetRecentData(30, 1);
+    FAIL() << "no exception";
+  } catch (const TimeoutException& e) {
+    EXPECT_EQ(e.Message, "GetRecentData() lost contact after getdata attempt:\n");
+  }
+  EXPECT_EQ(port->writes.size(), 3u);
+  EXPECT_TRUE(Logged("FATAL GetRecentData() lost contact after getdata "));
+}
+
+TEST_F(CommandsTest, GetRecentDataRaisesOnSilenceAndOnPortErrors) {
+  EXPECT_THROW(controller.GetRecentData(30, 0), TimeoutException);
+  EXPECT_TRUE(Logged("FATAL GetRecentData() lost contact after getdata "));
+
+  port->FailLookAhead(-104);
+  try {
+    controller.GetRecentData(30, 1);
+    FAIL() << "no exception";
+  } catch (const TimeoutException&) {
+    FAIL() << "a port error is not a time-out";
+  } catch (const PortSourceException& e) {
+    EXPECT_EQ(e.Message, "GetRecentData() port error.  LastErrorCode was: -104\n");
+  }
+  EXPECT_TRUE(Logged("FATAL GetRecentData() port error.  LastErrorCode was: -104"));
+}
+
+}  // namespace
