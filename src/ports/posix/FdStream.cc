@@ -18,8 +18,9 @@ constexpr size_t kMaxDrainPerPoll = 16 * 1024 * 1024;
 
 using Clock = std::chrono::steady_clock;
 
+// Rounded up, so a wait never ends before its deadline.
 int RemainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -103,6 +104,7 @@ void FdStream::SurfaceInputError() {
 }
 
 void FdStream::WaitReadable(int32_t ms) {
+  SurfaceInputError();
   if (ms <= 0) {
     Poll();
     return;

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "PortTestSupport.h"
+#include "ports/PortSource.h"
+#include "ports/SerPort.h"
+#include "ports/posix/TermiosSettings.h"
+
+using namespace PortSourceUtils;
+using PortTest::MessageOf;
+using PortTest::ReadBytes;
+using PortTest::WaitUntil;
+using PortTest::WriteBytes;
+
+namespace {
+
+// A pseudo-terminal: the tool opens the slave by name, the test plays the device
+// on the master.
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int slave = -1;
+    char name[256];
+    ASSERT_EQ(openpty(&mMaster, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    mName = name;
+  }
+  void TearDown() override {
+    if (mMaster >= 0) close(mMaster);
+  }
+
+  std::unique_ptr<PortSource> Open(int32_t baud = 8) {
+    auto port = std::make_unique<PortSource>(mName, baud, 0, 3, 0);
+    port->Connect();
+    return port;
+  }
+  // The device sends `bytes`; waits until the port holds all it has received.
+  void Send(PortSource& port, const std::string& bytes, size_t expectedBuffered) {
+    ASSERT_TRUE(WriteBytes(mMaster, bytes));
+    ASSERT_TRUE(WaitUntil(port, [&] { return port.LookAhead().size() >= expectedBuffered; }));
+  }
+
+  int mMaster = -1;
+  std::string mName;
+};
+
+}  // namespace
+
+TEST_F(SerialPortTest, AppliesRawModeAndSpeed) {
+  auto port = Open(14);
+  EXPECT_TRUE(port->IsConnected());
+  termios t{};
+  ASSERT_EQ(tcgetattr(mMaster, &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), B115200);
+  EXPECT_EQ(cfgetispeed(&t), B115200);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+  EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(t.c_cc[VMIN], 1);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST_F(SerialPortTest, EveryBaudCodeOpensIncludingRatesWithoutAConstant) {
+  for (int32_t code = 0; code < 16; ++code) {
+    auto port = Open(code);
+    EXPECT_TRUE(port->IsConnected()) << code;
+    port->Close();
+  }
+  PortSource bad(mName, 16, 0, 3, 0);
+  EXPECT_EQ(MessageOf<ConnectionException>([&] { bad.Connect(); }),
+            "SerPort.Connect(): Could not connect. LastError:-22");
+}
+
+TEST(TermiosSettings, DataBitsParityAndStopBits) {
+  termios t{};
+  bool custom = false;
+  static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+  for (int32_t bits = 0; bits < 4; ++bits) {
+    ASSERT_TRUE(Posix::BuildTermios({8, 0, bits, 0}, t, &custom));
+    EXPECT_EQ(t.c_cflag & CSIZE, sizes[bits]);
+  }
+  ASSERT_TRUE(Posix::BuildTermios({8, 1, 3, 2}, t, &custom));
+  EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CSTOPB),
+            static_cast<tcflag_t>(PARENB | PARODD | CSTOPB));
+  ASSERT_TRUE(Posix::BuildTermios({8, 2, 3, 0}, t, &custom));
+  EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CSTOPB), static_cast<tcflag_t>(PARENB));
+  ASSERT_TRUE(Posix::BuildTermios({8, 0, 3, 1}, t, &custom));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), static_cast<tcflag_t>(CSTOPB));
+  EXPECT_FALSE(custom);
+  ASSERT_TRUE(Posix::BuildTermios({7, 0, 3, 0}, t, &custom));  // 7200 bit/s
+  EXPECT_TRUE(custom);
+  EXPECT_FALSE(Posix::BuildTermios({8, 3, 3, 0}, t, &custom));
+  EXPECT_FALSE(Posix::BuildTermios({8, 0, 4, 0}, t, &custom));
+  EXPECT_FALSE(Posix::BuildTermios({8, 0, 3, 3}, t, &custom));
+  EXPECT_FALSE(Posix::BuildTermios({-1, 0, 3, 0}, t, &custom));
+}
+
+TEST_F(SerialPortTest, BytesPassUnchangedBothWays) {
+  auto port = Open();
+  const std::string command("getdata\r\n\x00\x03\x1a\xff", 13);
+  port->Write(command);
+  EXPECT_EQ(ReadBytes(mMaster, command.size()), command);
+  port->Write("");  // sends nothing, raises nothing
+
+  const std::string reply("1,2\r\n\x00\x03\x11\x13\xffPELOX>", 16);
+  Send(*port, reply, reply.size());
+  EXPECT_EQ(port->LookAhead(), reply);  // left in place
+  EXPECT_EQ(port->LookAhead(), reply);
+  EXPECT_EQ(port->Read(4), "1,2\r");
+  EXPECT_EQ(port->Read(0), "");
+  EXPECT_EQ(port->ReadAll(), reply.substr(4));
+  EXPECT_EQ(port->ReadAll(), "");
+  EXPECT_EQ(port->LastErrorCode(), 0);
+}
+
+TEST_F(SerialPortTest, PurgeDropsWhatArrivedIncludingDuringTheWait) {
+  auto port = Open();
+  Send(*port, "stale", 5);
+  port->Purge(0);
+  EXPECT_EQ(port->LookAhead(), "");
+
+  // Bytes still on their way through the OS when Purge runs are dropped too.
+  ASSERT_TRUE(WriteBytes(mMaster, "late"));
+  auto start = std::chrono::steady_clock::now();
+  port->Purge(100);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  Send(*port, "fresh", 5);
+  EXPECT_EQ(port->ReadAll(), "fresh");
+}
+
+TEST_F(SerialPortTest, ASecondOpenIsRefusedUntilTheFirstCloses) {
+  auto first = Open();
+  PortSource second(mName, 8, 0, 3, 0);
+  EXPECT_EQ(MessageOf<ConnectionException>([&] { second.Connect(); }),
+            "SerPort.Connect(): Could not connect. LastError:-11");
+  EXPECT_FALSE(second.IsConnected());
+  first->Close();
+  EXPECT_FALSE(first->IsConnected());
+  second.Connect();
+  EXPECT_TRUE(second.IsConnected());
+}
+
+TEST_F(SerialPortTest, HangUpDeliversTheLastBytesThenRaises) {
+  auto port = Open();
+  Send(*port, "last", 4);
+  close(mMaster);  // hangs the line up
+  mMaster = -1;
+  // The wait sees the hang-up at once, then sleeps the rest: no spin, no hang.
+  auto start = std::chrono::steady_clock::now();
+  port->WaitForData(50);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+  // Bytes received before the hang-up come first; the error follows them.
+  EXPECT_EQ(port->LookAhead(), "last");
+  EXPECT_EQ(port->Read(4), "last");
+  EXPECT_EQ(MessageOf<PortSourceException>([&] { port->LookAhead(); }),
+            "LookAhead failed. LastError:-5");
+  EXPECT_EQ(port->LastErrorCode(), -5);
+  EXPECT_EQ(MessageOf<PortSourceException>([&] { port->Read(10); }), "Read failed. LastError:-5");
+  EXPECT_EQ(MessageOf<PortSourceException>([&] { port->ReadAll(); }),
+            "Serport.ReadAll failed  LastError:-5");
+  EXPECT_EQ(MessageOf<PortSourceException>([&] { port->Write("quit\r"); }),
+            "Write failed . LastError:-5");
+  EXPECT_EQ(MessageOf<PortSourceException>([&] { port->Purge(0); }),
+            "Serport.ReadAll failed  LastError:-5");
+  EXPECT_TRUE(port->IsConnected());  // the flag, not the line
+}
