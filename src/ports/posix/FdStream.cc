@@ -70,7 +70,8 @@ void FdStream::Flush() {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     // A failed link takes nothing more: drop the queue so writers stop waiting.
-    mLastError = CodeFromErrno(n < 0 ? errno : EIO);
+    // The first error is kept: it tells why the link failed.
+    if (mLastError == 0) mLastError = CodeFromErrno(n < 0 ? errno : EIO);
     mToSend.Clear();
     return;
   }
@@ -151,7 +152,7 @@ void FdStream::Purge() {
 
 void FdStream::Write(const std::string& bytes) {
   if (!mFd.Valid()) {
-    mLastError = CodeFromErrno(EBADF);
+    if (mLastError == 0) mLastError = CodeFromErrno(EBADF);
     return;
   }
   mToSend.Append(bytes);

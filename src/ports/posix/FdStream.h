@@ -4,8 +4,8 @@
 // OS holds into the receive buffer and hands queued bytes to the OS; look-ahead
 // and reads work on the receive buffer only. Bytes are never translated.
 //
-// Errors: LastError() is 0 or a negative code from errno, kept until the next
-// Attach or Close. A write error is reported at once and drops the send queue.
+// Errors: LastError() is 0 or a negative code from errno; the first one is kept
+// until the next Attach. A write error is reported at once and drops the send queue.
 // The end of the input (hang-up, reset, orderly close) is reported only once the
 // bytes received before it have been taken, so nothing received is lost to it.
 

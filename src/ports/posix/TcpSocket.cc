@@ -58,8 +58,8 @@ int32_t TcpSocket::Connect(const std::string& address, int32_t port, int32_t tim
     // Bounded wait for the handshake; EINTR resumes it against the same deadline.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       pollfd p{fd.Get(), POLLOUT, 0};
       int n = ::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
       if (n > 0) break;

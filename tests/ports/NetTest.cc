@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "PortTestSupport.h"
+#include "ports/NetPort.h"
+#include "ports/PortSource.h"
+
+using namespace PortSourceUtils;
+using PortTest::MessageOf;
+using PortTest::ReadBytes;
+using PortTest::WaitUntil;
+using PortTest::WriteBytes;
+
+namespace {
+
+// A listening socket on 127.0.0.1 with a kernel-chosen port.
+class Listener {
+ public:
+  explicit Listener(int backlog = 4) {
+    mFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(mFd, reinterpret_cast<sockaddr*>(&a), len) != 0 || listen(mFd, backlog) != 0 ||
+        getsockname(mFd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+      ADD_FAILURE() << "listener set-up failed";
+    }
+    mPort = ntohs(a.sin_port);
+  }
+  ~Listener() { close(mFd); }
+  std::string Text() const { return "127.0.0.1:" + std::to_string(mPort); }
+  int Port() const { return mPort; }
+  int Accept() {
+    pollfd p{mFd, POLLIN, 0};
+    if (poll(&p, 1, 2000) != 1) return -1;
+    return accept4(mFd, nullptr, nullptr, SOCK_CLOEXEC);
+  }
+
+ private:
+  int mFd = -1;
+  int mPort = 0;
+};
+
+class NetPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mPort = std::make_unique<PortSource>(mListener.Text(), 8, 0, 3, 0);
+    mPort->Connect();
+    ASSERT_TRUE(mPort->IsConnected());
+    mPeer = mListener.Accept();
+    ASSERT_GE(mPeer, 0);
+  }
+  void TearDown() override {
+    if (mPeer >= 0) close(mPeer);
+  }
+  void Send(const std::string& bytes, size_t expectedBuffered) {
+    ASSERT_TRUE(WriteBytes(mPeer, bytes));
+    ASSERT_TRUE(WaitUntil(*mPort, [&] { return mPort->LookAhead().size() >= expectedBuffered; }));
+  }
+
+  Listener mListener;
+  std::unique_ptr<PortSource> mPort;
+  int mPeer = -1;
+};
+
+}  // namespace
+
+TEST_F(NetPortTest, BytesPassUnchangedBothWays) {
+  const std::string command("logs\r\n\x00\xff", 8);
+  mPort->Write(command);
+  EXPECT_EQ(ReadBytes(mPeer, command.size()), command);
+  mPort->Write("");
+
+  const std::string reply("12 records\r\n\x00\xffPELOX>", 20);
+  Send(reply, reply.size());
+  EXPECT_EQ(mPort->LookAhead(), reply);
+  EXPECT_EQ(mPort->Read(3), "12 ");
+  EXPECT_EQ(mPort->ReadAll(), reply.substr(3));
+  EXPECT_EQ(mPort->LastErrorCode(), 0);
+}
+
+TEST_F(NetPortTest, PurgeDropsWhatArrivedIncludingDuringTheWait) {
+  Send("stale", 5);
+  mPort->Purge(0);
+  EXPECT_EQ(mPort->LookAhead(), "");
+  ASSERT_TRUE(WriteBytes(mPeer, "late"));
+  mPort->Purge(100);
+  Send("fresh", 5);
+  EXPECT_EQ(mPort->ReadAll(), "fresh");
+}
+
+TEST_F(NetPortTest, PeerCloseIsReportedAfterItsLastBytes) {
+  ASSERT_TRUE(WriteBytes(mPeer, "bye"));
+  close(mPeer);
+  mPeer = -1;
+  ASSERT_TRUE(WaitUntil(*mPort, [&] { return mPort->LookAhead().size() == 3; }));
+  // Waiting after the close sleeps rather than spins.
+  auto start = std::chrono::steady_clock::now();
+  mPort->WaitForData(30);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+  EXPECT_TRUE(mPort->IsConnected());
+  EXPECT_EQ(mPort->Read(3), "bye");
+  EXPECT_FALSE(mPort->IsConnected());
+  EXPECT_EQ(mPort->LookAhead(), "");
+  EXPECT_EQ(mPort->LastErrorCode(), 0);
+}
+
+TEST_F(NetPortTest, ResetByPeerRaisesWithItsCode) {
+  linger hard{1, 0};
+  setsockopt(mPeer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  close(mPeer);
+  mPeer = -1;
+  ASSERT_TRUE(WaitUntil(*mPort, [&] { return mPort->LastErrorCode() != 0; }));
+  EXPECT_FALSE(mPort->IsConnected());
+  EXPECT_EQ(MessageOf<PortSourceException>([&] { mPort->LookAhead(); }),
+            "LookAhead failed. LastError:-104");
+  EXPECT_EQ(MessageOf<PortSourceException>([&] { mPort->Read(1); }), "Read failed. LastError:-104");
+  EXPECT_EQ(MessageOf<PortSourceException>([&] { mPort->ReadAll(); }),
+            "Netport.ReadAll failed. LastError:-104");
+  EXPECT_EQ(MessageOf<PortSourceException>([&] { mPort->Write("quit\r"); }),
+            "Write failed . LastError:-104");
+  EXPECT_EQ(MessageOf<PortSourceException>([&] { mPort->Net()->BytesLeftToSend(); }),
+            "BytesLeftToSend failed. LastError:-104");
+}
+
+TEST_F(NetPortTest, LargeTransfersCompleteBothWays) {
+  // The blocking write must keep going while the peer reads, and reads must keep
+  // pace with a peer that sends faster than one OS buffer holds.
+  const size_t size = 8 * 1024 * 1024;
+  std::string block(size, '\0');
+  for (size_t i = 0; i < size; ++i) block[i] = static_cast<char>(i * 131 % 251);
+  std::string echoed;
+  std::thread peer([&] {
+    echoed = ReadBytes(mPeer, size);
+    WriteBytes(mPeer, block);
+  });
+  mPort->Write(block);
+  std::string received;
+  WaitUntil(*mPort, [&] {
+    received += mPort->ReadAll();
+    return received.size() >= size;
+  });
+  peer.join();
+  EXPECT_TRUE(echoed == block);
+  EXPECT_TRUE(received == block);
+}
+
+TEST(NetPortConnect, RefusedConnectionRaisesWithANegativeCode) {
+  int port = 0;
+  {
+    Listener closed;
+    port = closed.Port();
+  }
+  PortSource source("127.0.0.1:" + std::to_string(port), 8, 0, 3, 0);
+  EXPECT_EQ(MessageOf<ConnectionException>([&] { source.Connect(); }),
+            "Could not connect. LastError:-111");
+  EXPECT_FALSE(source.IsConnected());
+  EXPECT_EQ(source.LastErrorCode(), -111);
+}
+
+TEST(NetPortConnect, AnUnansweredConnectIsBoundedInTime) {
+  Listener full(0);  // never accepts; one queued client fills it
+  NetPort filler;
+  filler.SetAddress("127.0.0.1");
+  filler.SetPort(full.Port());
+  filler.Connect();
+
+  NetPort port;
+  port.SetAddress("127.0.0.1");
+  port.SetPort(full.Port());
+  port.SetConnectTimeoutMs(200);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(MessageOf<ConnectionException>([&] { port.Connect(); }),
+            "Could not connect. LastError:-110");
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(200));
+  EXPECT_LT(took, std::chrono::seconds(2));
+}
+
+TEST(NetPortConnect, UnusableAddressFailsInConnect) {
+  PortSource source("300.0.0.1:4001", 8, 0, 3, 0);
+  EXPECT_EQ(MessageOf<ConnectionException>([&] { source.Connect(); }),
+            "Could not connect. LastError:-22");
+}
