@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Drives the pelox5-download bash completion the way bash does (COMP_WORDS and
+# COMP_CWORD set, the function called) against a temporary HOME that holds a
+# preferences file and a project tree.
+# Usage: check-completion.sh COMPLETION_FILE
+set -uo pipefail
+
+completion=$1
+bash -n "$completion" || { echo "FAIL: syntax error in $completion"; exit 1; }
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+failures=0
+checks=0
+
+# complete_words [ENV=VALUE...] -- WORD... : the replies, sorted, one a line.
+# The word being completed is the last one.
+complete_words() {
+  local env=()
+  while [[ $1 != -- ]]; do env+=("$1"); shift; done
+  shift
+  env -i PATH="${TEST_PATH:-$PATH}" HOME="$tmp/home" "${env[@]}" "$BASH" --norc --noprofile -c '
+    source "$1"; shift
+    COMP_WORDS=("$@")
+    COMP_CWORD=$(($# - 1))
+    _pelox5_download pelox5-download "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+    printf "%s\n" "${COMPREPLY[@]}"' check "$completion" "$@" | sed '/^$/d' | LC_ALL=C sort
+}
+
+# expect NAME EXPECTED ACTUAL
+expect() {
+  checks=$((checks + 1))
+  if [[ "$2" != "$3" ]]; then
+    failures=$((failures + 1))
+    printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "${2//$'\n'/ }" "${3//$'\n'/ }"
+  fi
+}
+
+lines() { printf '%s\n' "$@" | sed '/^$/d'; }
+
+# --- options and log levels -------------------------------------------------
+expect "all options" "$(lines --deployment --help --loglevel --version -d -h -l -v | LC_ALL=C sort)" \
+  "$(complete_words -- pelox5-download '')"
+expect "long options" "$(lines --deployment --help --loglevel --version | LC_ALL=C sort)" \
+  "$(complete_words -- pelox5-download --)"
+expect "level after -l" "$(lines DEBUG)" "$(complete_words -- pelox5-download -l D)"
+expect "all levels" "$(lines DEBUG FATAL INFO WARNING)" "$(complete_words -- pelox5-download -l '')"
+expect "level after --LogLevel" "$(lines WARNING)" \
+  "$(complete_words -- pelox5-download --LogLevel W)"
+expect "-L is not -l" "" "$(complete_words -- pelox5-download -L W)"
+expect "level after '--loglevel' '='" "$(lines INFO)" \
+  "$(complete_words -- pelox5-download --loglevel = I)"
+expect "level in one word" "$(lines --loglevel=FATAL)" \
+  "$(complete_words -- pelox5-download --loglevel=F)"
+
+# --- deployments from the preferences file ----------------------------------
+root=$tmp/data/Projects
+mkdir -p "$tmp/home/.config/Pelox5Apps" "$root/Sites/Site1/cfg" "$root/Sites/site2" \
+  "$root/Sites/North Field" "$root/Sites/.hidden" "$tmp/home/Documents/Pelox5/docsite"
+touch "$root/Sites/sitefile"
+cat >"$tmp/home/.config/Pelox5Apps/Pelox5Apps.pref" <<EOF
+{
+  "DeploymentCfgName": "deployment.cfg",
+  "LogLevel": "INFO",
+  "PathDelimiter": "/",
+  "ProjectRootFolder": "Sites",
+  "ProjectRootPath": "$root"
+}
+EOF
+
+expect "deployments in lower case, folders only" "$(lines site1 site2)" \
+  "$(complete_words -- pelox5-download -d s)"
+expect "all deployments" "$(lines 'north\ field' site1 site2)" \
+  "$(complete_words -- pelox5-download --deployment '')"
+expect "hidden folder on a leading dot" "$(lines .hidden)" \
+  "$(complete_words -- pelox5-download -d .)"
+expect "deployment after '--deployment' '='" "$(lines site2)" \
+  "$(complete_words -- pelox5-download --deployment = site2)"
+expect "deployment after a bare '='" "$(lines 'north\ field' site1 site2)" \
+  "$(complete_words -- pelox5-download --deployment =)"
+expect "deployment in one word" "$(lines -d=site1)" \
+  "$(complete_words -- pelox5-download -d=site1)"
+expect "deployment after other options" "$(lines site1)" \
+  "$(complete_words -- pelox5-download -l DEBUG -d site1)"
+
+# Without python3 the preferences are read with sed; escapes are undone.
+mkdir -p "$tmp/nopython" "$tmp/data/Quote\"d/Sites/alpha"
+for tool in sed head; do ln -s "$(command -v "$tool")" "$tmp/nopython/$tool"; done
+printf '{\n  "ProjectRootFolder": "Sites",\n  "ProjectRootPath": "%s"\n}\n' \
+  "${tmp//\//\\/}/data/Quote\\\"d" >"$tmp/home/.config/Pelox5Apps/Pelox5Apps.pref"
+expect "escaped path read with python3" "$(lines alpha)" "$(complete_words -- pelox5-download -d a)"
+expect "escaped path read without python3" "$(lines alpha)" \
+  "$(TEST_PATH=$tmp/nopython complete_words -- pelox5-download -d a)"
+
+# XDG_CONFIG_HOME moves the preferences file.
+mkdir -p "$tmp/xdg/Pelox5Apps"
+printf '{"ProjectRootPath":"%s","ProjectRootFolder":"Projects","PathDelimiter":"/"}\n' \
+  "$tmp/data" >"$tmp/xdg/Pelox5Apps/Pelox5Apps.pref"
+expect "XDG_CONFIG_HOME" "$(lines sites)" \
+  "$(complete_words XDG_CONFIG_HOME="$tmp/xdg" -- pelox5-download -d s)"
+expect "XDG_CONFIG_HOME on one line without python3" "$(lines sites)" \
+  "$(TEST_PATH=$tmp/nopython complete_words XDG_CONFIG_HOME="$tmp/xdg" -- pelox5-download -d s)"
+
+# --- no preferences file yet: the documents folder ---------------------------
+rm "$tmp/home/.config/Pelox5Apps/Pelox5Apps.pref"
+expect "default documents folder" "$(lines docsite)" "$(complete_words -- pelox5-download -d '')"
+mkdir -p "$tmp/docs/Pelox5/xdgsite"
+expect "XDG_DOCUMENTS_DIR" "$(lines xdgsite)" \
+  "$(complete_words XDG_DOCUMENTS_DIR="$tmp/docs" -- pelox5-download -d '')"
+mkdir -p "$tmp/home/Dokumente/Pelox5/userdirsite"
+echo 'XDG_DOCUMENTS_DIR="$HOME/Dokumente"' >"$tmp/home/.config/user-dirs.dirs"
+expect "user-dirs.dirs" "$(lines userdirsite)" "$(complete_words -- pelox5-download -d '')"
+expect "no project folder" "" "$(complete_words HOME="$tmp/none" -- pelox5-download -d '')"
+
+echo "completion: $((checks - failures)) passed, $failures failed"
+[[ $failures -eq 0 ]]

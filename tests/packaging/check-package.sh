@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Builds the Debian package of a build folder and checks its contents and
+# control fields, then installs the same build under a temporary prefix and
+# checks that tree: programs, manual pages, bash completion, systemd units.
+# Usage: check-package.sh BUILD_DIR CMAKE CPACK DPKG_DEB VERSION "PROGRAM..."
+set -uo pipefail
+
+build=$1 cmake=$2 cpack=$3 dpkg_deb=$4 version=$5
+read -r -a programs <<<"$6"
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+failures=0
+checks=0
+
+fail() {
+  failures=$((failures + 1))
+  printf 'FAIL: %s\n' "$*"
+}
+check() {
+  local what=$1
+  shift
+  checks=$((checks + 1))
+  "$@" || fail "$what"
+}
+
+# Files every installation holds, relative to the prefix.
+expected_files() {
+  local program
+  for program in "${programs[@]}"; do
+    echo "bin/$program"
+    echo "share/man/man1/$program.1.gz"
+  done
+  echo "share/bash-completion/completions/pelox5-download"
+  echo "lib/systemd/system/pelox5-download@.service"
+  echo "lib/systemd/system/pelox5-download@.timer"
+  echo "share/doc/pelox5-download/README.md"
+}
+
+# check_unit FILE BINDIR: the service runs the installed program for %i.
+check_unit() {
+  local exec
+  exec=$(grep '^ExecStart=' "$1")
+  [[ $exec == "ExecStart=$2/pelox5-download -d %i" ]] || {
+    echo "  $1: $exec"
+    return 1
+  }
+  grep -q '^Type=oneshot$' "$1" && grep -q '^SupplementaryGroups=dialout$' "$1"
+}
+
+# check_manpage FILE.gz: a compressed page whose title names its program.
+check_manpage() {
+  local title
+  title=$(basename "$1" .1.gz)
+  title=${title^^}
+  [[ $(gzip -dc "$1" | head -n 1) == ".TH ${title//-/\\-} 1 "* ]]
+}
+
+[[ ${#programs[@]} -gt 0 ]] || fail "no programs given"
+
+# --- the Debian package -------------------------------------------------------
+arch=$(dpkg --print-architecture 2>/dev/null || echo amd64)
+deb=$tmp/pkg/pelox5-download_${version}_${arch}.deb
+if ! "$cpack" -G DEB -B "$tmp/pkg" --config "$build/CPackConfig.cmake" >"$tmp/cpack.log" 2>&1; then
+  cat "$tmp/cpack.log"
+  fail "cpack -G DEB"
+elif [[ ! -f $deb ]]; then
+  ls "$tmp/pkg"
+  fail "package file $deb"
+else
+  listing=$("$dpkg_deb" -c "$deb")
+  while read -r file; do
+    checks=$((checks + 1))
+    line=$(grep -E " \./usr/${file//./\\.}$" <<<"$listing")
+    if [[ -z $line ]]; then
+      fail "package lacks /usr/$file"
+    elif [[ $line != *" root/root "* ]]; then
+      fail "package file /usr/$file not owned by root: $line"
+    elif [[ $file == bin/* && $line != -rwxr-xr-x* ]]; then
+      fail "package program /usr/$file not executable: $line"
+    fi
+  done < <(expected_files)
+  check "package holds nothing outside /usr" \
+    bash -c '! grep -vE " \./(usr(/.*)?)?$" <<<"$1"' check "$listing"
+
+  info=$("$dpkg_deb" -I "$deb")
+  field() { sed -n "s/^ $1: //p" <<<"$info"; }
+  check "Package field" test "$(field Package)" = pelox5-download
+  check "Version field is $version" test "$(field Version)" = "$version"
+  check "Architecture field" test "$(field Architecture)" = "$arch"
+  check "Depends names the C and C++ libraries" \
+    bash -c '[[ $1 == *libc6* && $1 == *libstdc++6* ]]' check "$(field Depends)"
+  check "Maintainer field" bash -c '[[ $1 == *"<"*@*">" ]]' check "$(field Maintainer)"
+  check "Section field" test -n "$(field Section)"
+  check "Description field" test -n "$(field Description)"
+
+  mkdir -p "$tmp/deb"
+  "$dpkg_deb" -x "$deb" "$tmp/deb"
+  check "package unit runs /usr/bin/pelox5-download" \
+    check_unit "$tmp/deb/usr/lib/systemd/system/pelox5-download@.service" /usr/bin
+  for program in "${programs[@]}"; do
+    check "package manual page of $program" \
+      check_manpage "$tmp/deb/usr/share/man/man1/$program.1.gz"
+  done
+fi
+
+# --- cmake --install under a temporary prefix ----------------------------------
+prefix=$tmp/prefix
+if ! "$cmake" --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1; then
+  cat "$tmp/install.log"
+  fail "cmake --install"
+else
+  while read -r file; do
+    check "installed $file" test -f "$prefix/$file"
+  done < <(expected_files)
+  check "installed unit runs $prefix/bin/pelox5-download" \
+    check_unit "$prefix/lib/systemd/system/pelox5-download@.service" "$prefix/bin"
+  for program in "${programs[@]}"; do
+    check "installed $program starts (--help)" \
+      bash -c '"$1" --help >/dev/null 2>&1' check "$prefix/bin/$program"
+  done
+fi
+
+echo "package: $((checks - failures)) passed, $failures failed"
+[[ $failures -eq 0 ]]
