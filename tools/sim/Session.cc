@@ -16,7 +16,12 @@ void Session::Start() {
   mOutPos = 0;
   mQuit = false;
   mMuted = false;
-  if (mOptions.hasSendOnConnect) Queue(mOptions.sendOnConnect);
+  // Fed like received input (not echoed), so "getdata 5\rquit" is two commands.
+  if (mOptions.hasSendOnConnect) {
+    std::vector<std::string> lines;
+    mLines.Feed(mOptions.sendOnConnect + "\r", lines);
+    for (std::string& line : lines) Queue(std::move(line));
+  }
 }
 
 void Session::Receive(std::string_view data) {

@@ -142,7 +142,9 @@ Data:
   --prompt TEXT        the prompt (default "PELOX>")
   --send-on-connect CMD
                        act as if CMD had been received when a client
-                       connects (pty: at start and after each "quit")
+                       connects (pty: at start and after each "quit");
+                       CR or LF separate several commands, so
+                       $'getdata 100\rquit' closes after the reply
 
 Faults (counts are per connection; pty: per session up to "quit"):
   --no-prompt          never send the prompt; input is still read
@@ -165,7 +167,7 @@ Logs:
   -h, --help           this text
 
 Record format (one line each, CR LF at the end):
-  R0000042,2026-01-01 00:41:00,15.54,2.26,612
+  R000042,2026-01-01 00:41:00,15.54,2.26,598
   record number (at least 6 digits after "R"), time stamp (2026-01-01 00:00:00
   plus one minute per record after the first), and three values derived from
   the number.
