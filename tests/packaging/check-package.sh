@@ -115,6 +115,20 @@ else
   done < <(expected_files)
   check "installed unit runs $prefix/bin/pelox5-download" \
     check_unit "$prefix/lib/systemd/system/pelox5-download@.service" "$prefix/bin"
+  # systemd's own parser on an instance of each unit, when it is at hand: any
+  # complaint (unknown key, bad value, missing program) fails.
+  if command -v systemd-analyze >/dev/null 2>&1; then
+    units=$tmp/units
+    mkdir -p "$units"
+    for kind in service timer; do
+      cp "$prefix/lib/systemd/system/pelox5-download@.$kind" "$units/"
+      ln -s "pelox5-download@.$kind" "$units/pelox5-download@site1.$kind"
+    done
+    verify=$(cd "$units" && MANPATH=$prefix/share/man systemd-analyze verify \
+      pelox5-download@site1.service pelox5-download@site1.timer 2>&1)
+    checks=$((checks + 1))
+    [[ -z $verify ]] || fail "systemd-analyze verify: $verify"
+  fi
   for program in "${programs[@]}"; do
     check "installed $program starts (--help)" \
       bash -c '"$1" --help >/dev/null 2>&1' check "$prefix/bin/$program"
