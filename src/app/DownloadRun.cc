@@ -11,7 +11,7 @@
 #include "app/StopSignals.h"
 #include "config/Configuration.h"
 #include "config/FolderUtils.h"
-#include "config/Preferences.h"
+#include "config/PreferencesModule.h"
 #include "config/ProjectFolders.h"
 #include "controller/Controller.h"
 #include "options/OptionParser.h"
@@ -28,6 +28,7 @@ std::string Pref(const std::string& key) { return PreferencesModule::Preferences
 int32_t App::Run(const std::vector<std::string>& args) {
   StartUp(args);
   StopSignals::Install();
+  PortSourceUtils::SetPendingEventsHandler([this] { ProcessPendingEvents(); });
   return DownloadRun();
 }
 
@@ -59,7 +60,8 @@ int32_t App::DownloadRun() {
   const std::string cfgPath = deploymentsPath + D + name + D + "cfg" + D + cfgName;
   LogNewMessage("INFO", "Getting deployment config file:" + cfgPath);
   try {
-    mConfig = getDeploymentConfig(*deploymentFolder, cfgName);
+    if (auto cfg = getDeploymentConfig(deploymentFolder, cfgName))
+      mConfig = std::make_unique<Configuration>(std::move(*cfg));
   } catch (const ConfigurationBadFormatException&) {
     mConfig.reset();
   }

@@ -8,7 +8,7 @@
 #include "app/App.h"
 #include "app/Version.h"
 #include "base/SpecialFolders.h"
-#include "config/Preferences.h"
+#include "config/PreferencesModule.h"
 #include "options/OptionParser.h"
 
 namespace {
@@ -51,13 +51,13 @@ void App::StartUp(const std::vector<std::string>& args) {
 void App::ParseOptions(const std::vector<std::string>& args) {
   Options = std::make_unique<OptionParser>("PeloxCollector", "for downloading pelox5 data");
   try {
-    Options->AddOption(std::make_shared<Option>("v", "version", "Report version and exit",
+    Options->AddOption(std::make_unique<Option>("v", "version", "Report version and exit",
                                                 Option::OptionType::BooleanType));
-    auto deployment = std::make_shared<Option>("d", "deployment", "Deployment name for download",
+    auto deployment = std::make_unique<Option>("d", "deployment", "Deployment name for download",
                                                Option::OptionType::StringType);
     deployment->IsRequired = true;
-    Options->AddOption(deployment);
-    Options->AddOption(std::make_shared<Option>(
+    Options->AddOption(std::move(deployment));
+    Options->AddOption(std::make_unique<Option>(
         "l", "loglevel", "Log level severity: FATAL | WARNING | INFO | DEBUG",
         Option::OptionType::StringType));
     Options->OptionValue("l")->AddAllowedValue({"FATAL", "WARNING", "INFO", "DEBUG"});

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <initializer_list>
 
 namespace StopSignals {
 

@@ -106,7 +106,10 @@ std::string PortSource::ReadAll() { return Backend().ReadAll(); }
 
 void PortSource::Connect() { Backend().Connect(); }
 
-void PortSource::WaitForData(int32_t ms) { Backend().WaitForData(ms); }
+void PortSource::WaitForData(int32_t ms) {
+  Backend().WaitForData(ms);
+  ProcessPendingEvents();
+}
 
 NetPort* PortSource::Net() { return nPort.get(); }
 

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <functional>
+#include <utility>
 
 #include "ports/NetworkPortText.h"
 #include "ports/posix/SerialDeviceList.h"
@@ -45,6 +47,21 @@ void Sleep(int32_t ms) {
   // An absolute deadline makes a resumed sleep after EINTR end on time.
   while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
   }
+}
+
+namespace {
+std::function<void()>& PendingEventsHandler() {
+  static std::function<void()> handler;
+  return handler;
+}
+}  // namespace
+
+void SetPendingEventsHandler(std::function<void()> handler) {
+  PendingEventsHandler() = std::move(handler);
+}
+
+void ProcessPendingEvents() {
+  if (PendingEventsHandler()) PendingEventsHandler()();
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {

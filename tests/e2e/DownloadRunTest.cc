@@ -1,0 +1,290 @@
+// Whole download runs against pelox5-sim: the session file, the dialogue, the log
+// and every way out of a run.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "support/Sandbox.h"
+#include "support/SimProcess.h"
+
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+class DownloadRun : public ::testing::Test {
+ protected:
+  // A deployment.cfg with small time-outs so failures come quickly.
+  static json Cfg(const std::string& port) {
+    return {{"Name", "site1"},
+            {"Status", "Active"},
+            {"Port", port},
+            {"ConnectAttemptMaxTries", 2},
+            {"ConnectAttemptTimeout", 1},
+            {"ExtractReceivedRecordFile", "extract.rcd"}};
+  }
+  void Deploy(const json& cfg) { box.AddDeployment("site1", cfg.dump(2)); }
+  void Deploy(const std::string& cfgText) { box.AddDeployment("site1", cfgText); }
+  void WriteRcd(const std::string& text) {
+    WriteFile(box.DeploymentFolder("site1") + "/extract.rcd", text);
+  }
+  Subprocess::Result Run(const std::vector<std::string>& extra = {"-l", "DEBUG"}) {
+    std::vector<std::string> args{"-d", "site1"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto result = box.Download(args);
+    log = WithoutTimeStamps(result.err);
+    return result;
+  }
+  std::string OnlySession() {
+    auto files = box.SessionFiles("site1");
+    EXPECT_EQ(files.size(), 1u);
+    return files.empty() ? "" : ReadFile(files[0]);
+  }
+  bool Logged(const std::string& line) const { return log.find(line) != std::string::npos; }
+  // Number of FATAL lines in the log.
+  size_t FatalCount() const {
+    size_t n = 0;
+    for (size_t at = 0; (at = log.find("(FATAL) : ", at)) != std::string::npos; ++at) ++n;
+    return n;
+  }
+
+  Sandbox box;
+  std::string log;
+};
+
+}  // namespace
+
+TEST_F(DownloadRun, CapturesEveryByteOverTcp) {
+  SimProcess sim(box, {"--tcp", "0", "--records", "100"});
+  Deploy(Cfg(sim.PortText()));
+  WriteRcd("1-50,60-80\n");
+  auto r = Run();
+  ASSERT_EQ(r.status, 0) << log;
+  EXPECT_EQ(OnlySession(), sim.SentBytes());
+  EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\ngetlog 0 1\ngetlog 51 9\nquit\n");
+  EXPECT_TRUE(Logged("(INFO) : Port requested:" + sim.PortText() + "\n"));
+  EXPECT_TRUE(Logged("(INFO) : Connect(): Acquired PortSource.\n"));
+  EXPECT_TRUE(Logged("(DEBUG) : Port.Write: getdata 30\n"));
+  EXPECT_TRUE(Logged("(INFO) : logs cmd response1:"));
+  EXPECT_TRUE(Logged("(INFO) : GetMissingRecords() requesting records in range 51-59\n"));
+  EXPECT_TRUE(Logged("(DEBUG) : Done.\n"));
+  EXPECT_EQ(FatalCount(), 0u);
+
+  // At INFO the same run shows no DEBUG lines.
+  auto info = Run({"-l", "INFO"});
+  ASSERT_EQ(info.status, 0);
+  EXPECT_FALSE(Logged("(DEBUG)"));
+  EXPECT_TRUE(Logged("(INFO) : Call GetRecentData()\n"));
+}
+
+TEST_F(DownloadRun, CapturesOverASerialPseudoTerminal) {
+  SimProcess sim(box, {"--pty", "--records", "40"});
+  json cfg = Cfg(sim.PortText());
+  cfg["Baud"] = 115200;  // a number is read as its decimal text
+  Deploy(cfg);
+  WriteRcd("5-9\n");
+  auto r = Run();
+  ASSERT_EQ(r.status, 0) << log;
+  EXPECT_EQ(OnlySession(), sim.SentBytes());
+  EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\ngetlog 0 5\nquit\n");
+}
+
+TEST_F(DownloadRun, NeverOverwritesASessionOfTheSameSecond) {
+  SimProcess sim(box, {"--tcp", "0"});
+  Deploy(Cfg(sim.PortText()));
+  // Sessions named for this second and the next already exist, as after runs
+  // started a moment earlier: this run must wait for a free second.
+  fs::create_directories(box.Downloads("site1"));
+  std::time_t now = std::time(nullptr);
+  std::vector<std::string> taken;
+  for (int i = 0; i < 2; ++i) {
+    std::time_t t = now + i;
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char name[64];
+    std::strftime(name, sizeof name, "raw.site1.%Y%j.%H%M%S", &utc);
+    taken.push_back(box.Downloads("site1") + "/" + name);
+    WriteFile(taken.back(), "earlier session " + std::to_string(i));
+  }
+  ASSERT_EQ(Run().status, 0) << log;
+  auto files = box.SessionFiles("site1");
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(ReadFile(taken[0]), "earlier session 0");
+  EXPECT_EQ(ReadFile(taken[1]), "earlier session 1");
+  EXPECT_EQ(ReadFile(files[2]), sim.SentBytes());
+}
+
+TEST_F(DownloadRun, KeepsTheBytesBeforeADropDuringGetdata) {
+  SimProcess sim(box, {"--tcp", "0", "--records", "200", "--close-after", "1000"});
+  Deploy(Cfg(sim.PortText()));
+  auto r = Run();
+  EXPECT_EQ(r.status, 1);
+  std::string sent = sim.SentBytes();
+  EXPECT_EQ(sent.size(), 1000u);
+  EXPECT_EQ(OnlySession(), sent);
+  EXPECT_TRUE(Logged("(FATAL) : run() getdata(): PortSourceTimeoutError: ")) << log;
+  EXPECT_TRUE(Logged("(FATAL) : run(): quitting\n"));
+}
+
+TEST_F(DownloadRun, AControllerWithoutAPromptEndsWithoutAFatalLine) {
+  SimProcess sim(box, {"--tcp", "0", "--no-prompt"});
+  Deploy(Cfg(sim.PortText()));
+  auto r = Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(FatalCount(), 0u) << log;
+  EXPECT_TRUE(Logged("(DEBUG) : Connect(): Caught PortSourceError - failed to connect\n"));
+  EXPECT_FALSE(Logged("(DEBUG) : Done."));
+  EXPECT_EQ(sim.Commands(), "\n\n");
+}
+
+TEST_F(DownloadRun, ARefusedConnectionOnEveryTry) {
+  // A port below 1024 is refused before any attempt.
+  Deploy(Cfg("127.0.0.1:1023"));
+  auto r = Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Logged("(FATAL) : Connect(): PortSourceInvalidPortError:GetNewPortSource(): Invalid "
+                     "network port:TCPSocket.InvalidPortError\n"))
+      << log;
+  // A port nobody listens on: every attempt is refused.
+  std::string port;
+  {
+    SimProcess sim(box, {"--tcp", "0"});
+    port = sim.PortText();
+  }
+  Deploy(Cfg(port));
+  r = Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Logged("(DEBUG) : getPort: Attempt 2 of 2\n")) << log;
+  EXPECT_TRUE(Logged("(FATAL) : Connect(): PortSourceTimeoutError\n(FATAL) : Connect(): quitting\n"))
+      << log;
+}
+
+TEST_F(DownloadRun, StopsOnEachBadConfiguration) {
+  struct Case {
+    std::string cfgText;
+    std::string fatal;
+  };
+  json base = Cfg("/dev/pelox5-no-such-device");
+  auto with = [&](const char* key, json value) {
+    json cfg = base;
+    cfg[key] = value;
+    return cfg.dump();
+  };
+  auto without = [&](const char* key) {
+    json cfg = base;
+    cfg.erase(key);
+    return cfg.dump();
+  };
+  std::vector<Case> cases{
+      {"{", "(FATAL) : Unable to find or unable to parse the deployment cfg file:"},
+      {with("Name", "SITE1"),
+       "(FATAL) : Name key mismatch in deployment.cfg expected:site1 found:SITE1\n\n"},
+      {without("Name"), "(FATAL) : Name key is missing in deployment.cfg expected:site1\n\n"},
+      {with("Status", "active"),
+       "(FATAL) : Status entry in deployment.cfg is not 'Active' for this deployment which we "
+       "interpret as it being locked\n"},
+      {without("Status"), "(FATAL) : Status key is missing in deployment.cfg\n"},
+      {without("Port"), "(FATAL) : Port missing in deployment.cfg\n"},
+      {with("Baud", "9601"), "(FATAL) : Invalid baudrate in deployment.cfg\n"},
+      {with("Baud", json::array({9600})), "(FATAL) : Configuration value 'Baud'"},
+      {with("ConnectAttemptMaxTries", json::object()),
+       "(FATAL) : Configuration value 'ConnectAttemptMaxTries'"},
+      {with("Baud", "9600"),
+       "(FATAL) : Connect(): PortSourceInvalidPortError:PortSource.Constructor():/dev/"
+       "pelox5-no-such-device does not appear to be a valid serial port on this host.\n"},
+  };
+  for (const Case& c : cases) {
+    Deploy(c.cfgText);
+    auto r = Run();
+    EXPECT_EQ(r.status, 1) << c.cfgText;
+    EXPECT_TRUE(Logged(c.fatal)) << c.cfgText << "\n" << log;
+    fs::remove_all(box.Downloads("site1"));
+  }
+}
+
+TEST_F(DownloadRun, MissingConfigurationAndDeploymentStopTheRun) {
+  auto r = Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(fs::is_directory(box.ProjectFolder()));  // created on the way
+  EXPECT_TRUE(Logged("(FATAL) : getDeploymentFolderByName(): - target deployment folder not "
+                     "found. \nPath:" +
+                     box.ProjectFolder() + "\nDeployment Name:site1\n"))
+      << log;
+  fs::create_directories(box.DeploymentFolder("site1") + "/cfg");
+  r = Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Logged("(FATAL) : Unable to find or unable to parse the deployment cfg file:" +
+                     box.ProjectFolder() + "/site1/cfg/deployment.cfg\n"));
+}
+
+TEST_F(DownloadRun, OptionalSettingsAndTheRecordFile) {
+  SimProcess sim(box, {"--tcp", "0"});
+  json cfg = Cfg(sim.PortText());
+  cfg["Baud"] = "not a rate";  // ignored on a network port
+  cfg.erase("ExtractReceivedRecordFile");
+  Deploy(cfg);
+  auto r = Run();
+  ASSERT_EQ(r.status, 0) << log;
+  EXPECT_TRUE(Logged("(WARNING) :  Config file is missing the ExtractReceivedRecordFile item. "
+                     "Record recovery will be skipped.\n"));
+  EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\nquit\n");
+
+  Deploy(Cfg(sim.PortText()));
+  WriteRcd("");
+  r = Run();
+  ASSERT_EQ(r.status, 0) << log;
+  EXPECT_TRUE(Logged("(WARNING) : record recovery log has not been initialized.  Record recovery "
+                     "will be skipped.\n"));
+}
+
+TEST_F(DownloadRun, BlanksAroundTheNameStayOutOfTheFileName) {
+  SimProcess sim(box, {"--tcp", "0"});
+  json cfg = Cfg(sim.PortText());
+  cfg["Name"] = " SITE1 ";
+  fs::create_directories(box.ProjectFolder() + "/ site1 /cfg");
+  WriteFile(box.ProjectFolder() + "/ site1 /cfg/deployment.cfg", cfg.dump());
+  auto r = box.Download({"-d", " site1 ", "-l", "INFO"});
+  log = WithoutTimeStamps(r.err);
+  // The folder is found by its lower-case name; the Name check is exact.
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Logged("Name key mismatch in deployment.cfg expected: site1  found: SITE1 "));
+  cfg["Name"] = " site1 ";
+  WriteFile(box.ProjectFolder() + "/ site1 /cfg/deployment.cfg", cfg.dump());
+  r = box.Download({"-d", " site1 ", "-l", "INFO"});
+  log = WithoutTimeStamps(r.err);
+  ASSERT_EQ(r.status, 0) << log;
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(box.ProjectFolder() + "/ site1 /downloads"))
+    files.push_back(entry.path().filename().string());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].rfind("raw.site1.", 0), 0u) << files[0];
+  EXPECT_TRUE(Logged("Download SessionFile:" + box.Documents() + "/Pelox5/ site1 /downloads/raw.site1."));
+}
+
+TEST_F(DownloadRun, ASignalKeepsEveryByteReceivedBeforeIt) {
+  SimProcess sim(box, {"--tcp", "0", "--records", "100000", "--throttle", "20000"});
+  json cfg = Cfg(sim.PortText());
+  cfg["RecordRequestSize"] = 100000;
+  Deploy(cfg);
+  Subprocess run(Sandbox::DownloadTool(), {"-d", "site1", "-l", "INFO"}, box.ProcessOptions());
+  // Wait until the records are streaming.
+  for (int i = 0; i < 2000 && sim.SentBytes().size() < 20000; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_GE(sim.SentBytes().size(), 20000u);
+  run.Signal(SIGTERM);
+  auto status = run.Wait(std::chrono::seconds(20));
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 1);
+  log = WithoutTimeStamps(run.Stderr());
+  EXPECT_TRUE(Logged("(FATAL) : Stopped by SIGTERM")) << log;
+  std::string session = OnlySession();
+  std::string sent = sim.SentBytes();
+  EXPECT_GE(session.size(), 20000u);
+  EXPECT_EQ(sent.compare(0, session.size(), session), 0);
+}

@@ -1,0 +1,29 @@
+#include "support/SimProcess.h"
+
+#include <csignal>
+#include <stdexcept>
+
+namespace {
+int gSimCount = 0;
+}
+
+SimProcess::SimProcess(const Sandbox& box, const std::vector<std::string>& args) {
+  std::string tag = std::to_string(gSimCount++);
+  mSentPath = box.Root() + "/sim-sent." + tag;
+  mCommandsPath = box.Root() + "/sim-commands." + tag;
+  std::vector<std::string> all = args;
+  all.insert(all.end(), {"--log-sent", mSentPath, "--log-commands", mCommandsPath});
+  mProcess = std::make_unique<Subprocess>(Sandbox::Simulator(), all, box.ProcessOptions());
+  auto line = mProcess->FirstStdoutLine(std::chrono::seconds(20));
+  if (!line) throw std::runtime_error("pelox5-sim did not start: " + mProcess->Stderr());
+  auto blank = line->find(' ');
+  mPortText = line->substr(blank + 1);
+}
+
+SimProcess::~SimProcess() {
+  mProcess->Signal(SIGTERM);
+  mProcess->Wait(std::chrono::seconds(5));
+}
+
+std::string SimProcess::SentBytes() const { return ReadFile(mSentPath); }
+std::string SimProcess::Commands() const { return ReadFile(mCommandsPath); }

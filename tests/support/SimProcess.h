@@ -1,0 +1,29 @@
+#pragma once
+// pelox5-sim started as a child process for end-to-end tests. The simulator
+// prints where it listens on its first line: "tcp 127.0.0.1:PORT" or "pty PATH".
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/Sandbox.h"
+
+class SimProcess {
+ public:
+  // Starts the simulator with `args` and waits for its first line. The sent
+  // bytes and received commands are logged to files in the sandbox.
+  SimProcess(const Sandbox& box, const std::vector<std::string>& args);
+  ~SimProcess();
+
+  // The port text for deployment.cfg: "127.0.0.1:PORT" or the pty's path.
+  const std::string& PortText() const { return mPortText; }
+  std::string SentBytes() const;
+  // The commands received, one a line.
+  std::string Commands() const;
+  Subprocess& Process() { return *mProcess; }
+
+ private:
+  std::unique_ptr<Subprocess> mProcess;
+  std::string mPortText;
+  std::string mSentPath, mCommandsPath;
+};
