@@ -70,7 +70,14 @@ void ServeTcp(const SimOptions& options, StopSignal& stop) {
     int on = 1;
     ::setsockopt(client.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     ConnectionEnd end = ServeConnection(client.Get(), true, session, shaper, stop);
-    if (end == ConnectionEnd::kStop || options.once) return;
+    if (end == ConnectionEnd::kStop) return;
+    // Closing with unread input would reset the connection and could cost the
+    // peer the last reply: end our side first and take what is already here.
+    ::shutdown(client.Get(), SHUT_WR);
+    char discard[4096];
+    for (int i = 0; i < 64 && ::recv(client.Get(), discard, sizeof discard, 0) > 0; ++i) {
+    }
+    if (options.once) return;
   }
 }
 
