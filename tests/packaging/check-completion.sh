@@ -70,6 +70,8 @@ EOF
 
 expect "deployments in lower case, folders only" "$(lines site1 site2)" \
   "$(complete_words -- pelox5-download -d s)"
+expect "upper-case word gives the lower-case name" "$(lines site1 site2)" \
+  "$(complete_words -- pelox5-download -d Si)"
 expect "all deployments" "$(lines 'north\ field' site1 site2)" \
   "$(complete_words -- pelox5-download --deployment '')"
 expect "hidden folder on a leading dot" "$(lines .hidden)" \
