@@ -37,12 +37,18 @@ expected_files() {
   echo "share/doc/pelox5-download/README.md"
 }
 
-# check_unit FILE BINDIR: the service runs the installed program for %i.
+# check_unit FILE BINDIR: the service runs the installed program for %i, and
+# no hardening setting shuts out the serial devices or the project folder.
 check_unit() {
-  local exec
+  local exec blocking
   exec=$(grep '^ExecStart=' "$1")
   [[ $exec == "ExecStart=$2/pelox5-download -d %i" ]] || {
     echo "  $1: $exec"
+    return 1
+  }
+  blocking=$(grep -E '^(PrivateDevices=(yes|true|1)|ProtectClock=(yes|true|1)|DevicePolicy=|DeviceAllow=|ProtectHome=(yes|true|1|read-only|tmpfs)|ProtectSystem=strict|PrivateUsers=(yes|true|1))' "$1")
+  [[ -z $blocking ]] || {
+    echo "  $1: $blocking"
     return 1
   }
   grep -q '^Type=oneshot$' "$1" && grep -q '^SupplementaryGroups=dialout$' "$1"
@@ -96,7 +102,7 @@ else
 
   mkdir -p "$tmp/deb"
   "$dpkg_deb" -x "$deb" "$tmp/deb"
-  check "package unit runs /usr/bin/pelox5-download" \
+  check "package unit: runs /usr/bin/pelox5-download, reaches devices and folders" \
     check_unit "$tmp/deb/usr/lib/systemd/system/pelox5-download@.service" /usr/bin
   for program in "${programs[@]}"; do
     check "package manual page of $program" \
@@ -113,7 +119,7 @@ else
   while read -r file; do
     check "installed $file" test -f "$prefix/$file"
   done < <(expected_files)
-  check "installed unit runs $prefix/bin/pelox5-download" \
+  check "installed unit: runs $prefix/bin/pelox5-download, reaches devices and folders" \
     check_unit "$prefix/lib/systemd/system/pelox5-download@.service" "$prefix/bin"
   # systemd's own parser on an instance of each unit, when it is at hand: any
   # complaint (unknown key, bad value, missing program) fails.
