@@ -30,6 +30,7 @@ void App::LogNewMessage(const std::string& severity, const std::string& text) {
 }
 
 void App::HandleLogMessageAvailable(App&) {
+  mProgress.Erase();
   const char* data = logBuffer.data();
   size_t left = logBuffer.size();
   while (left > 0) {
@@ -61,6 +62,7 @@ void App::AppendToSession(const std::string& raw) {
 void App::HandleRawDataAvailable(Controller&) {
   std::string raw = mController->ReadRawData();
   AppendToSession(raw);
+  mProgress.Add(raw);
   if (raw.find("Records logged:") != std::string::npos) {
     LogNewMessage("INFO", "logs cmd response1:" + raw);
     auto blank = raw.rfind(' ');
@@ -74,11 +76,14 @@ void App::HandleRawDataAvailable(Controller&) {
 }
 
 void App::HandleGotPrompt(Controller&) {
-  AppendToSession(mController->ReadRawData());
+  std::string raw = mController->ReadRawData();
+  AppendToSession(raw);
+  mProgress.Add(raw);
   ProcessPendingEvents();
 }
 
 bool App::FinishSession() {
+  mProgress.End();
   if (!outstream) return true;
   if (mController && outstream->IsOpen()) {
     std::string held = mController->ReadRawData();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ProgressLine.h"
 #include "app/SessionFile.h"
 #include "base/FolderItem.h"
 
@@ -76,4 +77,7 @@ class App {
                          const std::string& delimiter);
   void ConfigureController(const std::string& deployment);
   void RecoverMissingRecords(const std::string& deployment, const std::string& delimiter);
+
+  // The status line shown while long replies arrive (terminals only).
+  ProgressLine mProgress;
 };

@@ -131,7 +131,9 @@ int32_t App::DownloadRun() {
   }
   LogNewMessage("INFO", "Call GetRecentData()");
   try {
+    mProgress.Begin("getdata");
     mController->GetRecentData(mController->mRecordRequestSize, 25);
+    mProgress.End();
   } catch (const PortSourceUtils::TimeoutException& e) {
     LogNewMessage("FATAL", "run() getdata(): PortSourceTimeoutError: " + e.Message);
     Fatal("run(): quitting");
@@ -250,5 +252,7 @@ void App::RecoverMissingRecords(const std::string& deployment, const std::string
                   "skipped.");
     return;
   }
+  mProgress.Begin("getlog");
   mController->GetMissingRecords(mExtractRecordLog.get(), mController->mRecordRequestSize, 25);
+  mProgress.End();
 }

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "app/App.h"
+#include "app/LogLevel.h"
 #include "app/Version.h"
 #include "base/SpecialFolders.h"
 #include "config/PreferencesModule.h"
@@ -46,6 +47,7 @@ void App::StartUp(const std::vector<std::string>& args) {
   mLogLevel = Options->StringValue("loglevel", "");
   if (mLogLevel.empty()) mLogLevel = PreferencesModule::Preferences->GetText("LogLevel");
   LogMessageAvailable = [this](App& sender) { HandleLogMessageAvailable(sender); };
+  mProgress = ProgressLine(ProgressLine::StderrIsTerminal() && LogLevel::Rank(mLogLevel).rank >= 3);
 }
 
 void App::ParseOptions(const std::vector<std::string>& args) {

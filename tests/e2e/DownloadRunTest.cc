@@ -75,6 +75,7 @@ TEST_F(DownloadRun, CapturesEveryByteOverTcp) {
   EXPECT_TRUE(Logged("(INFO) : GetMissingRecords() requesting records in range 51-59\n"));
   EXPECT_TRUE(Logged("(DEBUG) : Done.\n"));
   EXPECT_EQ(FatalCount(), 0u);
+  EXPECT_EQ(r.err.find("\033[K"), std::string::npos);  // no status line outside a terminal
 
   // At INFO the same run shows no DEBUG lines.
   auto info = Run({"-l", "INFO"});

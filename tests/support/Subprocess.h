@@ -16,6 +16,7 @@ class Subprocess {
     std::map<std::string, std::string> env;  // added to (or replacing in) the environment
     std::string workDir;                     // where stdout/stderr files go (required)
     bool newSession = false;                 // setsid(), e.g. for a pseudo-terminal
+    std::string stderrPath;                  // standard error to this file instead
   };
 
   Subprocess(const std::string& program, const std::vector<std::string>& args,

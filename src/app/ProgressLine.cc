@@ -1,0 +1,70 @@
+#include "app/ProgressLine.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+void WriteStderr(const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+const char* kEraseLine = "\r\033[K";
+
+}  // namespace
+
+bool ProgressLine::StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void ProgressLine::Begin(const std::string& label) {
+  if (!mEnabled) return;
+  mActive = true;
+  mLabel = label;
+  mBytes = mLines = 0;
+  mStart = std::chrono::steady_clock::now();
+  mLastDraw = {};
+}
+
+void ProgressLine::Add(std::string_view bytes) {
+  if (!mActive) return;
+  mBytes += bytes.size();
+  mLines += static_cast<uint64_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+  auto now = std::chrono::steady_clock::now();
+  if (now - mLastDraw >= std::chrono::milliseconds(100)) {
+    mLastDraw = now;
+    Draw();
+  }
+}
+
+void ProgressLine::Draw() {
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - mStart).count();
+  double rate = seconds > 0 ? static_cast<double>(mBytes) / seconds : 0.0;
+  int whole = static_cast<int>(seconds);
+  char text[160];
+  std::snprintf(text, sizeof text, "%s%s: %llu lines, %.1f kB, %.1f kB/s, %02d:%02d", kEraseLine,
+                mLabel.c_str(), static_cast<unsigned long long>(mLines),
+                static_cast<double>(mBytes) / 1000.0, rate / 1000.0, whole / 60, whole % 60);
+  WriteStderr(text);
+  mVisible = true;
+}
+
+void ProgressLine::Erase() {
+  if (!mVisible) return;
+  WriteStderr(kEraseLine);
+  mVisible = false;
+  mLastDraw = {};  // redraw with the next bytes
+}
+
+void ProgressLine::End() {
+  Erase();
+  mActive = false;
+}

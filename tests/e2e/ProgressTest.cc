@@ -1,0 +1,51 @@
+// The status line during long replies, seen on a terminal.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "support/Sandbox.h"
+#include "support/SimProcess.h"
+
+TEST(ProgressLine, UpdatesInPlaceOnATerminalAndMakesWayForLogLines) {
+  Sandbox box;
+  SimProcess sim(box, {"--tcp", "0", "--records", "400", "--throttle", "30000"});
+  nlohmann::json cfg = {{"Name", "site1"},           {"Status", "Active"},
+                        {"Port", sim.PortText()},    {"ConnectAttemptMaxTries", 2},
+                        {"ConnectAttemptTimeout", 2}, {"RecordRequestSize", 400}};
+  box.AddDeployment("site1", cfg.dump());
+
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  std::string slavePath = ::ttyname(slave);
+  std::string screen;
+  std::thread reader([&] {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
+  });
+  Subprocess::Options options = box.ProcessOptions();
+  options.stderrPath = slavePath;
+  int status = -1;
+  {
+    Subprocess run(Sandbox::DownloadTool(), {"-d", "site1", "-l", "INFO"}, options);
+    status = run.Wait(std::chrono::seconds(60)).value_or(-1000);
+  }
+  ::close(slave);  // the reader sees the end once every writer is gone
+  reader.join();
+  ::close(master);
+
+  EXPECT_EQ(status, 0);
+  auto first = screen.find("\r\033[Kgetdata: ");
+  ASSERT_NE(first, std::string::npos) << screen;
+  EXPECT_NE(screen.find(" lines, ", first), std::string::npos);
+  EXPECT_NE(screen.find("\r\033[Kgetdata: ", first + 1), std::string::npos);  // redrawn
+  // Every log line after the status line starts on an erased line.
+  auto logLine = screen.find(": (INFO) : Accessing", first);
+  if (logLine == std::string::npos) logLine = screen.find(": (WARNING) : ", first);
+  ASSERT_NE(logLine, std::string::npos) << screen;
+  EXPECT_NE(screen.rfind("\r\033[K", logLine), std::string::npos);
+}
