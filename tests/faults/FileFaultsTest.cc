@@ -1,0 +1,73 @@
+// Runs whose files fail them: an unusable downloads folder, a disk that fills
+// while the session is written, a damaged preferences file and a truncated
+// deployment.cfg.
+
+#include <filesystem>
+
+#include "FaultRun.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+class FileFaults : public FaultTest {};
+
+}  // namespace
+
+TEST_F(FileFaults, AFileWhereTheDownloadsFolderGoesStopsTheRun) {
+  Deploy("site1", Cfg("site1", "127.0.0.1:9"));
+  WriteFile(box.Downloads("site1"), "not a folder");
+  RunOutcome r = Run("site1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(
+      r.Logged(" Download target is missing the 'downloads' folder or it is not "
+               "writeable.\n"))
+      << r.log;
+  EXPECT_FALSE(r.Logged("Port requested:"));
+  EXPECT_EQ(ReadFile(box.Downloads("site1")), "not a folder");
+}
+
+TEST_F(FileFaults, AFullDiskEndsTheRunWithTheBytesThatFit) {
+  SimProcess sim(box, {"--tcp", "0", "--records", "50000", "--record-size", "100"});
+  json cfg = Cfg("site1", sim.PortText());
+  cfg["RecordRequestSize"] = 50000;
+  Deploy("site1", cfg);
+  // 5 MB of records against a file-size limit of 1000 KiB.
+  const size_t limit = 1000 * 1024;
+  RunOutcome r = Run("site1", {"/bin/bash", "-c", "ulimit -f 1000 && exec \"$0\" \"$@\""});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.Logged("(FATAL) : Unable to write the raw download session: ")) << r.log;
+  EXPECT_EQ(r.session.size(), limit);
+  EXPECT_TRUE(IsPrefix(r.session, sim.SentBytes()));
+}
+
+TEST_F(FileFaults, DamagedPreferencesAreReplacedByValidDefaults) {
+  SimProcess sim(box, {"--tcp", "0"});
+  Deploy("site1", Cfg("site1", sim.PortText()));
+  WriteRcd("site1", "1-10\n");
+  fs::create_directories(fs::path(box.PrefsFile()).parent_path());
+  WriteFile(box.PrefsFile(), "{\"ProjectRootFolder\": \"Pelox5\", ");
+  RunOutcome r = Run("site1");
+  EXPECT_EQ(r.status, 0) << r.log;
+  EXPECT_EQ(r.session, sim.SentBytes());
+  json prefs = json::parse(ReadFile(box.PrefsFile()), nullptr, false);
+  ASSERT_FALSE(prefs.is_discarded()) << ReadFile(box.PrefsFile());
+  EXPECT_EQ(prefs.value("ProjectRootFolder", ""), "Pelox5");
+
+  // The rewritten file serves the next run unchanged.
+  std::string rewritten = ReadFile(box.PrefsFile());
+  EXPECT_EQ(Run("site1").status, 0);
+  EXPECT_EQ(ReadFile(box.PrefsFile()), rewritten);
+}
+
+TEST_F(FileFaults, ATruncatedDeploymentCfgStopsTheRun) {
+  std::string text = Cfg("site1", "127.0.0.1:9").dump(2);
+  Deploy("site1", text.substr(0, text.size() / 2));
+  RunOutcome r = Run("site1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.Logged("(FATAL) : Unable to find or unable to parse the deployment cfg file:" +
+                       box.DeploymentFolder("site1") + "/cfg/deployment.cfg\n"))
+      << r.log;
+  EXPECT_FALSE(r.Logged("Download SessionFile:"));
+}
