@@ -15,16 +15,13 @@ constexpr size_t kBufferSize = 256 * 1024;
 int32_t SessionFile::Create(const std::string& path, SessionFile& out) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return errno == EEXIST ? -EEXIST : FolderItem::CodeFromErrno(errno);
-  out.mFd = fd;
+  out.mFd.Reset(fd);
   out.mBuffer.reserve(kBufferSize);
   return 0;
 }
 
 SessionFile::~SessionFile() {
-  if (mFd >= 0) {
-    Flush();
-    ::close(mFd);
-  }
+  if (mFd.Valid()) Flush();
 }
 
 bool SessionFile::Fail(int err) {
@@ -33,7 +30,7 @@ bool SessionFile::Fail(int err) {
 }
 
 bool SessionFile::Append(std::string_view bytes) {
-  if (mFd < 0) return Fail(EBADF);
+  if (!mFd.Valid()) return Fail(EBADF);
   if (!mError.empty()) return false;
   if (mBuffer.size() + bytes.size() > kBufferSize && !Flush()) return false;
   if (bytes.size() >= kBufferSize) {
@@ -45,10 +42,10 @@ bool SessionFile::Append(std::string_view bytes) {
 }
 
 bool SessionFile::Flush() {
-  if (mFd < 0) return Fail(EBADF);
+  if (!mFd.Valid()) return Fail(EBADF);
   size_t done = 0;
   while (done < mBuffer.size()) {
-    ssize_t n = ::write(mFd, mBuffer.data() + done, mBuffer.size() - done);
+    ssize_t n = ::write(mFd.Get(), mBuffer.data() + done, mBuffer.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       int err = errno;
@@ -63,10 +60,9 @@ bool SessionFile::Flush() {
 }
 
 bool SessionFile::Close() {
-  if (mFd < 0) return mError.empty();
+  if (!mFd.Valid()) return mError.empty();
   bool ok = Flush();
-  if (::fsync(mFd) != 0 && ok) ok = Fail(errno);
-  if (::close(mFd) != 0 && ok) ok = Fail(errno);
-  mFd = -1;
+  if (::fsync(mFd.Get()) != 0 && ok) ok = Fail(errno);
+  if (mFd.Close() != 0 && ok) ok = Fail(errno);
   return ok;
 }

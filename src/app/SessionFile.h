@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/UniqueFd.h"
+
 class SessionFile {
  public:
   // Result of Create: 0, or a negative code (-EEXIST when the name is taken).
@@ -16,7 +18,7 @@ class SessionFile {
   SessionFile(const SessionFile&) = delete;
   SessionFile& operator=(const SessionFile&) = delete;
 
-  bool IsOpen() const { return mFd >= 0; }
+  bool IsOpen() const { return mFd.Valid(); }
   // Appends bytes unchanged. Returns false (and keeps the error) when the OS
   // refuses them (disk full, file-size limit, I/O error).
   bool Append(std::string_view bytes);
@@ -32,7 +34,7 @@ class SessionFile {
  private:
   bool Fail(int err);
 
-  int mFd = -1;
+  UniqueFd mFd;
   std::string mBuffer;
   std::string mError;
   uint64_t mBytes = 0;

@@ -9,30 +9,11 @@
 #include <vector>
 
 #include "base/FolderItem.h"
+#include "base/UniqueFd.h"
 
 namespace AtomicFile {
 
 namespace {
-
-// Owns a descriptor; closing errors are reported by Close(), the destructor only cleans up.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : mFd(fd) {}
-  ~Descriptor() {
-    if (mFd >= 0) ::close(mFd);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return mFd; }
-  int Close() {
-    int rc = ::close(mFd);
-    mFd = -1;
-    return rc;
-  }
-
- private:
-  int mFd;
-};
 
 int WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -62,7 +43,7 @@ int32_t Replace(const std::string& path, std::string_view contents) {
   name.insert(name.end(), suffix.begin(), suffix.end());
   name.push_back('\0');
 
-  Descriptor fd(::mkostemp(name.data(), O_CLOEXEC));
+  UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
   if (fd.Get() < 0) return FolderItem::CodeFromErrno(errno);
   std::string tmp(name.data());
 
@@ -85,7 +66,7 @@ int32_t Replace(const std::string& path, std::string_view contents) {
     ::unlink(tmp.c_str());
     return FolderItem::CodeFromErrno(err);
   }
-  Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Get() >= 0) ::fsync(dir.Get());  // best effort: the rename already happened
   return 0;
 }

@@ -8,25 +8,11 @@
 #include <limits>
 
 #include "base/NumberText.h"
+#include "base/UniqueFd.h"
 
 namespace JsonDocument {
 
 namespace {
-
-// Owns an open descriptor for the length of one read.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : mFd(fd) {}
-  ~Descriptor() {
-    if (mFd >= 0) ::close(mFd);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return mFd; }
-
- private:
-  int mFd;
-};
 
 // True when arrays and objects nest no deeper than kMaxDepth outside strings.
 bool NestingWithinLimit(const std::string& text) {
@@ -72,7 +58,7 @@ ReadResult ReadFile(const FolderItem& file, std::string& text, int32_t& errorCod
   errorCode = 0;
   const std::string& path = file.NativePath();
   if (path.find('\0') != std::string::npos) return ReadResult::kNotAFile;
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.Get() < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return ReadResult::kNotAFile;
     errorCode = FolderItem::CodeFromErrno(errno);

@@ -10,6 +10,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/FolderItem.h"
+#include "base/UniqueFd.h"
 #include "recovery/RangeText.h"
 
 namespace RecordRecoveryUtils {
@@ -18,25 +19,10 @@ namespace {
 
 enum class ReadOutcome { kRead, kMissing, kFailed };
 
-// Closes the descriptor it owns.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : mFd(fd) {}
-  ~FileDescriptor() {
-    if (mFd >= 0) ::close(mFd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return mFd; }
-
- private:
-  int mFd;
-};
-
 // Reads the whole file at `path` into `contents` in as few reads as its size
 // allows. On kFailed, `err` holds the errno.
 ReadOutcome ReadWholeFile(const std::string& path, std::string& contents, int& err) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) {
     err = errno;
     return (err == ENOENT || err == ENOTDIR) ? ReadOutcome::kMissing : ReadOutcome::kFailed;

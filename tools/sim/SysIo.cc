@@ -12,23 +12,6 @@ void ThrowErrno(const std::string& what, int err) {
   throw SimError(what + ": " + std::strerror(err), FolderItem::CodeFromErrno(err));
 }
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) Reset(other.Release());
-  return *this;
-}
-
-int UniqueFd::Release() {
-  int fd = mFd;
-  mFd = -1;
-  return fd;
-}
-
-void UniqueFd::Reset(int fd) {
-  // close() is not retried on EINTR: on Linux the descriptor is gone either way.
-  if (mFd >= 0) ::close(mFd);
-  mFd = fd;
-}
-
 void SetNonBlocking(int fd) {
   int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/BaseError.h"
+#include "base/UniqueFd.h"
 
 // Any failure of the simulator's set-up or I/O. ErrorNumber is 0 or a negative
 // code derived from errno (FolderItem::CodeFromErrno).
@@ -14,26 +15,6 @@ PELOX5_DECLARE_ERROR(SimError, BaseError);
 
 // Raises SimError with `what` + ": " + the text of errno `err`.
 [[noreturn]] void ThrowErrno(const std::string& what, int err);
-
-// Owns one file descriptor; closes it when destroyed or reset.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : mFd(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : mFd(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int Get() const { return mFd; }
-  bool Valid() const { return mFd >= 0; }
-  int Release();
-  void Reset(int fd = -1);
-
- private:
-  int mFd = -1;
-};
 
 // Sets O_NONBLOCK on fd; raises SimError on failure.
 void SetNonBlocking(int fd);
