@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "SimProcess.h"
 #include "base/NumberText.h"
 #include "controller/Controller.h"
 #include "recovery/RecordLog.h"
+#include "support/Sandbox.h"
+#include "support/SimProcess.h"
 
 namespace {
 
@@ -28,9 +29,8 @@ class SimDialogueTest : public ::testing::TestWithParam<const char*> {
     std::vector<std::string> args = {std::string("--") + GetParam()};
     if (args[0] == "--tcp") args.push_back("0");
     args.insert(args.end(), extra.begin(), extra.end());
-    sim = std::make_unique<SimProcess>(args);
-    ASSERT_FALSE(sim->Where().empty()) << "pelox5-sim did not start";
-    controller.mPortName = sim->Where();
+    sim = std::make_unique<SimProcess>(box, args);
+    controller.mPortName = sim->PortText();
     controller.mConnectAttemptMaxTries = 3;
     controller.mConnectAttemptTimeout = 2;
     controller.RawDataAvailable = [this](Controller& c) { captured += c.ReadRawData(); };
@@ -39,6 +39,7 @@ class SimDialogueTest : public ::testing::TestWithParam<const char*> {
     controller.GetPrompt(3, 2);
   }
 
+  Sandbox box;
   std::unique_ptr<SimProcess> sim;
   Controller controller;
   std::string captured;
