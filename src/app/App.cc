@@ -72,22 +72,28 @@ void App::HandleRawDataAvailable(Controller&) {
   }
   if (raw.find("Next download is record") != std::string::npos)
     LogNewMessage("INFO", "logs cmd response2:" + raw);
-  ProcessPendingEvents();
 }
 
 void App::HandleGotPrompt(Controller&) {
   std::string raw = mController->ReadRawData();
   AppendToSession(raw);
   mProgress.Add(raw);
-  ProcessPendingEvents();
 }
 
 bool App::FinishSession() {
   mProgress.End();
   if (!outstream) return true;
+  // Bytes that no event has handed over yet: what the controller gathered, then
+  // what the port received after it (a run stopped between two reads).
   if (mController && outstream->IsOpen()) {
-    std::string held = mController->ReadRawData();
-    if (!held.empty()) outstream->Append(held);
+    outstream->Append(mController->ReadRawData());
+    if (mController->mPort) {
+      try {
+        outstream->Append(mController->mPort->ReadAll());
+      } catch (const BaseError&) {
+        // A broken link holds nothing more to read.
+      }
+    }
   }
   bool ok = outstream->Close();
   std::string error = outstream->ErrorText();
