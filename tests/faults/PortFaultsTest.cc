@@ -4,6 +4,7 @@
 // received before the fault.
 
 #include <csignal>
+#include <cstdlib>
 #include <thread>
 
 #include "FaultRun.h"
@@ -146,23 +147,27 @@ TEST_F(PortFaults, GetdataWithoutDoneIsRepeatedAFewTimesThenEndsLikeATimeOut) {
 }
 
 TEST_F(PortFaults, AnEndlessLineNeitherGrowsMemoryNorEndsByItself) {
-  SimProcess sim(box, {"--tcp", "0", "--no-newlines", "--throttle", "8000000"});
+  // In the sanitizer build freed memory is held back for a while; keep that
+  // small so that the resident size shows what the tool itself keeps.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  box.extraEnv["ASAN_OPTIONS"] =
+      std::string(asan ? asan : "") + ":quarantine_size_mb=1:thread_local_quarantine_size_kb=64";
+  SimProcess sim(box, {"--tcp", "0", "--no-newlines", "--throttle", "4000000"});
   Deploy("endless", Cfg("endless", sim.PortText()));
   PendingRun run(box, "endless");
   auto streamed = [&](size_t bytes) {
-    for (int i = 0; i < 4000 && sim.SentBytes().size() < bytes; ++i)
-      std::this_thread::sleep_for(5ms);
-    return sim.SentBytes().size() >= bytes;
+    for (int i = 0; i < 4000 && sim.SentSize() < bytes; ++i) std::this_thread::sleep_for(5ms);
+    return sim.SentSize() >= bytes;
   };
   ASSERT_TRUE(streamed(1u << 20));
   long first = ResidentKiB(run.Process().Pid());
   long peak = first;
-  for (size_t mib = 2; mib <= 12; mib += 2) {
+  for (size_t mib = 2; mib <= 6; ++mib) {
     ASSERT_TRUE(streamed(mib << 20));
     peak = std::max(peak, ResidentKiB(run.Process().Pid()));
   }
   ASSERT_GT(first, 0);
-  // 11 MiB more streamed; what the tool holds may not grow with it.
+  // 5 MiB more streamed; what the tool holds may not grow with it.
   EXPECT_LT(peak - first, 4 * 1024) << "VmRSS " << first << " KiB -> " << peak << " KiB";
 
   run.Process().Signal(SIGTERM);
@@ -180,8 +185,8 @@ TEST_F(PortFaults, ASerialDeviceThatGoesAwayKeepsWhatArrived) {
   cfg["RecordRequestSize"] = 5000;
   Deploy("serial", cfg);
   PendingRun run(box, "serial");
-  for (int i = 0; i < 2000 && sim.SentBytes().size() < 8000; ++i) std::this_thread::sleep_for(5ms);
-  ASSERT_GE(sim.SentBytes().size(), 8000u);
+  for (int i = 0; i < 2000 && sim.SentSize() < 8000; ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_GE(sim.SentSize(), 8000u);
   sim.Process().Signal(SIGKILL);
   ASSERT_TRUE(sim.Process().Wait(5s).has_value());
   RunOutcome r = run.Finish(15s);

@@ -1,5 +1,7 @@
 #include "support/SimProcess.h"
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <stdexcept>
 
@@ -26,4 +28,10 @@ SimProcess::~SimProcess() {
 }
 
 std::string SimProcess::SentBytes() const { return ReadFile(mSentPath); }
+
+uint64_t SimProcess::SentSize() const {
+  struct stat st {};
+  return ::stat(mSentPath.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 std::string SimProcess::Commands() const { return ReadFile(mCommandsPath); }

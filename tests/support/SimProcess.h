@@ -2,6 +2,7 @@
 // pelox5-sim started as a child process for end-to-end tests. The simulator
 // prints where it listens on its first line: "tcp 127.0.0.1:PORT" or "pty PATH".
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ class SimProcess {
   // The port text for deployment.cfg: "127.0.0.1:PORT" or the pty's path.
   const std::string& PortText() const { return mPortText; }
   std::string SentBytes() const;
+  // Size of the sent-bytes log, without reading it (0 before the first write).
+  uint64_t SentSize() const;
   // The commands received, one a line.
   std::string Commands() const;
   Subprocess& Process() { return *mProcess; }
