@@ -14,6 +14,8 @@ namespace {
 
 constexpr char kDone[] = "done";
 constexpr size_t kDoneLength = sizeof(kDone) - 1;
+// A chunk smaller than this means the peer sends slowly: see Receive.
+constexpr size_t kTrickleBytes = 1024;
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -153,7 +155,10 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
       if (GotPrompt) GotPrompt(*this);
       break;
     }
-    // The port wait returns as soon as data comes; pause only when none came.
+    // The port wait returns as soon as data comes; pause when none came, and
+    // also after a small chunk, so that a slow trickle is read in a few larger
+    // pieces rather than waking the loop for every few bytes.
+    if (!chunk.empty() && chunk.size() < kTrickleBytes) PortSourceUtils::Sleep(10);
     mPort->WaitForData(10);
     if (chunk.empty()) PortSourceUtils::Sleep(10);
   }

@@ -13,8 +13,10 @@ namespace PortSourceUtils::Posix {
 namespace {
 
 constexpr size_t kReadBlock = 64 * 1024;
-// Bounds one Poll when a fast peer keeps the OS buffer full, so callers get a turn.
-constexpr size_t kMaxDrainPerPoll = 16 * 1024 * 1024;
+// Bounds one Poll when a fast peer keeps the OS buffer full, so callers get a
+// turn, and bounds the receive queue (and the copies callers take of it), so
+// memory stays flat however long the stream.
+constexpr size_t kMaxDrainPerPoll = 1024 * 1024;
 
 using Clock = std::chrono::steady_clock;
 
