@@ -89,6 +89,7 @@ bool App::FinishSession() {
     outstream->Append(mController->ReadRawData());
     if (mController->mPort) {
       try {
+        mController->mPort->Poll();  // take what the OS holds for us as well
         outstream->Append(mController->mPort->ReadAll());
       } catch (const BaseError&) {
         // A broken link holds nothing more to read.

@@ -14,8 +14,6 @@ namespace {
 
 constexpr char kDone[] = "done";
 constexpr size_t kDoneLength = sizeof(kDone) - 1;
-// A chunk smaller than this means the peer sends slowly: see Receive.
-constexpr size_t kTrickleBytes = 1024;
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -88,34 +86,41 @@ bool Controller::StageChunk(const std::string& chunk, const std::string& prompt,
   ByteFinder lastUpper(data, size, AsciiUpper(last));
 
   size_t i = 0;
-  while (i < size) {
-    const char c = data[i];
-    if (c == '\n' || c == '\r' || c == '\0') {
-      if (watchDone && c != '\0' && ReceivedEndsWith(kDone)) gotDone = true;
-      rawBuffer.push_back(c);
-      ++mSinceEvent;
-      ++i;
-      if (c == '\n') {
-        RaiseRawDataAvailable();
-      } else if (mSinceEvent >= kMaxBytesWithoutEvent) {
-        HandOverLongLine(prompt.size());
+  try {
+    while (i < size) {
+      const char c = data[i];
+      if (c == '\n' || c == '\r' || c == '\0') {
+        if (watchDone && c != '\0' && ReceivedEndsWith(kDone)) gotDone = true;
+        rawBuffer.push_back(c);
+        ++mSinceEvent;
+        ++i;
+        if (c == '\n') {
+          RaiseRawDataAvailable();
+        } else if (mSinceEvent >= kMaxBytesWithoutEvent) {
+          HandOverLongLine(prompt.size());
+        }
+        continue;
       }
-      continue;
+      // A run of ordinary bytes: append it in pieces that end at a possible prompt
+      // end or at the hand-over limit.
+      const size_t runEnd = std::min({lineFeeds.Next(i), returns.Next(i), nuls.Next(i)});
+      while (i < runEnd) {
+        const size_t limit = std::min(runEnd, i + (kMaxBytesWithoutEvent - mSinceEvent));
+        const size_t candidate =
+            prompt.empty() ? i : std::min({lastLower.Next(i), lastUpper.Next(i), limit});
+        const size_t end = candidate < limit ? candidate + 1 : limit;
+        rawBuffer.append(data + i, end - i);
+        mSinceEvent += end - i;
+        i = end;
+        if (candidate < limit && ReceivedEndsWith(prompt)) return true;
+        if (mSinceEvent >= kMaxBytesWithoutEvent) HandOverLongLine(prompt.size());
+      }
     }
-    // A run of ordinary bytes: append it in pieces that end at a possible prompt
-    // end or at the hand-over limit.
-    const size_t runEnd = std::min({lineFeeds.Next(i), returns.Next(i), nuls.Next(i)});
-    while (i < runEnd) {
-      const size_t limit = std::min(runEnd, i + (kMaxBytesWithoutEvent - mSinceEvent));
-      const size_t candidate =
-          prompt.empty() ? i : std::min({lastLower.Next(i), lastUpper.Next(i), limit});
-      const size_t end = candidate < limit ? candidate + 1 : limit;
-      rawBuffer.append(data + i, end - i);
-      mSinceEvent += end - i;
-      i = end;
-      if (candidate < limit && ReceivedEndsWith(prompt)) return true;
-      if (mSinceEvent >= kMaxBytesWithoutEvent) HandOverLongLine(prompt.size());
-    }
+  } catch (...) {
+    // A handler ended the run: the rest of the chunk has been taken from the
+    // port already, so it stays in rawBuffer for the session file's last write.
+    rawBuffer.append(data + i, size - i);
+    throw;
   }
   return false;
 }
@@ -155,10 +160,7 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
       if (GotPrompt) GotPrompt(*this);
       break;
     }
-    // The port wait returns as soon as data comes; pause when none came, and
-    // also after a small chunk, so that a slow trickle is read in a few larger
-    // pieces rather than waking the loop for every few bytes.
-    if (!chunk.empty() && chunk.size() < kTrickleBytes) PortSourceUtils::Sleep(10);
+    // The port wait returns as soon as data comes; pause only when none came.
     mPort->WaitForData(10);
     if (chunk.empty()) PortSourceUtils::Sleep(10);
   }
