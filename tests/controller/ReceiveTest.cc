@@ -91,6 +91,20 @@ TEST_F(ReceiveTest, BytesAfterThePromptInTheSameChunkAreDropped) {
   EXPECT_TRUE(controller.rawBuffer.empty());
 }
 
+TEST_F(ReceiveTest, AHandlerThatEndsTheRunLeavesTheRestOfTheChunkBuffered) {
+  // The first line event stops the run (as a stop signal does); the bytes read
+  // with it from the port must stay for the session file's last write.
+  struct Stop {};
+  controller.RawDataAvailable = [this](Controller& c) {
+    Drain("raw", c);
+    throw Stop{};
+  };
+  Feed({"one\r\ntwo\r\nthr"});
+  EXPECT_THROW(controller.waitForPrompt("PELOX>", 1, 13), Stop);
+  EXPECT_EQ(captured, "one\r\n");
+  EXPECT_EQ(controller.ReadRawData(), "two\r\nthr");
+}
+
 TEST_F(ReceiveTest, DataThatKeepsArrivingNeverTimesOut) {
   // Six chunks 400 ms apart: longer than the time-out in total, never silent that long.
   for (int i = 0; i < 6; ++i) port->Arrive("line\r\n", 400);
