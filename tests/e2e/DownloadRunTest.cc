@@ -20,13 +20,15 @@ namespace fs = std::filesystem;
 
 class DownloadRun : public ::testing::Test {
  protected:
-  // A deployment.cfg with small time-outs so failures come quickly.
-  static json Cfg(const std::string& port) {
+  // A deployment.cfg with few attempts. The time-out counts silence only, so a
+  // longer one costs a working run nothing and keeps it steady on a busy machine;
+  // tests of failures that wait it out pass a short one.
+  static json Cfg(const std::string& port, int timeout = 3) {
     return {{"Name", "site1"},
             {"Status", "Active"},
             {"Port", port},
             {"ConnectAttemptMaxTries", 2},
-            {"ConnectAttemptTimeout", 1},
+            {"ConnectAttemptTimeout", timeout},
             {"ExtractReceivedRecordFile", "extract.rcd"}};
   }
   void Deploy(const json& cfg) { box.AddDeployment("site1", cfg.dump(2)); }
@@ -135,7 +137,7 @@ TEST_F(DownloadRun, KeepsTheBytesBeforeADropDuringGetdata) {
 
 TEST_F(DownloadRun, AControllerWithoutAPromptEndsWithoutAFatalLine) {
   SimProcess sim(box, {"--tcp", "0", "--no-prompt"});
-  Deploy(Cfg(sim.PortText()));
+  Deploy(Cfg(sim.PortText(), 1));
   auto r = Run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(FatalCount(), 0u) << log;
@@ -158,7 +160,7 @@ TEST_F(DownloadRun, ARefusedConnectionOnEveryTry) {
     SimProcess sim(box, {"--tcp", "0"});
     port = sim.PortText();
   }
-  Deploy(Cfg(port));
+  Deploy(Cfg(port, 1));
   r = Run();
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Logged("(DEBUG) : getPort: Attempt 2 of 2\n")) << log;
