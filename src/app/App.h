@@ -75,7 +75,7 @@ class App {
   void AppendToSession(const std::string& raw);
   void CreateSessionFile(const FolderItem& downloads, const std::string& deployment,
                          const std::string& delimiter);
-  void ConfigureController(const std::string& deployment);
+  void ConfigureController();
   void RecoverMissingRecords(const std::string& deployment, const std::string& delimiter);
 
   // The status line shown while long replies arrive (terminals only).

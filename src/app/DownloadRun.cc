@@ -97,7 +97,7 @@ int32_t App::DownloadRun() {
   CreateSessionFile(downloads, name, D);
 
   // Stages 10 to 14: the controller, configured from deployment.cfg.
-  ConfigureController(name);
+  ConfigureController();
 
   // Stages 15 and 16: the port and the first prompt.
   LogNewMessage("INFO", "Connect():Attempt to acquire the port.");
@@ -180,8 +180,7 @@ void App::CreateSessionFile(const FolderItem& downloads, const std::string& depl
   }
 }
 
-void App::ConfigureController(const std::string& deployment) {
-  (void)deployment;
+void App::ConfigureController() {
   mController = std::make_unique<Controller>();
   try {
     mController->mPortName = mConfig->GetText("Port");
