@@ -240,8 +240,8 @@ void App::RecoverMissingRecords(const std::string& deployment, const std::string
   } catch (const ConfigurationException& e) {
     Fatal(e.Message);
   }
-  std::string path = Pref("ProjectRootPath") + D + Pref("ProjectRootFolder") + D + deployment +
-                     D + fileName;
+  std::string path =
+      Pref("ProjectRootPath") + D + Pref("ProjectRootFolder") + D + deployment + D + fileName;
   LogNewMessage("INFO", "Accessing the record recovery file:" + path);
   mExtractRecordLog = std::make_unique<RecordRecoveryUtils::RecordLog>(path);
   mExtractRecordLog->readRCD();

@@ -45,8 +45,7 @@ void ProgressLine::Add(std::string_view bytes) {
 }
 
 void ProgressLine::Draw() {
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - mStart).count();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - mStart).count();
   double rate = seconds > 0 ? static_cast<double>(mBytes) / seconds : 0.0;
   int whole = static_cast<int>(seconds);
   char text[160];

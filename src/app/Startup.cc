@@ -14,9 +14,7 @@
 
 namespace {
 
-void WriteStderr(const std::string& text) {
-  std::cerr << text << std::flush;
-}
+void WriteStderr(const std::string& text) { std::cerr << text << std::flush; }
 
 std::string JoinCommandLine(const std::vector<std::string>& args) {
   std::string line;

@@ -26,9 +26,12 @@ int Pending() { return gPending; }
 
 const char* Name(int signal) {
   switch (signal) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
     default: {
       static char text[32];
       std::snprintf(text, sizeof text, "signal %d", signal);

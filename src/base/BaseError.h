@@ -22,8 +22,8 @@ class BaseError : public std::exception {
 
 // Declares a subclass that only forwards its constructor, for exception families
 // whose members add nothing but their type.
-#define PELOX5_DECLARE_ERROR(Name, Base)   \
-  class Name : public Base {               \
-   public:                                 \
-    using Base::Base;                      \
+#define PELOX5_DECLARE_ERROR(Name, Base) \
+  class Name : public Base {             \
+   public:                               \
+    using Base::Base;                    \
   }

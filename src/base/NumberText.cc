@@ -8,7 +8,9 @@
 namespace NumberText {
 
 namespace {
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
@@ -34,8 +36,9 @@ double LeadingNumber(std::string_view text) {
   }
   std::string number(text.substr(start, i - start));
   double value = std::strtod(number.c_str(), nullptr);
-  return std::isfinite(value) ? value : (value > 0 ? std::numeric_limits<double>::max()
-                                                   : std::numeric_limits<double>::lowest());
+  return std::isfinite(value) ? value
+                              : (value > 0 ? std::numeric_limits<double>::max()
+                                           : std::numeric_limits<double>::lowest());
 }
 
 std::optional<int32_t> LeadingInt32Checked(std::string_view text) {

@@ -44,9 +44,8 @@ TEST_F(LogFacility, FiltersByRankAndNamesSeveritiesInUpperCase) {
   app.LogNewMessage("warning", "shown");
   app.LogNewMessage("Fatal", "stop");
   app.LogNewMessage("TRACE", "odd");
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"(INFO) : Call GetRecentData()",
-                                               "(WARNING) : shown", "(FATAL) : stop",
-                                               "(UNKNOWN) : odd"}));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"(INFO) : Call GetRecentData()", "(WARNING) : shown",
+                                               "(FATAL) : stop", "(UNKNOWN) : odd"}));
 }
 
 TEST_F(LogFacility, EachLevelShowsItsRankAndBelow) {

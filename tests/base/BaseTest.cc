@@ -3,11 +3,11 @@
 #include <fstream>
 #include <iterator>
 
+#include "TempDir.h"
 #include "base/AtomicFile.h"
 #include "base/DateValue.h"
 #include "base/NumberText.h"
 #include "base/Variant.h"
-#include "TempDir.h"
 
 TEST(NumberText, LeadingNumbersNeverWrap) {
   EXPECT_EQ(NumberText::LeadingInt32("9600"), 9600);

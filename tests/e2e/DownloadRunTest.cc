@@ -151,8 +151,9 @@ TEST_F(DownloadRun, ARefusedConnectionOnEveryTry) {
   Deploy(Cfg("127.0.0.1:1023"));
   auto r = Run();
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Logged("(FATAL) : Connect(): PortSourceInvalidPortError:GetNewPortSource(): Invalid "
-                     "network port:TCPSocket.InvalidPortError\n"))
+  EXPECT_TRUE(
+      Logged("(FATAL) : Connect(): PortSourceInvalidPortError:GetNewPortSource(): Invalid "
+             "network port:TCPSocket.InvalidPortError\n"))
       << log;
   // A port nobody listens on: every attempt is refused.
   std::string port;
@@ -164,7 +165,8 @@ TEST_F(DownloadRun, ARefusedConnectionOnEveryTry) {
   r = Run();
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Logged("(DEBUG) : getPort: Attempt 2 of 2\n")) << log;
-  EXPECT_TRUE(Logged("(FATAL) : Connect(): PortSourceTimeoutError\n(FATAL) : Connect(): quitting\n"))
+  EXPECT_TRUE(
+      Logged("(FATAL) : Connect(): PortSourceTimeoutError\n(FATAL) : Connect(): quitting\n"))
       << log;
 }
 
@@ -215,9 +217,10 @@ TEST_F(DownloadRun, MissingConfigurationAndDeploymentStopTheRun) {
   auto r = Run();
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(fs::is_directory(box.ProjectFolder()));  // created on the way
-  EXPECT_TRUE(Logged("(FATAL) : getDeploymentFolderByName(): - target deployment folder not "
-                     "found. \nPath:" +
-                     box.ProjectFolder() + "\nDeployment Name:site1\n"))
+  EXPECT_TRUE(
+      Logged("(FATAL) : getDeploymentFolderByName(): - target deployment folder not "
+             "found. \nPath:" +
+             box.ProjectFolder() + "\nDeployment Name:site1\n"))
       << log;
   fs::create_directories(box.DeploymentFolder("site1") + "/cfg");
   r = Run();
@@ -234,16 +237,18 @@ TEST_F(DownloadRun, OptionalSettingsAndTheRecordFile) {
   Deploy(cfg);
   auto r = Run();
   ASSERT_EQ(r.status, 0) << log;
-  EXPECT_TRUE(Logged("(WARNING) :  Config file is missing the ExtractReceivedRecordFile item. "
-                     "Record recovery will be skipped.\n"));
+  EXPECT_TRUE(
+      Logged("(WARNING) :  Config file is missing the ExtractReceivedRecordFile item. "
+             "Record recovery will be skipped.\n"));
   EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\nquit\n");
 
   Deploy(Cfg(sim.PortText()));
   WriteRcd("");
   r = Run();
   ASSERT_EQ(r.status, 0) << log;
-  EXPECT_TRUE(Logged("(WARNING) : record recovery log has not been initialized.  Record recovery "
-                     "will be skipped.\n"));
+  EXPECT_TRUE(
+      Logged("(WARNING) : record recovery log has not been initialized.  Record recovery "
+             "will be skipped.\n"));
 }
 
 TEST_F(DownloadRun, BlanksAroundTheNameStayOutOfTheFileName) {
@@ -267,7 +272,8 @@ TEST_F(DownloadRun, BlanksAroundTheNameStayOutOfTheFileName) {
     files.push_back(entry.path().filename().string());
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].rfind("raw.site1.", 0), 0u) << files[0];
-  EXPECT_TRUE(Logged("Download SessionFile:" + box.Documents() + "/Pelox5/ site1 /downloads/raw.site1."));
+  EXPECT_TRUE(
+      Logged("Download SessionFile:" + box.Documents() + "/Pelox5/ site1 /downloads/raw.site1."));
 }
 
 TEST_F(DownloadRun, ASignalKeepsEveryByteReceivedBeforeIt) {

@@ -14,9 +14,12 @@
 TEST(ProgressLine, UpdatesInPlaceOnATerminalAndMakesWayForLogLines) {
   Sandbox box;
   SimProcess sim(box, {"--tcp", "0", "--records", "400", "--throttle", "30000"});
-  nlohmann::json cfg = {{"Name", "site1"},           {"Status", "Active"},
-                        {"Port", sim.PortText()},    {"ConnectAttemptMaxTries", 2},
-                        {"ConnectAttemptTimeout", 2}, {"RecordRequestSize", 400}};
+  nlohmann::json cfg = {{"Name", "site1"},
+                        {"Status", "Active"},
+                        {"Port", sim.PortText()},
+                        {"ConnectAttemptMaxTries", 2},
+                        {"ConnectAttemptTimeout", 2},
+                        {"RecordRequestSize", 400}};
   box.AddDeployment("site1", cfg.dump());
 
   int master = -1, slave = -1;

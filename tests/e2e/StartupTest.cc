@@ -28,8 +28,8 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 TEST_F(Startup, BannersComeFirstEvenForABadCommandLine) {
   auto r = Run({"--bogus", "x"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(StartsWith(r.err, "System.CommandLine:" + Sandbox::DownloadTool() + " --bogus x\n" +
-                                    kBanner2))
+  EXPECT_TRUE(StartsWith(
+      r.err, "System.CommandLine:" + Sandbox::DownloadTool() + " --bogus x\n" + kBanner2))
       << r.err;
   EXPECT_TRUE(StartsWith(
       r.out, "Invalid usage\n\n  PeloxCollector - for downloading pelox5 data\n\nHelp:\n"))

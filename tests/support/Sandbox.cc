@@ -6,9 +6,7 @@
 
 namespace fs = std::filesystem;
 
-Sandbox::Sandbox() {
-  fs::create_directories(Documents());
-}
+Sandbox::Sandbox() { fs::create_directories(Documents()); }
 
 Subprocess::Options Sandbox::ProcessOptions() const {
   Subprocess::Options options;

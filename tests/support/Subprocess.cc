@@ -61,11 +61,10 @@ Subprocess::Subprocess(const std::string& program, const std::vector<std::string
   posix_spawn_file_actions_addopen(&actions, 1, mOutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   if (options.stderrPath.empty()) {
-    posix_spawn_file_actions_addopen(&actions, 2, mErrPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, mErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
   } else {
-    posix_spawn_file_actions_addopen(&actions, 2, options.stderrPath.c_str(), O_RDWR | O_NOCTTY,
-                                     0);
+    posix_spawn_file_actions_addopen(&actions, 2, options.stderrPath.c_str(), O_RDWR | O_NOCTTY, 0);
   }
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
@@ -126,9 +125,8 @@ std::optional<std::string> Subprocess::FirstStdoutLine(std::chrono::milliseconds
   }
 }
 
-Subprocess::Result Subprocess::Run(const std::string& program,
-                                   const std::vector<std::string>& args, const Options& options,
-                                   std::chrono::milliseconds timeout) {
+Subprocess::Result Subprocess::Run(const std::string& program, const std::vector<std::string>& args,
+                                   const Options& options, std::chrono::milliseconds timeout) {
   Subprocess child(program, args, options);
   auto status = child.Wait(timeout);
   if (!status) {
