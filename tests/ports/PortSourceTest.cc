@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "PortTestSupport.h"
 #include "ports/NetPort.h"
 #include "ports/PortSource.h"
 #include "ports/SerPort.h"
@@ -16,16 +17,7 @@ using namespace PortSourceUtils;
 
 namespace {
 
-// Runs `body` and returns the message of the exception of type E it raises.
-template <typename E, typename F>
-std::string MessageOf(F body) {
-  try {
-    body();
-  } catch (const E& e) {
-    return e.Message;
-  }
-  return "<nothing raised>";
-}
+using PortTest::MessageOf;
 
 // An in-memory backend that records what it was asked.
 class RecordingBackend : public PortBackend {

@@ -13,6 +13,7 @@
 
 namespace PortTest {
 
+// Runs `body` and returns the message of the exception of type E it raises.
 template <typename E, typename F>
 std::string MessageOf(F body) {
   try {
