@@ -70,6 +70,7 @@ class App {
 
  private:
   void StartUp(const std::vector<std::string>& args);
+  void KeepUnreadablePreferences(const FolderItem& file);
   int32_t DownloadRun();
   [[noreturn]] void Fatal(const std::string& text);
   void AppendToSession(const std::string& raw);

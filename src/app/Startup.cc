@@ -3,11 +3,14 @@
 
 #include <unistd.h>
 
+#include <fstream>
 #include <iostream>
+#include <iterator>
 
 #include "app/App.h"
 #include "app/LogLevel.h"
 #include "app/Version.h"
+#include "base/AtomicFile.h"
 #include "base/SpecialFolders.h"
 #include "config/PreferencesModule.h"
 #include "options/OptionParser.h"
@@ -69,9 +72,36 @@ void App::ParseOptions(const std::vector<std::string>& args) {
   }
 }
 
+namespace {
+
+// Copies the preferences file to "<file>.damaged"; false when that fails.
+bool CopyAside(const FolderItem& file, const std::string& copy) {
+  std::ifstream in(file.NativePath(), std::ios::binary);
+  if (!in) return false;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return !in.bad() && AtomicFile::Replace(copy, text) == 0;
+}
+
+}  // namespace
+
+void App::KeepUnreadablePreferences(const FolderItem& file) {
+  const std::string copy = file.NativePath() + ".damaged";
+  if (CopyAside(file, copy))
+    LogNewMessage("WARNING", "Preferences file " + file.NativePath() +
+                                 " could not be read; defaults are used and its text is kept in " +
+                                 copy);
+  else
+    LogNewMessage("WARNING", "Preferences file " + file.NativePath() +
+                                 " could not be read; defaults are used.");
+}
+
 void App::LoadAppPreferences() {
   auto& prefs = *PreferencesModule::Preferences;
   if (!prefs.Load()) {
+    // A file that exists but cannot be read is about to be replaced by defaults:
+    // keep the operator's text beside it and say so.
+    const auto& file = prefs.PreferencesFile();
+    if (file && file->Exists()) KeepUnreadablePreferences(*file);
     prefs.Set("ProjectRootFolder", "Pelox5");
     prefs.Set("PathDelimiter", "/");
     FolderItem documents = SpecialFolders::Documents();

@@ -59,6 +59,9 @@ class Prefs {
   std::string GetText(const std::string& name) const;
   int32_t GetInt32(const std::string& name) const;
 
+  // The file bound by Load; none before it.
+  const std::optional<FolderItem>& PreferencesFile() const { return mPreferencesFile; }
+
   nlohmann::json operator[](const std::string& name) const { return Get(name); }
   ItemAccess<Prefs> operator[](const std::string& name) { return {*this, name}; }
 

@@ -54,6 +54,12 @@ TEST_F(FileFaults, DamagedPreferencesAreReplacedByValidDefaults) {
   json prefs = json::parse(ReadFile(box.PrefsFile()), nullptr, false);
   ASSERT_FALSE(prefs.is_discarded()) << ReadFile(box.PrefsFile());
   EXPECT_EQ(prefs.value("ProjectRootFolder", ""), "Pelox5");
+  // The operator's damaged text is kept beside it, and the log says where.
+  EXPECT_EQ(ReadFile(box.PrefsFile() + ".damaged"), "{\"ProjectRootFolder\": \"Pelox5\", ");
+  EXPECT_TRUE(r.Logged("(WARNING) : Preferences file " + box.PrefsFile() +
+                       " could not be read; defaults are used and its text is kept in " +
+                       box.PrefsFile() + ".damaged\n"))
+      << r.log;
 
   // The rewritten file serves the next run unchanged.
   std::string rewritten = ReadFile(box.PrefsFile());
