@@ -8,6 +8,7 @@
 #include "app/LogLevel.h"
 #include "app/StopSignals.h"
 #include "base/NumberText.h"
+#include "base/WriteAll.h"
 #include "config/Configuration.h"
 #include "controller/Controller.h"
 #include "options/OptionParser.h"
@@ -31,15 +32,8 @@ void App::LogNewMessage(const std::string& severity, const std::string& text) {
 
 void App::HandleLogMessageAvailable(App&) {
   mProgress.Erase();
-  const char* data = logBuffer.data();
-  size_t left = logBuffer.size();
-  while (left > 0) {
-    ssize_t n = ::write(STDERR_FILENO, data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // standard error is gone: nothing else can be told
-    data += n;
-    left -= static_cast<size_t>(n);
-  }
+  // When standard error is gone, nothing else can be told: the error is dropped.
+  WriteAll(STDERR_FILENO, logBuffer);
   logBuffer.clear();
 }
 

@@ -168,13 +168,13 @@ void App::CreateSessionFile(const FolderItem& downloads, const std::string& depl
                               fileName);
     fout = downloads.Child(fileName);
     auto stream = std::make_unique<SessionFile>();
-    int32_t rc = SessionFile::Create(fout->NativePath(), *stream);
-    if (rc == 0) {
+    int err = SessionFile::Create(fout->NativePath(), *stream);
+    if (err == 0) {
       outstream = std::move(stream);
       return;
     }
-    if (rc != -EEXIST || attempt >= 5)
-      Fatal(std::string(std::strerror(rc == FolderItem::kPermissionDenied ? EACCES : -rc)) +
+    if (err != EEXIST || attempt >= 5)
+      Fatal(std::string(std::strerror(err)) +
             " (Failed to create binary stream to hold download session)");
     while (std::time(nullptr) == now) PortSourceUtils::Sleep(50);
   }

@@ -3,20 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 
-namespace {
+#include "base/WriteAll.h"
 
-void WriteStderr(const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
-}
+namespace {
 
 const char* kEraseLine = "\r\033[K";
 
@@ -52,13 +43,13 @@ void ProgressLine::Draw() {
   std::snprintf(text, sizeof text, "%s%s: %llu lines, %.1f kB, %.1f kB/s, %02d:%02d", kEraseLine,
                 mLabel.c_str(), static_cast<unsigned long long>(mLines),
                 static_cast<double>(mBytes) / 1000.0, rate / 1000.0, whole / 60, whole % 60);
-  WriteStderr(text);
+  WriteAll(STDERR_FILENO, text);
   mVisible = true;
 }
 
 void ProgressLine::Erase() {
   if (!mVisible) return;
-  WriteStderr(kEraseLine);
+  WriteAll(STDERR_FILENO, kEraseLine);
   mVisible = false;
   mLastDraw = {};  // redraw with the next bytes
 }

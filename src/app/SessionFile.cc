@@ -6,15 +6,15 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/FolderItem.h"
+#include "base/WriteAll.h"
 
 namespace {
 constexpr size_t kBufferSize = 256 * 1024;
 }
 
-int32_t SessionFile::Create(const std::string& path, SessionFile& out) {
+int SessionFile::Create(const std::string& path, SessionFile& out) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return errno == EEXIST ? -EEXIST : FolderItem::CodeFromErrno(errno);
+  if (fd < 0) return errno;
   out.mFd.Reset(fd);
   out.mBuffer.reserve(kBufferSize);
   return 0;
@@ -44,19 +44,10 @@ bool SessionFile::Append(std::string_view bytes) {
 bool SessionFile::Flush() {
   if (!mFd.Valid()) return Fail(EBADF);
   size_t done = 0;
-  while (done < mBuffer.size()) {
-    ssize_t n = ::write(mFd.Get(), mBuffer.data() + done, mBuffer.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      mBuffer.erase(0, done);
-      return Fail(err);
-    }
-    done += static_cast<size_t>(n);
-    mBytes += static_cast<uint64_t>(n);
-  }
-  mBuffer.clear();
-  return mError.empty();
+  int err = WriteAll(mFd.Get(), mBuffer, &done);
+  mBytes += done;
+  mBuffer.erase(0, done);
+  return err == 0 ? mError.empty() : Fail(err);
 }
 
 bool SessionFile::Close() {

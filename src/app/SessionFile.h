@@ -10,8 +10,8 @@
 
 class SessionFile {
  public:
-  // Result of Create: 0, or a negative code (-EEXIST when the name is taken).
-  static int32_t Create(const std::string& path, SessionFile& out);
+  // Result of Create: 0, or the errno of the failed open (EEXIST when the name is taken).
+  static int Create(const std::string& path, SessionFile& out);
 
   SessionFile() = default;
   ~SessionFile();

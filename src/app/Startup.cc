@@ -12,12 +12,13 @@
 #include "app/Version.h"
 #include "base/AtomicFile.h"
 #include "base/SpecialFolders.h"
+#include "base/WriteAll.h"
 #include "config/PreferencesModule.h"
 #include "options/OptionParser.h"
 
 namespace {
 
-void WriteStderr(const std::string& text) { std::cerr << text << std::flush; }
+void WriteStderr(const std::string& text) { WriteAll(STDERR_FILENO, text); }
 
 std::string JoinCommandLine(const std::vector<std::string>& args) {
   std::string line;

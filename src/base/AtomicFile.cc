@@ -10,22 +10,11 @@
 
 #include "base/FolderItem.h"
 #include "base/UniqueFd.h"
+#include "base/WriteAll.h"
 
 namespace AtomicFile {
 
 namespace {
-
-int WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return 0;
-}
 
 std::string FolderOf(const std::string& path) {
   auto slash = path.rfind('/');

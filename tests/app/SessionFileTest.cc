@@ -22,7 +22,7 @@ TEST(SessionFile, NeverOverwritesAndKeepsEveryByte) {
   EXPECT_EQ(ReadFile(path), "a\r\n" + big + std::string("\0z", 2));
 
   SessionFile second;
-  EXPECT_EQ(SessionFile::Create(path, second), -EEXIST);
+  EXPECT_EQ(SessionFile::Create(path, second), EEXIST);
   EXPECT_FALSE(second.IsOpen());
   EXPECT_EQ(ReadFile(path).size(), 3 + big.size() + 2);
 }

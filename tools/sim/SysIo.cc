@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/FolderItem.h"
+#include "base/WriteAll.h"
 
 void ThrowErrno(const std::string& what, int err) {
   throw SimError(what + ": " + std::strerror(err), FolderItem::CodeFromErrno(err));
@@ -27,12 +28,5 @@ AppendFile::AppendFile(const std::string& path) : mPath(path) {
 
 void AppendFile::Append(std::string_view data) {
   if (!mFd.Valid()) return;
-  while (!data.empty()) {
-    ssize_t n = ::write(mFd.Get(), data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno("cannot write " + mPath, errno);
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
+  if (int err = WriteAll(mFd.Get(), data)) ThrowErrno("cannot write " + mPath, err);
 }
