@@ -1,23 +1,17 @@
-#include "SimProcess.h"
+#include "LiveSim.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace {
 
@@ -43,47 +37,18 @@ bool WaitReadable(int fd, Clock::time_point deadline) {
 
 std::string SimPath() { return PELOX5_BINARY_DIR "/tools/sim/pelox5-sim"; }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+LiveSim::LiveSim(const std::vector<std::string>& args) {
+  Subprocess::Options options;
+  options.workDir = mDir.Path();
+  mProcess = std::make_unique<Subprocess>(SimPath(), args, options);
+  auto line = mProcess->FirstStdoutLine(std::chrono::seconds(5));
+  if (!line) throw std::runtime_error("no start line from the simulator: " + mProcess->Stderr());
+  mStartLine = *line;
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& args) {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  std::vector<std::string> all{SimPath()};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int rc = ::posix_spawn(&mPid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeFds[1]);
-  mStdout = pipeFds[0];
-  if (rc != 0) {
-    mPid = -1;
-    throw std::runtime_error("cannot start " + SimPath());
-  }
-  auto deadline = Clock::now() + std::chrono::seconds(5);
-  char c;
-  while (WaitReadable(mStdout, deadline) && ::read(mStdout, &c, 1) == 1) {
-    if (c == '\n') return;
-    mStartLine += c;
-  }
-  throw std::runtime_error("no start line from the simulator: \"" + mStartLine + "\"");
-}
+LiveSim::~LiveSim() { Terminate(); }
 
-SimProcess::~SimProcess() {
-  if (mPid > 0) Terminate();
-  if (mStdout >= 0) ::close(mStdout);
-}
-
-int SimProcess::Port() const {
+int LiveSim::Port() const {
   auto colon = mStartLine.rfind(':');
   if (mStartLine.rfind("tcp 127.0.0.1:", 0) != 0 || colon == std::string::npos) {
     throw std::runtime_error("not a TCP start line: " + mStartLine);
@@ -91,35 +56,24 @@ int SimProcess::Port() const {
   return std::stoi(mStartLine.substr(colon + 1));
 }
 
-std::string SimProcess::PtyPath() const {
+std::string LiveSim::PtyPath() const {
   if (mStartLine.rfind("pty ", 0) != 0) throw std::runtime_error("not a pty: " + mStartLine);
   return mStartLine.substr(4);
 }
 
-int SimProcess::Terminate() {
-  if (mPid <= 0) return -2;
-  ::kill(mPid, SIGTERM);
+int LiveSim::Terminate() {
+  mProcess->Signal(SIGTERM);  // nothing when it has already ended
   return WaitExit(5000);
 }
 
-int SimProcess::WaitExit(int timeoutMs) {
-  if (mPid <= 0) return -2;
-  // The child's stdout reaches end of file when it exits: wait on that.
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  char buffer[256];
-  while (WaitReadable(mStdout, deadline)) {
-    if (::read(mStdout, buffer, sizeof buffer) <= 0) break;
-  }
-  int status = 0;
-  pid_t done = ::waitpid(mPid, &status, RemainingMs(deadline) > 0 ? 0 : WNOHANG);
-  if (done != mPid) {
-    ::kill(mPid, SIGKILL);
-    ::waitpid(mPid, &status, 0);
-    mPid = -1;
+int LiveSim::WaitExit(int timeoutMs) {
+  auto status = mProcess->Wait(std::chrono::milliseconds(timeoutMs));
+  if (!status) {
+    mProcess->Signal(SIGKILL);
+    mProcess->Wait(std::chrono::seconds(5));
     return -2;
   }
-  mPid = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return *status >= 0 ? *status : -1;
 }
 
 SimLink SimLink::Tcp(int port) {

@@ -3,20 +3,22 @@
 // start line, connects over TCP or opens its pseudo-terminal, and reads replies
 // up to a marker. Every read waits on data with a deadline, never on a sleep.
 
-#include <sys/types.h>
-
+#include <memory>
 #include <string>
 #include <vector>
 
-class SimProcess {
+#include "TempDir.h"
+#include "support/Subprocess.h"
+
+class LiveSim {
  public:
   // Starts the simulator with `args`; fails the test (via exceptions caught by
   // the fixture) when it does not print its start line.
-  explicit SimProcess(const std::vector<std::string>& args);
+  explicit LiveSim(const std::vector<std::string>& args);
   // Sends SIGTERM when still running and reaps the child.
-  ~SimProcess();
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
+  ~LiveSim();
+  LiveSim(const LiveSim&) = delete;
+  LiveSim& operator=(const LiveSim&) = delete;
 
   const std::string& StartLine() const { return mStartLine; }
   int Port() const;             // from "tcp 127.0.0.1:PORT"
@@ -27,8 +29,8 @@ class SimProcess {
   int WaitExit(int timeoutMs);
 
  private:
-  pid_t mPid = -1;
-  int mStdout = -1;
+  TempDir mDir;  // holds the child's standard output and error
+  std::unique_ptr<Subprocess> mProcess;
   std::string mStartLine;
 };
 
@@ -57,5 +59,3 @@ class SimLink {
 
 // The path of the built simulator.
 std::string SimPath();
-// Reads a whole file ("" when missing).
-std::string ReadFile(const std::string& path);

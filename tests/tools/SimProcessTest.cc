@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "LiveSim.h"
 #include "RecordFormat.h"
-#include "SimProcess.h"
 #include "TempDir.h"
 
 namespace {
@@ -33,7 +33,7 @@ int RunToExit(const std::vector<std::string>& args, std::string* output) {
 }  // namespace
 
 TEST(SimTcpTest, ServesTheDialogueToConnectionsInSequence) {
-  SimProcess sim({"--tcp", "0", "--records", "50", "--next", "41"});
+  LiveSim sim({"--tcp", "0", "--records", "50", "--next", "41"});
   for (int round = 0; round < 2; ++round) {
     SimLink link = SimLink::Tcp(sim.Port());
     link.Send("\r");
@@ -52,7 +52,7 @@ TEST(SimTcpTest, ServesTheDialogueToConnectionsInSequence) {
 }
 
 TEST(SimTcpTest, OnceEndsWithTheFirstConnection) {
-  SimProcess sim({"--tcp", "0", "--once"});
+  LiveSim sim({"--tcp", "0", "--once"});
   {
     SimLink link = SimLink::Tcp(sim.Port());
     link.Send("\r");
@@ -63,8 +63,8 @@ TEST(SimTcpTest, OnceEndsWithTheFirstConnection) {
 
 TEST(SimTcpTest, BigRepliesStreamWhole) {
   // 200,000 records of 100 bytes: the reply passes through many buffer blocks.
-  SimProcess sim({"--tcp", "0", "--records", "200000", "--record-size", "100", "--once",
-                  "--send-on-connect", "getdata 300000\rquit"});
+  LiveSim sim({"--tcp", "0", "--records", "200000", "--record-size", "100", "--once",
+               "--send-on-connect", "getdata 300000\rquit"});
   SimLink link = SimLink::Tcp(sim.Port());
   std::string all = link.ReadToEnd(20000);
   ASSERT_EQ(all.size(), 2 + 200000u * 100 + 6 + 6);
@@ -76,7 +76,7 @@ TEST(SimTcpTest, BigRepliesStreamWhole) {
 TEST(SimPtyTest, ServesLaterClientsAndQuitEndsOnce) {
   TempDir dir;
   std::string linkPath = dir.Path() + "/ttySIM";
-  SimProcess sim({"--pty", "--once", "--link", linkPath, "--records", "3", "--prompt", "C>"});
+  LiveSim sim({"--pty", "--once", "--link", linkPath, "--records", "3", "--prompt", "C>"});
   char target[256] = {};
   ASSERT_GT(::readlink(linkPath.c_str(), target, sizeof target - 1), 0);
   EXPECT_EQ(std::string(target), sim.PtyPath());
@@ -95,7 +95,7 @@ TEST(SimPtyTest, ServesLaterClientsAndQuitEndsOnce) {
 }
 
 TEST(SimFaultTest, NoDoneLeavesOutDoneForTheFirstReplies) {
-  SimProcess sim({"--tcp", "0", "--records", "4", "--no-done", "1"});
+  LiveSim sim({"--tcp", "0", "--records", "4", "--no-done", "1"});
   for (int round = 0; round < 2; ++round) {
     SimLink link = SimLink::Tcp(sim.Port());
     link.Send("getdata 2\r");
@@ -106,7 +106,7 @@ TEST(SimFaultTest, NoDoneLeavesOutDoneForTheFirstReplies) {
 }
 
 TEST(SimFaultTest, CloseAfterSendsExactlyThatManyBytes) {
-  SimProcess sim({"--tcp", "0", "--records", "100", "--close-after", "1000"});
+  LiveSim sim({"--tcp", "0", "--records", "100", "--close-after", "1000"});
   SimLink link = SimLink::Tcp(sim.Port());
   link.Send("getdata 100\r");
   std::string all = link.ReadToEnd();
@@ -116,7 +116,7 @@ TEST(SimFaultTest, CloseAfterSendsExactlyThatManyBytes) {
 TEST(SimFaultTest, SilentAfterStopsSendingButStillListens) {
   TempDir dir;
   std::string commands = dir.Path() + "/commands";
-  SimProcess sim({"--tcp", "0", "--silent-after", "5", "--log-commands", commands});
+  LiveSim sim({"--tcp", "0", "--silent-after", "5", "--log-commands", commands});
   SimLink link = SimLink::Tcp(sim.Port());
   link.Send("logs\r");
   EXPECT_EQ(link.ReadUntil("\r\nRec"), "\r\nRec");
@@ -129,8 +129,8 @@ TEST(SimFaultTest, ChunkedEchoedReplyMatchesTheSentLog) {
   TempDir dir;
   std::string sent = dir.Path() + "/sent";
   std::string commands = dir.Path() + "/commands";
-  SimProcess sim({"--tcp", "0", "--records", "20", "--chunk", "7", "--echo", "--log-sent", sent,
-                  "--log-commands", commands, "--send-on-connect", "logs"});
+  LiveSim sim({"--tcp", "0", "--records", "20", "--chunk", "7", "--echo", "--log-sent", sent,
+               "--log-commands", commands, "--send-on-connect", "logs"});
   SimLink link = SimLink::Tcp(sim.Port());
   std::string received = link.ReadUntil("PELOX>");
   link.Send("\r\ngetdata 20\r");
@@ -145,7 +145,7 @@ TEST(SimFaultTest, ChunkedEchoedReplyMatchesTheSentLog) {
 }
 
 TEST(SimFaultTest, NoNewlinesStreamsUntilTheClientLeaves) {
-  SimProcess sim({"--tcp", "0", "--no-newlines"});
+  LiveSim sim({"--tcp", "0", "--no-newlines"});
   {
     SimLink link = SimLink::Tcp(sim.Port());
     link.Send("getdata 1\r");
