@@ -4,10 +4,20 @@
 #include <iterator>
 
 #include "TempDir.h"
+#include "base/AsciiText.h"
 #include "base/AtomicFile.h"
 #include "base/DateValue.h"
 #include "base/NumberText.h"
 #include "base/Variant.h"
+
+TEST(AsciiText, FoldsOnlyAsciiLetters) {
+  EXPECT_EQ(AsciiText::Lower("PELOX> \xC3\x84Z"), "pelox> \xC3\x84z");
+  EXPECT_TRUE(AsciiText::EndsWithIgnoringCase("data\r\npelox>", "PELOX>"));
+  EXPECT_FALSE(AsciiText::EndsWithIgnoringCase(">", "PELOX>"));
+  EXPECT_TRUE(AsciiText::StartsWithIgnoringCase("--Help", "--h"));
+  EXPECT_FALSE(AsciiText::EqualsIgnoringCase("\xC3\x84", "\xC3\xA4"));
+  EXPECT_TRUE(AsciiText::IsSpace('\v') && !AsciiText::IsBlank('\n'));
+}
 
 TEST(NumberText, LeadingNumbersNeverWrap) {
   EXPECT_EQ(NumberText::LeadingInt32("9600"), 9600);
