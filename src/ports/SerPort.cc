@@ -52,6 +52,7 @@ void SerPort::Write(const std::string& text) {
 void SerPort::Purge(int32_t ms) {
   if (ms >= 1) Sleep(ms);
   mDevice.Purge();
+  CheckError("Serport.ReadAll failed  LastError:");
 }
 
 void SerPort::Poll() { mDevice.Poll(); }
@@ -63,7 +64,10 @@ int32_t SerPort::LastErrorCode() {
 
 int32_t SerPort::BytesLeftToSend() { return mDevice.BytesLeftToSend(); }
 
-void SerPort::Close() { mDevice.CloseDevice(); }
+void SerPort::Close() {
+  mConnected = false;
+  mDevice.CloseDevice();
+}
 
 void SerPort::WaitForData(int32_t ms) { mDevice.WaitReadable(ms); }
 

@@ -35,12 +35,13 @@ class SerPort : public PortBackend {
   std::string ReadAll() override;
   // Hands the text over, then waits while connected until the send queue is empty.
   void Write(const std::string& text) override;
-  // Waits `ms` when 1 or more, then drops everything received; never raises.
+  // Waits `ms` when 1 or more, then drops everything received, what the OS still
+  // holds included. A device error raises as ReadAll does.
   void Purge(int32_t ms) override;
   void Poll() override;
   int32_t LastErrorCode() override;
   int32_t BytesLeftToSend();
-  // Closes the device; leaves the connected flag alone.
+  // Clears the connected flag, then closes the device.
   void Close() override;
   void WaitForData(int32_t ms) override;
 
