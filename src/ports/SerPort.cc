@@ -20,6 +20,11 @@ void SerPort::Connect() {
     return;
   }
   mConnected = false;
+  // Settings the device refuses will not take on a second attempt either.
+  if (!mDevice.SettingsProblem().empty()) {
+    throw InvalidPortException("SerPort.Connect(): " + mDevicePath + " did not take the line " +
+                               "settings: " + mDevice.SettingsProblem());
+  }
   throw ConnectionException("SerPort.Connect(): Could not connect. LastError:" +
                             std::to_string(LastErrorCode()));
 }

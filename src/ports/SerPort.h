@@ -23,8 +23,11 @@ class SerPort : public PortBackend {
   void SetStop(int32_t code) { mSettings.stop = code; }
   const Posix::LineSettings& Settings() const { return mSettings; }
 
-  // Opens the device. InvalidPortException when none is assigned,
-  // ConnectionException when it cannot be opened (busy, missing, refused).
+  // Opens the device and applies the line settings. InvalidPortException when
+  // none is assigned or the device did not take the speed or character size
+  // (the message names the device and the setting), ConnectionException when it
+  // cannot be opened (busy, missing, refused). Close puts the device's own
+  // settings back.
   void Connect() override;
   // The connected flag: what Connect and SetConnected recorded, not the line's state.
   bool IsConnected() override { return mConnected; }

@@ -33,4 +33,15 @@ int32_t SetCustomSpeed(int fd, int32_t bitRate) {
 #endif
 }
 
+int32_t ReadOutputBitRate(int fd) {
+#ifdef __linux__
+  struct termios2 t2 {};
+  if (::ioctl(fd, TCGETS2, &t2) != 0) return CodeFromErrno(errno);
+  return static_cast<int32_t>(t2.c_ospeed);
+#else
+  (void)fd;
+  return 0;
+#endif
+}
+
 }  // namespace PortSourceUtils::Posix
