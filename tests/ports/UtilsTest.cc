@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -6,6 +8,7 @@
 #include <regex>
 #include <string>
 
+#include "base/DeadlinePoll.h"
 #include "ports/PortSourceUtils.h"
 #include "ports/posix/ByteQueue.h"
 #include "support/FakeClock.h"
@@ -77,6 +80,28 @@ TEST(Sleep, WaitsAtLeastTheTimeAndNothingForZero) {
   start = Clock::now();
   Sleep(25);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(25));
+}
+
+TEST(PollUntil, EndsAtTheDeadlineInSlicesEvenWhenTheClockStandsStill) {
+  FakeClock still;  // never advanced: only the waited-out slices count
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  int turns = 0;
+  auto turn = [&] { ++turns; };
+  EXPECT_EQ(PollUntil(fds[0], POLLIN, still.MonotonicMs() + 150, turn, 50), 0);
+  EXPECT_EQ(turns, 2);  // between the three slices
+
+  ASSERT_EQ(write(fds[1], "x", 1), 1);
+  EXPECT_EQ(PollUntil(fds[0], POLLIN, still.MonotonicMs() + 150, turn, 50), POLLIN);
+
+  struct Stop {};
+  char c;
+  ASSERT_EQ(read(fds[0], &c, 1), 1);
+  EXPECT_THROW(PollUntil(
+                   fds[0], POLLIN, still.MonotonicMs() + 5000, [] { throw Stop{}; }, 10),
+               Stop);
+  close(fds[0]);
+  close(fds[1]);
 }
 
 TEST(ByteQueue, KeepsOrderAcrossGrowthAndCompaction) {

@@ -10,7 +10,7 @@
 #include <sys/ioctl.h>
 #endif
 
-#include "ports/posix/SysError.h"
+#include "base/SysError.h"
 
 namespace PortSourceUtils::Posix {
 
