@@ -20,8 +20,8 @@ App& App::Instance() {
   return app;
 }
 
-App::App() = default;
-App::~App() = default;
+App::App() { Clock::Install(&mClock); }
+App::~App() { Clock::Install(nullptr); }
 
 void App::LogNewMessage(const std::string& severity, const std::string& text) {
   LogLevel::Ranked message = LogLevel::Rank(severity);

@@ -12,6 +12,7 @@
 
 #include "app/ProgressLine.h"
 #include "app/SessionFile.h"
+#include "base/Clock.h"
 #include "base/FolderItem.h"
 
 class Configuration;
@@ -79,6 +80,8 @@ class App {
   void ConfigureController();
   void RecoverMissingRecords(const std::string& deployment, const std::string& delimiter);
 
+  // The clock every part of the run reads; installed for the App's lifetime.
+  RealClock mClock;
   // The status line shown while long replies arrive (terminals only).
   ProgressLine mProgress;
 };

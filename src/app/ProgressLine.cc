@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/Clock.h"
 #include "base/WriteAll.h"
 
 namespace {
@@ -20,23 +21,23 @@ void ProgressLine::Begin(const std::string& label) {
   mActive = true;
   mLabel = label;
   mBytes = mLines = 0;
-  mStart = std::chrono::steady_clock::now();
-  mLastDraw = {};
+  mStartMs = Clock::Get().MonotonicMs();
+  mLastDrawMs = -1;
 }
 
 void ProgressLine::Add(std::string_view bytes) {
   if (!mActive) return;
   mBytes += bytes.size();
   mLines += static_cast<uint64_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-  auto now = std::chrono::steady_clock::now();
-  if (now - mLastDraw >= std::chrono::milliseconds(100)) {
-    mLastDraw = now;
+  const int64_t now = Clock::Get().MonotonicMs();
+  if (mLastDrawMs < 0 || now - mLastDrawMs >= 100) {
+    mLastDrawMs = now;
     Draw();
   }
 }
 
 void ProgressLine::Draw() {
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - mStart).count();
+  double seconds = static_cast<double>(Clock::Get().MonotonicMs() - mStartMs) / 1000.0;
   double rate = seconds > 0 ? static_cast<double>(mBytes) / seconds : 0.0;
   int whole = static_cast<int>(seconds);
   char text[160];
@@ -51,7 +52,7 @@ void ProgressLine::Erase() {
   if (!mVisible) return;
   WriteAll(STDERR_FILENO, kEraseLine);
   mVisible = false;
-  mLastDraw = {};  // redraw with the next bytes
+  mLastDrawMs = -1;  // redraw with the next bytes
 }
 
 void ProgressLine::End() {

@@ -2,9 +2,9 @@
 // A one-line status display for long replies: lines and bytes received, rate and
 // elapsed time, updated in place on standard error. It is shown only when standard
 // error is a terminal (never in cron jobs, pipes or files, where the log must stay
-// exactly as it is) and is erased before any log line is written.
+// exactly as it is) and is erased before any log line is written. Time is the
+// installed Clock's.
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -33,5 +33,6 @@ class ProgressLine {
   bool mVisible = false;
   std::string mLabel;
   uint64_t mBytes = 0, mLines = 0;
-  std::chrono::steady_clock::time_point mStart, mLastDraw;
+  int64_t mStartMs = 0;
+  int64_t mLastDrawMs = -1;  // -1: never drawn, draw with the next bytes
 };

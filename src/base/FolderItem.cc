@@ -8,15 +8,16 @@
 #include <memory>
 #include <utility>
 
+#include "base/SysError.h"
+
 FolderItem::FolderItem(std::string nativePath) : mPath(std::move(nativePath)) {
   // Keep "/" itself, drop any other trailing slashes so Name() and Parent() work.
   while (mPath.size() > 1 && mPath.back() == '/') mPath.pop_back();
 }
 
 int32_t FolderItem::CodeFromErrno(int err) {
-  if (err == 0) return 0;
   if (err == EACCES || err == EPERM || err == EROFS) return kPermissionDenied;
-  return -err;
+  return ::CodeFromErrno(err);
 }
 
 bool FolderItem::Exists() const {

@@ -37,7 +37,8 @@ class FolderItem {
 
   int32_t LastErrorCode() const { return mLastErrorCode; }
 
-  // The code of an errno value: 0, kPermissionDenied, or -errno.
+  // The code of an errno value: kPermissionDenied for permission problems,
+  // otherwise that of base/SysError.h (0, or -errno).
   static int32_t CodeFromErrno(int err);
 
   bool operator==(const FolderItem& other) const { return mPath == other.mPath; }

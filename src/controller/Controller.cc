@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/Clock.h"
 #include "ports/PortSourceExceptions.h"
 #include "ports/PortSourceUtils.h"
 
@@ -42,9 +43,9 @@ void Controller::GetPort() {
     } catch (const PortSourceUtils::ConnectionException&) {
       // A refused or failed connect still waits out its time-out, then retries.
     }
-    const int64_t start = PortSourceUtils::nowUsecs();
+    const int64_t start = Clock::Get().MonotonicMs();
     while (!port.IsConnected() &&
-           static_cast<int64_t>(PortSourceUtils::nowUsecs()) <= start + mConnectAttemptTimeout) {
+           Clock::Get().MonotonicMs() - start <= int64_t{mConnectAttemptTimeout} * 1000) {
       port.WaitForData(10);
       PortSourceUtils::Sleep(25);
       port.Poll();

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "base/AsciiText.h"
+#include "base/Clock.h"
 #include "controller/Controller.h"
 #include "ports/PortSourceUtils.h"
 
@@ -14,9 +16,6 @@ namespace {
 
 constexpr char kDone[] = "done";
 constexpr size_t kDoneLength = sizeof(kDone) - 1;
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Finds the next occurrence of one byte in a chunk, remembering the last hit so
 // that a chunk is scanned once per byte value however often it is asked.
@@ -82,8 +81,8 @@ bool Controller::StageChunk(const std::string& chunk, const std::string& prompt,
   ByteFinder nuls(data, size, '\0');
   // The prompt can only end at a byte equal to its last character, ignoring case.
   const char last = prompt.empty() ? '\0' : prompt.back();
-  ByteFinder lastLower(data, size, AsciiLower(last));
-  ByteFinder lastUpper(data, size, AsciiUpper(last));
+  ByteFinder lastLower(data, size, AsciiText::Lower(last));
+  ByteFinder lastUpper(data, size, AsciiText::Upper(last));
 
   size_t i = 0;
   try {
@@ -128,7 +127,9 @@ bool Controller::StageChunk(const std::string& chunk, const std::string& prompt,
 Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t timeout,
                                               bool watchDone) {
   ReceiveResult result;
-  uint32_t start = PortSourceUtils::nowUsecs();
+  Clock& clock = Clock::Get();
+  int64_t lastByteMs = clock.MonotonicMs();
+  const int64_t silenceMs = static_cast<int64_t>(timeout) * 1000;
   if (!mPort || !mPort->IsConnected()) {
     if (watchDone) {
       Log("WARNING", "waitfordoneprompt, socket/port not connected at start");
@@ -137,16 +138,14 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
     }
     result.portError = true;
   }
-  // Unsigned 32-bit arithmetic on purpose: the time-out wraps with the counter.
-  while (mPort && mPort->IsConnected() &&
-         PortSourceUtils::nowUsecs() <= start + static_cast<uint32_t>(timeout)) {
+  // The time-out counts silence, not the length of the reply.
+  while (mPort && mPort->IsConnected() && clock.MonotonicMs() - lastByteMs <= silenceMs) {
     std::string chunk;
     try {
       const size_t pending = mPort->LookAhead().size();
       if (pending > 0) {
         chunk = mPort->Read(static_cast<int32_t>(std::min<size_t>(pending, INT32_MAX)));
-        // The time-out counts silence, not the length of the reply.
-        start = PortSourceUtils::nowUsecs();
+        lastByteMs = clock.MonotonicMs();
       }
     } catch (...) {
       if (watchDone) Log("WARNING", "waitfordoneprompt, unspecified error in port .Lookahead()");

@@ -17,102 +17,81 @@ PortSource::PortSource(const std::string& portText, int32_t baud, int32_t parity
       throw InvalidPortException(
           "GetNewPortSource(): Invalid network port:TCPSocket.InvalidPortError");
     }
-    nPort = std::make_unique<NetPort>();
-    mType = 0;
-    nPort->SetAddress(net->address);
-    nPort->SetPort(net->port);
+    auto netPort = std::make_unique<NetPort>();
+    netPort->SetAddress(net->address);
+    netPort->SetPort(net->port);
+    mBackend = std::move(netPort);
     return;
   }
 
-  sPort = std::make_unique<SerPort>();
-  mType = 1;
+  auto serial = std::make_unique<SerPort>();
   // Names compare with regard to case, as the file system does.
   std::vector<Posix::SerialDeviceEntry> devices = Posix::ListSerialDevices();
   std::map<std::string, size_t> table;
   for (size_t i = 0; i < devices.size(); ++i) table[devices[i].name] = i;
   auto found = table.find(portText);
   if (found != table.end()) {
-    sPort->SetDevice(devices[found->second].path);
+    serial->SetDevice(devices[found->second].path);
   } else if (Posix::IsVirtualSerialDevice(portText)) {
     // Pseudo-terminals (socat, ser2net, tests) are not listed by the OS as serial
     // ports but are used exactly like them.
-    sPort->SetDevice(portText);
+    serial->SetDevice(portText);
   } else {
     throw InvalidPortException("PortSource.Constructor():" + portText +
                                " does not appear to be a valid serial port on this host.");
   }
-  sPort->SetBaud(baud);
-  sPort->SetParity(parity);
-  sPort->SetBits(bits);
-  sPort->SetStop(stop);
+  serial->SetBaud(baud);
+  serial->SetParity(parity);
+  serial->SetBits(bits);
+  serial->SetStop(stop);
+  mBackend = std::move(serial);
 }
 
-PortSource::PortSource(std::unique_ptr<PortBackend> backend) : mInjected(std::move(backend)) {}
+PortSource::PortSource(std::unique_ptr<PortBackend> backend) : mBackend(std::move(backend)) {
+  if (!mBackend) throw PortSourceException("PortSource: no backend given.");
+}
 
 PortSource::~PortSource() = default;
 
-PortBackend& PortSource::Backend() {
-  if (mType == 0) return *nPort;
-  if (mType == 1) return *sPort;
-  return *mInjected;
-}
-
-bool PortSource::IsConnected() { return Backend().IsConnected(); }
+bool PortSource::IsConnected() { return mBackend->IsConnected(); }
 
 std::string PortSource::LookAhead() {
-  PortBackend& backend = Backend();
-  std::string text = backend.LookAhead();
-  int32_t code = backend.LastErrorCode();
+  std::string text = mBackend->LookAhead();
+  int32_t code = mBackend->LastErrorCode();
   if (code != 0) throw PortSourceException("LookAhead failed. LastError:" + std::to_string(code));
   return text;
 }
 
 int32_t PortSource::LastErrorCode() {
-  int32_t code = Backend().LastErrorCode();
+  int32_t code = mBackend->LastErrorCode();
   return code > 0 ? -code : code;
 }
 
-void PortSource::Poll() { Backend().Poll(); }
+void PortSource::Poll() { mBackend->Poll(); }
 
-void PortSource::Close() {
-  if (mType == 1) sPort->SetConnected(false);
-  Backend().Close();
-}
+void PortSource::Close() { mBackend->Close(); }
 
 void PortSource::Cancel() { mAbort = true; }
 
-void PortSource::Purge(int32_t ms) {
-  if (mType == 2) {
-    mInjected->Purge(ms);
-    return;
-  }
-  if (ms > 0) Sleep(ms);
-  if (mType == 1) {
-    // Take what the OS still holds too, then drop it all; a read error raises.
-    sPort->Poll();
-    sPort->ReadAll();
-  } else {
-    nPort->Purge(0);
-  }
-}
+void PortSource::Purge(int32_t ms) { mBackend->Purge(ms); }
 
 void PortSource::Write(const std::string& text) {
-  if (!text.empty()) Backend().Write(text);
+  if (!text.empty()) mBackend->Write(text);
 }
 
-std::string PortSource::Read(int32_t count) { return Backend().Read(count); }
+std::string PortSource::Read(int32_t count) { return mBackend->Read(count); }
 
-std::string PortSource::ReadAll() { return Backend().ReadAll(); }
+std::string PortSource::ReadAll() { return mBackend->ReadAll(); }
 
-void PortSource::Connect() { Backend().Connect(); }
+void PortSource::Connect() { mBackend->Connect(); }
 
 void PortSource::WaitForData(int32_t ms) {
-  Backend().WaitForData(ms);
+  mBackend->WaitForData(ms);
   ProcessPendingEvents();
 }
 
-NetPort* PortSource::Net() { return nPort.get(); }
+NetPort* PortSource::Net() { return dynamic_cast<NetPort*>(mBackend.get()); }
 
-SerPort* PortSource::Serial() { return sPort.get(); }
+SerPort* PortSource::Serial() { return dynamic_cast<SerPort*>(mBackend.get()); }
 
 }  // namespace PortSourceUtils

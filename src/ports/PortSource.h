@@ -1,7 +1,9 @@
 #pragma once
 // PortSource: the one byte-stream object through which the controller protocol
 // talks to a device. Built from a port text: "a.b.c.d:port" selects a TCP client
-// (NetPort), anything else names a serial device of the host (SerPort).
+// (NetPort), anything else names a serial device of the host (SerPort). It holds
+// exactly one backend and sends every operation through it, so an injected test
+// backend receives the same calls as a real one.
 
 #include <cstdint>
 #include <memory>
@@ -40,20 +42,13 @@ class PortSource {
   // The application's turn at pending events: waits up to `ms` for data.
   void WaitForData(int32_t ms);
 
-  // 0 = network, 1 = serial (2 = an injected backend).
-  int32_t Type() const { return mType; }
-  // The live backend of that kind, or null.
+  // The backend, if it is of that kind; null otherwise.
   NetPort* Net();
   SerPort* Serial();
 
  private:
-  PortBackend& Backend();
-
-  std::unique_ptr<NetPort> nPort;
-  std::unique_ptr<SerPort> sPort;
-  int32_t mType = 2;
+  std::unique_ptr<PortBackend> mBackend;  // never null
   bool mAbort = false;
-  std::unique_ptr<PortBackend> mInjected;
 };
 
 }  // namespace PortSourceUtils

@@ -1,53 +1,29 @@
 #include "ports/PortSourceUtils.h"
 
-#include <time.h>
-
-#include <cerrno>
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <utility>
 
+#include "base/AsciiText.h"
+#include "base/Clock.h"
 #include "ports/NetworkPortText.h"
 #include "ports/posix/SerialDeviceList.h"
 
 namespace PortSourceUtils {
-namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
-
 std::string now() {
-  time_t t = ::time(nullptr);
-  struct tm local {};
+  std::tm local = Clock::Get().LocalTime();
   char text[32] = "";
-  if (::localtime_r(&t, &local) != nullptr) {
-    ::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  }
+  ::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return text;
 }
 
 uint32_t nowUsecs() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  // Seconds since boot: 32 bits last some 136 years.
-  return static_cast<uint32_t>(ts.tv_sec);
+  // Seconds on the monotonic clock: 32 bits last some 136 years.
+  return static_cast<uint32_t>(Clock::Get().MonotonicMs() / 1000);
 }
 
-void Sleep(int32_t ms) {
-  if (ms <= 0) return;
-  timespec deadline{};
-  ::clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += ms / 1000;
-  deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
-  // An absolute deadline makes a resumed sleep after EINTR end on time.
-  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-  }
-}
+void Sleep(int32_t ms) { Clock::Get().SleepMs(ms); }
 
 namespace {
 std::function<void()>& PendingEventsHandler() {
@@ -65,12 +41,7 @@ void ProcessPendingEvents() {
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
-  if (suffix.size() > text.size()) return false;
-  size_t offset = text.size() - suffix.size();
-  for (size_t i = 0; i < suffix.size(); ++i) {
-    if (Lower(text[offset + i]) != Lower(suffix[i])) return false;
-  }
-  return true;
+  return AsciiText::EndsWithIgnoringCase(text, suffix);
 }
 
 int32_t BaudStringToConstant(const std::string& text) {

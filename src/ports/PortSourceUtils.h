@@ -9,12 +9,13 @@
 
 namespace PortSourceUtils {
 
+// Time is read through the installed Clock (base/Clock.h).
 // Local time as "YYYY-MM-DD HH:MM:SS".
 std::string now();
 // A monotonic count of whole seconds (despite the name): a change of the system
 // clock never cuts or stretches a time-out.
 uint32_t nowUsecs();
-// Sleeps at least `ms` milliseconds; returns at once for 0 or less.
+// Sleeps at least `ms` milliseconds on the Clock; returns at once for 0 or less.
 void Sleep(int32_t ms);
 // True when the last characters of `text` equal `suffix`, ignoring letter case.
 bool endsWith(const std::string& text, const std::string& suffix);

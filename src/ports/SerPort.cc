@@ -20,6 +20,11 @@ void SerPort::Connect() {
     return;
   }
   mConnected = false;
+  // Settings the device refuses will not take on a second attempt either.
+  if (!mDevice.SettingsProblem().empty()) {
+    throw InvalidPortException("SerPort.Connect(): " + mDevicePath + " did not take the line " +
+                               "settings: " + mDevice.SettingsProblem());
+  }
   throw ConnectionException("SerPort.Connect(): Could not connect. LastError:" +
                             std::to_string(LastErrorCode()));
 }
@@ -52,6 +57,7 @@ void SerPort::Write(const std::string& text) {
 void SerPort::Purge(int32_t ms) {
   if (ms >= 1) Sleep(ms);
   mDevice.Purge();
+  CheckError("Serport.ReadAll failed  LastError:");
 }
 
 void SerPort::Poll() { mDevice.Poll(); }
@@ -63,7 +69,10 @@ int32_t SerPort::LastErrorCode() {
 
 int32_t SerPort::BytesLeftToSend() { return mDevice.BytesLeftToSend(); }
 
-void SerPort::Close() { mDevice.CloseDevice(); }
+void SerPort::Close() {
+  mConnected = false;
+  mDevice.CloseDevice();
+}
 
 void SerPort::WaitForData(int32_t ms) { mDevice.WaitReadable(ms); }
 

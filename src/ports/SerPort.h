@@ -23,8 +23,11 @@ class SerPort : public PortBackend {
   void SetStop(int32_t code) { mSettings.stop = code; }
   const Posix::LineSettings& Settings() const { return mSettings; }
 
-  // Opens the device. InvalidPortException when none is assigned,
-  // ConnectionException when it cannot be opened (busy, missing, refused).
+  // Opens the device and applies the line settings. InvalidPortException when
+  // none is assigned or the device did not take the speed or character size
+  // (the message names the device and the setting), ConnectionException when it
+  // cannot be opened (busy, missing, refused). Close puts the device's own
+  // settings back.
   void Connect() override;
   // The connected flag: what Connect and SetConnected recorded, not the line's state.
   bool IsConnected() override { return mConnected; }
@@ -35,12 +38,13 @@ class SerPort : public PortBackend {
   std::string ReadAll() override;
   // Hands the text over, then waits while connected until the send queue is empty.
   void Write(const std::string& text) override;
-  // Waits `ms` when 1 or more, then drops everything received; never raises.
+  // Waits `ms` when 1 or more, then drops everything received, what the OS still
+  // holds included. A device error raises as ReadAll does.
   void Purge(int32_t ms) override;
   void Poll() override;
   int32_t LastErrorCode() override;
   int32_t BytesLeftToSend();
-  // Closes the device; leaves the connected flag alone.
+  // Clears the connected flag, then closes the device.
   void Close() override;
   void WaitForData(int32_t ms) override;
 

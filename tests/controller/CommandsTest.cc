@@ -16,7 +16,7 @@ class CommandsTest : public ControllerFixture {
                                           int32_t bits, int32_t stop) {
       factoryArgs = name + " " + std::to_string(baud) + " " + std::to_string(parity) + " " +
                     std::to_string(bits) + " " + std::to_string(stop);
-      auto backend = std::make_unique<ScriptedPort>();
+      auto backend = std::make_unique<ScriptedPort>(clock);
       backend->connected = false;
       backend->connectPlan = plan;
       port = backend.get();
@@ -31,8 +31,12 @@ TEST_F(CommandsTest, GetPortSwallowsRefusalsAndRetries) {
   ScriptGetPort({Outcome::kRefuse, Outcome::kStayDown, Outcome::kConnect});
   controller.mPortName = "10.0.0.5:4001";
   controller.mConnectAttemptMaxTries = 5;
-  controller.mConnectAttemptTimeout = -1;  // no waiting between attempts
+  controller.mConnectAttemptTimeout = 2;
+  const int64_t begin = clock.MonotonicMs();
   controller.GetPort();
+  // Two failed attempts wait out their time-out; the third connects at once.
+  EXPECT_GE(clock.MonotonicMs() - begin, 2 * 2000);
+  EXPECT_LT(clock.MonotonicMs() - begin, 2 * 2000 + 1000);
   EXPECT_EQ(factoryArgs, "10.0.0.5:4001 8 0 3 0");
   EXPECT_EQ(port->connectCalls, 3);
   EXPECT_EQ(port->purges, std::vector<int32_t>{500});
@@ -57,7 +61,7 @@ TEST_F(CommandsTest, GetPortWaitsForAConnectionThatCompletesWhilePolling) {
 TEST_F(CommandsTest, GetPortTimesOutAfterTheLastAttempt) {
   ScriptGetPort({Outcome::kRefuse, Outcome::kRefuse, Outcome::kRefuse});
   controller.mConnectAttemptMaxTries = 3;
-  controller.mConnectAttemptTimeout = -1;
+  controller.mConnectAttemptTimeout = 1;
   try {
     controller.GetPort();
     FAIL() << "no exception";
@@ -91,7 +95,7 @@ TEST_F(CommandsTest, GetPromptWakesUntilThePromptShows) {
 TEST_F(CommandsTest, GetPromptGivesUpAfterCountAttempts) {
   port->lastError = -5;
   try {
-    controller.GetPrompt(2, -1);  // -1: no read pass, each attempt fails at once
+    controller.GetPrompt(2, 1);
     FAIL() << "no exception";
   } catch (const TimeoutException&) {
     FAIL() << "must be the base port exception";

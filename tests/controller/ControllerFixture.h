@@ -11,11 +11,12 @@
 #include "ScriptedPort.h"
 #include "controller/Controller.h"
 #include "ports/PortSource.h"
+#include "support/FakeClock.h"
 
 class ControllerFixture : public ::testing::Test {
  protected:
   ControllerFixture() {
-    auto backend = std::make_unique<ScriptedPort>();
+    auto backend = std::make_unique<ScriptedPort>(clock);
     port = backend.get();
     controller.mPort = std::make_unique<PortSourceUtils::PortSource>(std::move(backend));
     controller.LogSink = [this](const std::string& severity, const std::string& text) {
@@ -39,6 +40,7 @@ class ControllerFixture : public ::testing::Test {
     return false;
   }
 
+  FakeClock clock;  // first in, last out: everything below reads it
   Controller controller;
   ScriptedPort* port;  // owned by controller.mPort
   std::vector<std::string> logs;

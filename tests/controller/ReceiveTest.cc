@@ -2,7 +2,6 @@
 // and the hand-over of long lines without a line feed.
 
 #include <algorithm>
-#include <chrono>
 #include <random>
 
 #include "ControllerFixture.h"
@@ -105,19 +104,31 @@ TEST_F(ReceiveTest, AHandlerThatEndsTheRunLeavesTheRestOfTheChunkBuffered) {
   EXPECT_EQ(controller.ReadRawData(), "two\r\nthr");
 }
 
-TEST_F(ReceiveTest, DataThatKeepsArrivingNeverTimesOut) {
-  // Six chunks 400 ms apart: longer than the time-out in total, never silent that long.
-  for (int i = 0; i < 6; ++i) port->Arrive("line\r\n", 400);
-  port->Arrive("PELOX>", 400);
-  const auto begin = std::chrono::steady_clock::now();
+TEST_F(ReceiveTest, TheTimeOutCountsSilenceNotTheLengthOfTheReply) {
+  // Seven chunks 0.9 s apart: far longer than the 1 s time-out in total, never
+  // silent that long.
+  for (int i = 0; i < 6; ++i) port->Arrive("line\r\n", 900);
+  port->Arrive("PELOX>", 900);
+  const int64_t begin = clock.MonotonicMs();
   EXPECT_EQ(controller.waitForPrompt("PELOX>", 1, 13), 0);
-  EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(2400));
+  EXPECT_GE(clock.MonotonicMs() - begin, 6300);
+  EXPECT_LT(clock.MonotonicMs() - begin, 6500);
   EXPECT_EQ(events.size(), 8u);
+
+  // 1.1 s of silence after the first line is too long.
+  port->Arrive("line\r\n", 900);
+  port->Arrive("PELOX>", 1100);
+  EXPECT_EQ(controller.waitForPrompt("PELOX>", 1, 13), 1);
+  EXPECT_TRUE(Logged("DEBUG waitForPrompt: timed out"));
+  EXPECT_EQ(controller.waitForDonePrompt("PELOX>", 1, 13), 2);  // the prompt was only late
 }
 
 TEST_F(ReceiveTest, SilenceTimesOut) {
   port->Arrive("no prompt here\r\n");
-  EXPECT_EQ(controller.waitForPrompt("PELOX>", 0, 13), 1);
+  const int64_t begin = clock.MonotonicMs();
+  EXPECT_EQ(controller.waitForPrompt("PELOX>", 2, 13), 1);
+  EXPECT_GE(clock.MonotonicMs() - begin, 2000);
+  EXPECT_LE(clock.MonotonicMs() - begin, 2100);
   EXPECT_TRUE(Logged("DEBUG waitForPrompt: timed out"));
   EXPECT_EQ(captured, "no prompt here\r\n");
   EXPECT_EQ(controller.waitForDonePrompt("PELOX>", 0, 13), 0);

@@ -3,19 +3,21 @@
 // was asked. Input arrives as chunks: each LookAhead on an empty receive buffer
 // takes the next chunk whose delay has passed, so every chunk is one read of the
 // receive loop. Replies can be tied to writes: the n-th Write queues the n-th reply.
+// Time is the fake clock's: waiting for data advances it to the next chunk's
+// arrival, so scripted delays cost no wall-clock time.
 
-#include <chrono>
+#include <cstdint>
 #include <deque>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ports/PortBackend.h"
 #include "ports/PortSourceExceptions.h"
+#include "support/FakeClock.h"
 
 class ScriptedPort : public PortSourceUtils::PortBackend {
  public:
-  using Clock = std::chrono::steady_clock;
+  explicit ScriptedPort(FakeClock& clock) : clock(clock), lastArrival(clock.MonotonicMs()) {}
 
   enum class ConnectOutcome { kConnect, kStayDown, kRefuse, kInvalid };
 
@@ -58,11 +60,10 @@ class ScriptedPort : public PortSourceUtils::PortBackend {
 
   std::string LookAhead() override {
     ++lookAheads;
-    if (buffer.empty() && !pending.empty() &&
-        Clock::now() >= lastArrival + std::chrono::milliseconds(pending.front().delayMs)) {
+    if (buffer.empty() && !pending.empty() && clock.MonotonicMs() >= Due()) {
       Chunk chunk = std::move(pending.front());
       pending.pop_front();
-      lastArrival = Clock::now();
+      lastArrival = clock.MonotonicMs();
       if (chunk.failCode != 0) {
         lastError = chunk.failCode;
         throw PortSourceUtils::PortSourceException("LookAhead failed. LastError:" +
@@ -87,7 +88,7 @@ class ScriptedPort : public PortSourceUtils::PortBackend {
 
   void Write(const std::string& text) override {
     writes.push_back(text);
-    lastArrival = Clock::now();
+    lastArrival = clock.MonotonicMs();
     if (replies.empty()) return;
     for (std::string& data : replies.front()) Arrive(std::move(data));
     replies.pop_front();
@@ -106,19 +107,22 @@ class ScriptedPort : public PortSourceUtils::PortBackend {
   int32_t LastErrorCode() override { return lastError; }
   void Close() override { connected = false; }
 
-  // Sleeps until the next chunk is due, at most `ms`; never longer than asked.
+  // Returns at once when input is waiting; otherwise advances the clock to the
+  // next chunk's arrival, or by `ms` when none is due sooner, as a real wait would.
   void WaitForData(int32_t ms) override {
     ++waits;
-    if (!buffer.empty() || pending.empty()) return;
-    const auto due = lastArrival + std::chrono::milliseconds(pending.front().delayMs);
-    const auto limit = Clock::now() + std::chrono::milliseconds(ms);
-    std::this_thread::sleep_until(due < limit ? due : limit);
+    if (!buffer.empty()) return;
+    const int64_t limit = clock.MonotonicMs() + (ms > 0 ? ms : 0);
+    clock.AdvanceTo(!pending.empty() && Due() < limit ? Due() : limit);
   }
 
+  int64_t Due() const { return lastArrival + pending.front().delayMs; }
+
+  FakeClock& clock;
   std::deque<Chunk> pending;
   std::deque<std::vector<std::string>> replies;
   std::string buffer;
-  Clock::time_point lastArrival = Clock::now();
+  int64_t lastArrival;
 
   bool connected = true;
   bool dropWhenDrained = false;  // the link goes down once all input was read

@@ -12,6 +12,7 @@
 #include "PortTestSupport.h"
 #include "ports/NetPort.h"
 #include "ports/PortSource.h"
+#include "ports/PortSourceUtils.h"
 
 using namespace PortSourceUtils;
 using PortTest::MessageOf;
@@ -184,6 +185,27 @@ TEST(NetPortConnect, AnUnansweredConnectIsBoundedInTime) {
   auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(200));
   EXPECT_LT(took, std::chrono::seconds(2));
+}
+
+TEST(NetPortConnect, AStopRequestEndsAHangingConnectAtOnce) {
+  Listener full(0);
+  NetPort filler;
+  filler.SetAddress("127.0.0.1");
+  filler.SetPort(full.Port());
+  filler.Connect();
+
+  NetPort port;
+  port.SetAddress("127.0.0.1");
+  port.SetPort(full.Port());
+  port.SetConnectTimeoutMs(30000);
+  struct Stop {};
+  int turns = 0;
+  SetPendingEventsHandler([&] {
+    if (++turns == 2) throw Stop{};
+  });
+  EXPECT_THROW(port.Connect(), Stop);  // without the turns: a ConnectionException after 30 s
+  SetPendingEventsHandler(nullptr);
+  EXPECT_FALSE(port.IsConnected());
 }
 
 TEST(NetPortConnect, UnusableAddressFailsInConnect) {

@@ -11,6 +11,7 @@
 #include "PortTestSupport.h"
 #include "ports/NetPort.h"
 #include "ports/PortSource.h"
+#include "ports/PortSourceUtils.h"
 #include "ports/SerPort.h"
 
 using namespace PortSourceUtils;
@@ -19,41 +20,45 @@ namespace {
 
 using PortTest::MessageOf;
 
-// An in-memory backend that records what it was asked.
-class RecordingBackend : public PortBackend {
+// An in-memory backend with a receive buffer and an error code.
+class MemoryBackend : public PortBackend {
  public:
-  std::vector<std::string>* calls;
   int32_t errorCode = 0;
   std::string received;
+  std::string sent;
+  int writes = 0;
 
-  explicit RecordingBackend(std::vector<std::string>* log) : calls(log) {}
-  void Connect() override { calls->push_back("Connect"); }
+  void Connect() override {}
   bool IsConnected() override { return true; }
   std::string LookAhead() override { return received; }
   std::string Read(int32_t count) override {
-    calls->push_back("Read " + std::to_string(count));
-    return received.substr(0, static_cast<size_t>(count));
+    std::string out = received.substr(0, static_cast<size_t>(count));
+    received.erase(0, out.size());
+    return out;
   }
-  std::string ReadAll() override { return received; }
-  void Write(const std::string& text) override { calls->push_back("Write " + text); }
-  void Purge(int32_t ms) override { calls->push_back("Purge " + std::to_string(ms)); }
-  void Poll() override { calls->push_back("Poll"); }
+  std::string ReadAll() override { return Read(INT32_MAX); }
+  void Write(const std::string& text) override {
+    ++writes;
+    sent += text;
+  }
+  void Purge(int32_t) override { received.clear(); }
+  void Poll() override {}
   int32_t LastErrorCode() override { return errorCode; }
-  void Close() override { calls->push_back("Close"); }
-  void WaitForData(int32_t ms) override { calls->push_back("Wait " + std::to_string(ms)); }
+  void Close() override {}
+  void WaitForData(int32_t) override {}
 };
 
 }  // namespace
 
 TEST(PortSourceConstructor, NetworkTextsSelectATcpClient) {
   PortSource plain("192.168.1.20:4001", 8, 0, 3, 0);
-  ASSERT_EQ(plain.Type(), 0);
+  ASSERT_NE(plain.Net(), nullptr);
   EXPECT_EQ(plain.Net()->Address(), "192.168.1.20");
   EXPECT_EQ(plain.Net()->Port(), 4001);
   EXPECT_EQ(plain.Serial(), nullptr);
 
   PortSource dashed("10-0-0-5:8080", -1, -1, -1, -1);  // the four integers are ignored
-  ASSERT_EQ(dashed.Type(), 0);
+  ASSERT_NE(dashed.Net(), nullptr);
   EXPECT_EQ(dashed.Net()->Address(), "10.0.0.5");
   EXPECT_EQ(dashed.Net()->Port(), 8080);
 
@@ -90,7 +95,8 @@ TEST(PortSourceConstructor, PseudoTerminalsAreVirtualSerialPorts) {
   char name[256];
   ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
   PortSource port(name, 14, 1, 2, 2);
-  ASSERT_EQ(port.Type(), 1);
+  ASSERT_NE(port.Serial(), nullptr);
+  EXPECT_EQ(port.Net(), nullptr);
   EXPECT_EQ(port.Serial()->Device(), name);
   EXPECT_EQ(port.Serial()->Settings().baud, 14);
   EXPECT_EQ(port.Serial()->Settings().parity, 1);
@@ -101,30 +107,39 @@ TEST(PortSourceConstructor, PseudoTerminalsAreVirtualSerialPorts) {
   close(master);
 }
 
-TEST(PortSourceInjected, ForwardsAndChecks) {
-  std::vector<std::string> calls;
-  auto backend = std::make_unique<RecordingBackend>(&calls);
-  RecordingBackend* fake = backend.get();
+TEST(PortSourceChecks, ErrorsOfTheBackendAreShownNegativeAndStopALookAhead) {
+  auto backend = std::make_unique<MemoryBackend>();
+  MemoryBackend* fake = backend.get();
   PortSource port(std::move(backend));
-  EXPECT_EQ(port.Type(), 2);
-
-  port.Connect();
-  port.Write("");  // nothing forwarded
-  port.Write("logs\r");
-  port.Purge(100);
-  port.WaitForData(10);
   fake->received = "PELOX>";
   EXPECT_EQ(port.LookAhead(), "PELOX>");
-  EXPECT_EQ(port.Read(3), "PEL");
-  port.Close();
-  EXPECT_EQ(calls, (std::vector<std::string>{"Connect", "Write logs\r", "Purge 100", "Wait 10",
-                                             "Read 3", "Close"}));
-
   fake->errorCode = 5;  // a backend that reports a positive code is still shown negative
   EXPECT_EQ(port.LastErrorCode(), -5);
   fake->errorCode = -5;
   EXPECT_EQ(MessageOf<PortSourceException>([&] { port.LookAhead(); }),
             "LookAhead failed. LastError:-5");
+  EXPECT_EQ(port.Read(3), "PEL");  // the bytes stay for a read
+}
+
+TEST(PortSourceChecks, AnEmptyWriteSendsNothingAndEveryWaitGivesPendingEventsATurn) {
+  auto backend = std::make_unique<MemoryBackend>();
+  MemoryBackend* fake = backend.get();
+  PortSource port(std::move(backend));
+  port.Write("");
+  EXPECT_EQ(fake->writes, 0);
+  port.Write("logs\r");
+  EXPECT_EQ(fake->sent, "logs\r");
+
+  struct Stop {};
+  int turns = 0;
+  SetPendingEventsHandler([&] {
+    if (++turns == 2) throw Stop{};
+  });
+  port.WaitForData(10);
+  EXPECT_EQ(turns, 1);
+  EXPECT_THROW(port.WaitForData(10), Stop);  // a stop request ends the caller's wait
+  SetPendingEventsHandler(nullptr);
+  EXPECT_THROW(PortSource(std::unique_ptr<PortBackend>()), PortSourceException);
 }
 
 TEST(SerPortErrors, ConnectMessages) {

@@ -79,6 +79,38 @@ TEST_F(SerialPortTest, EveryBaudCodeOpensIncludingRatesWithoutAConstant) {
             "SerPort.Connect(): Could not connect. LastError:-22");
 }
 
+TEST_F(SerialPortTest, TheDevicesOwnSettingsComeBackWhenItCloses) {
+  termios before{};
+  ASSERT_EQ(tcgetattr(mMaster, &before), 0);
+  before.c_lflag |= ICANON | ECHO;
+  cfsetospeed(&before, B1200);
+  cfsetispeed(&before, B1200);
+  ASSERT_EQ(tcsetattr(mMaster, TCSANOW, &before), 0);
+
+  for (int32_t baud : {14, 7}) {  // a standard rate and one set as a custom rate
+    auto port = Open(baud);
+    termios during{};
+    ASSERT_EQ(tcgetattr(mMaster, &during), 0);
+    EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
+    port->Close();
+    termios after{};
+    ASSERT_EQ(tcgetattr(mMaster, &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), B1200) << baud;
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO)) << baud;
+  }
+}
+
+TEST_F(SerialPortTest, SettingsTheDeviceDoesNotTakeAreRefusedNamingTheDevice) {
+  // A pseudo-terminal always keeps 8 data bits.
+  PortSource sevenBits(mName, 8, 0, 2, 0);
+  EXPECT_EQ(MessageOf<InvalidPortException>([&] { sevenBits.Connect(); }),
+            "SerPort.Connect(): " + mName +
+                " did not take the line settings: character size 7 data bits reads back as 8");
+  EXPECT_FALSE(sevenBits.IsConnected());
+  auto port = Open();  // the failed attempt left the device free
+  EXPECT_TRUE(port->IsConnected());
+}
+
 TEST(TermiosSettings, DataBitsParityAndStopBits) {
   termios t{};
   bool custom = false;

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <regex>
 #include <string>
 
+#include "base/DeadlinePoll.h"
 #include "ports/PortSourceUtils.h"
 #include "ports/posix/ByteQueue.h"
+#include "support/FakeClock.h"
 
 using namespace PortSourceUtils;
 
@@ -39,11 +45,30 @@ TEST(EndsWith, IgnoresCaseAndHandlesShortTexts) {
   EXPECT_FALSE(endsWith("PELOX> ", "PELOX>"));
 }
 
-TEST(Clock, NowIsALocalTimeStampAndSecondsAreMonotonic) {
+TEST(Clock, NowSecondsAndSleepsReadTheInstalledClock) {
+  FakeClock fake;
+  fake.SetWallSeconds(1780000000);
+  char expected[32];
+  std::tm local = Clock::LocalTimeOf(1780000000);
+  std::strftime(expected, sizeof expected, "%Y-%m-%d %H:%M:%S", &local);
+  EXPECT_EQ(now(), expected);
   EXPECT_TRUE(std::regex_match(now(), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << now();
-  uint32_t first = nowUsecs();
-  uint32_t second = nowUsecs();
-  EXPECT_LE(second - first, 1u);
+
+  const uint32_t first = nowUsecs();
+  Sleep(2500);
+  EXPECT_EQ(nowUsecs() - first, 2u);
+  Sleep(0);
+  Sleep(-5);
+  EXPECT_EQ(nowUsecs() - first, 2u);
+}
+
+TEST(Clock, TheRealClockMovesAndSleeps) {
+  RealClock real;
+  const int64_t before = real.MonotonicMs();
+  real.SleepMs(30);
+  EXPECT_GE(real.MonotonicMs() - before, 30);
+  const int64_t wall = real.WallSeconds();
+  EXPECT_LE(std::abs(wall - static_cast<int64_t>(std::time(nullptr))), 1);
 }
 
 TEST(Sleep, WaitsAtLeastTheTimeAndNothingForZero) {
@@ -55,6 +80,28 @@ TEST(Sleep, WaitsAtLeastTheTimeAndNothingForZero) {
   start = Clock::now();
   Sleep(25);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(25));
+}
+
+TEST(PollUntil, EndsAtTheDeadlineInSlicesEvenWhenTheClockStandsStill) {
+  FakeClock still;  // never advanced: only the waited-out slices count
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  int turns = 0;
+  auto turn = [&] { ++turns; };
+  EXPECT_EQ(PollUntil(fds[0], POLLIN, still.MonotonicMs() + 150, turn, 50), 0);
+  EXPECT_EQ(turns, 2);  // between the three slices
+
+  ASSERT_EQ(write(fds[1], "x", 1), 1);
+  EXPECT_EQ(PollUntil(fds[0], POLLIN, still.MonotonicMs() + 150, turn, 50), POLLIN);
+
+  struct Stop {};
+  char c;
+  ASSERT_EQ(read(fds[0], &c, 1), 1);
+  EXPECT_THROW(PollUntil(
+                   fds[0], POLLIN, still.MonotonicMs() + 5000, [] { throw Stop{}; }, 10),
+               Stop);
+  close(fds[0]);
+  close(fds[1]);
 }
 
 TEST(ByteQueue, KeepsOrderAcrossGrowthAndCompaction) {

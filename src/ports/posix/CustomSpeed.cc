@@ -10,7 +10,7 @@
 #include <sys/ioctl.h>
 #endif
 
-#include "ports/posix/SysError.h"
+#include "base/SysError.h"
 
 namespace PortSourceUtils::Posix {
 
@@ -30,6 +30,17 @@ int32_t SetCustomSpeed(int fd, int32_t bitRate) {
   (void)fd;
   (void)bitRate;
   return CodeFromErrno(EINVAL);
+#endif
+}
+
+int32_t ReadOutputBitRate(int fd) {
+#ifdef __linux__
+  struct termios2 t2 {};
+  if (::ioctl(fd, TCGETS2, &t2) != 0) return CodeFromErrno(errno);
+  return static_cast<int32_t>(t2.c_ospeed);
+#else
+  (void)fd;
+  return 0;
 #endif
 }
 

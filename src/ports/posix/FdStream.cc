@@ -6,8 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 
+#include "base/Clock.h"
+#include "base/DeadlinePoll.h"
 #include "ports/PortSourceUtils.h"
 
 namespace PortSourceUtils::Posix {
@@ -23,24 +24,6 @@ constexpr size_t kTrickleBytes = 1024;
 // How long a wait on a slow peer gathers its bytes: under 500 bytes even at
 // 230400 bit/s, far below any OS input buffer.
 constexpr int32_t kTricklePauseMs = 20;
-
-using Clock = std::chrono::steady_clock;
-
-// Rounded up, so a wait never ends before its deadline.
-int RemainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-// poll() on one descriptor until an event or the deadline; EINTR resumes the wait.
-short PollUntil(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    int n = ::poll(&p, 1, RemainingMs(deadline));
-    if (n > 0) return p.revents;
-    if (n == 0 || errno != EINTR) return 0;
-  }
-}
 
 }  // namespace
 
@@ -121,7 +104,8 @@ void FdStream::WaitReadable(int32_t ms) {
     Poll();
     return;
   }
-  auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  Clock& clock = Clock::Get();
+  const int64_t deadline = clock.MonotonicMs() + ms;
   size_t before = mReceived.Size();
   if (mTrickling && mFd.Valid() && !mInputEnded && mToSend.Empty()) {
     Sleep(std::max(ms, kTricklePauseMs));
@@ -132,22 +116,21 @@ void FdStream::WaitReadable(int32_t ms) {
   }
   while (mFd.Valid() && !mInputEnded) {
     short events = POLLIN | (mToSend.Empty() ? 0 : POLLOUT);
-    short revents = PollUntil(mFd.Get(), events, deadline);
-    if (revents == 0) return;
+    if (PollUntil(mFd.Get(), events, deadline) <= 0) return;
     Poll();
     if (mReceived.Size() > before) {
       mTrickling = mReceived.Size() - before < kTrickleBytes;
       return;
     }
-    if (RemainingMs(deadline) == 0) return;
+    if (clock.MonotonicMs() >= deadline) return;
   }
   // Nothing left to wait on: the caller still gets the pause it asked for.
-  Sleep(RemainingMs(deadline));
+  Sleep(static_cast<int32_t>(std::max<int64_t>(0, deadline - clock.MonotonicMs())));
 }
 
 void FdStream::WaitWritable(int32_t ms) {
   if (!mFd.Valid() || mToSend.Empty()) return;
-  PollUntil(mFd.Get(), POLLOUT, Clock::now() + std::chrono::milliseconds(ms));
+  PollUntil(mFd.Get(), POLLOUT, Clock::Get().MonotonicMs() + ms);
 }
 
 std::string FdStream::LookAhead() {

@@ -12,8 +12,9 @@
 #include <cstdint>
 #include <string>
 
+#include "base/SysError.h"
+#include "base/UniqueFd.h"
 #include "ports/posix/ByteQueue.h"
-#include "ports/posix/SysError.h"
 
 namespace PortSourceUtils::Posix {
 

@@ -7,9 +7,12 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <optional>
+
+#include "base/Clock.h"
+#include "base/DeadlinePoll.h"
+#include "ports/PortSourceUtils.h"
 
 namespace PortSourceUtils::Posix {
 namespace {
@@ -55,17 +58,12 @@ int32_t TcpSocket::Connect(const std::string& address, int32_t port, int32_t tim
   peer.sin_addr.s_addr = *ip;
   if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return fail(errno);
-    // Bounded wait for the handshake; EINTR resumes it against the same deadline.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      auto left =
-          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      pollfd p{fd.Get(), POLLOUT, 0};
-      int n = ::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-      if (n > 0) break;
-      if (n == 0) return fail(ETIMEDOUT);
-      if (errno != EINTR) return fail(errno);
-    }
+    // Bounded wait for the handshake, giving pending events (a stop request) a
+    // turn several times a second; the descriptor closes if one ends the wait.
+    const int revents = PollUntil(fd.Get(), POLLOUT, Clock::Get().MonotonicMs() + timeoutMs,
+                                  [] { ProcessPendingEvents(); });
+    if (revents == 0) return fail(ETIMEDOUT);
+    if (revents < 0) return fail(errno);
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) return fail(errno);
