@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DeploymentPaths.h"
 #include "app/ProgressLine.h"
 #include "app/SessionFile.h"
 #include "base/FolderItem.h"
@@ -64,6 +65,8 @@ class App {
   std::optional<FolderItem> fout;
   std::unique_ptr<SessionFile> outstream;
   std::unique_ptr<RecordRecoveryUtils::RecordLog> mExtractRecordLog;
+  // The matched deployment folder and the paths built from it; set once found.
+  std::optional<DeploymentPaths> mPaths;
 
   // Raised each time a line has been added to logBuffer.
   std::function<void(App&)> LogMessageAvailable;
@@ -71,13 +74,28 @@ class App {
  private:
   void StartUp(const std::vector<std::string>& args);
   void KeepUnreadablePreferences(const FolderItem& file);
-  int32_t DownloadRun();
   [[noreturn]] void Fatal(const std::string& text);
   void AppendToSession(const std::string& raw);
-  void CreateSessionFile(const FolderItem& downloads, const std::string& deployment,
-                         const std::string& delimiter);
+
+  // The steps of the download run, in order. Each one either succeeds or makes a
+  // fatal stop; Connect returns false when the controller never showed its prompt.
+  int32_t DownloadRun();
+  void FindDeployment(const std::string& name);
+  void LoadConfiguration(const std::string& name);
+  void OpenSession(const std::string& name);
   void ConfigureController();
-  void RecoverMissingRecords(const std::string& deployment, const std::string& delimiter);
+  bool Connect();
+  void Download();
+  void RecoverMissingRecords();
+  [[noreturn]] void End();
+
+  // deployment.cfg items. A missing item gives nullopt, or a FATAL stop with
+  // `missingFatal` when that is not empty; a value that cannot be read as asked
+  // is a FATAL stop with the configuration's message.
+  std::optional<std::string> CfgText(const std::string& key, const std::string& missingFatal = {});
+  std::optional<int32_t> CfgInt32(const std::string& key);
+  template <typename Read>
+  auto CfgRead(const std::string& missingFatal, Read read) -> std::optional<decltype(read())>;
 
   // The status line shown while long replies arrive (terminals only).
   ProgressLine mProgress;
