@@ -78,8 +78,10 @@ bool App::FinishSession() {
   mProgress.End();
   if (!outstream) return true;
   // Bytes that no event has handed over yet: what the controller gathered, then
-  // what the port received after it (a run stopped between two reads).
-  if (mController && outstream->IsOpen()) {
+  // what the port received after it (a run stopped between two reads). After
+  // "quit" nothing is read: whatever the controller answers to it would land in
+  // the file or not depending on timing.
+  if (mController && outstream->IsOpen() && !mQuitSent) {
     outstream->Append(mController->ReadRawData());
     if (mController->mPort) {
       try {

@@ -48,8 +48,9 @@ class App {
   void HandleRawDataAvailable(Controller& sender);
   void HandleGotPrompt(Controller& sender);
 
-  // Called on every way out: hands over whatever the controller still holds,
-  // flushes the session file to disk and closes it. Returns false (after a FATAL
+  // Called on every way out: hands over whatever the controller and the port
+  // still hold (except after "quit", where the session ends with the last
+  // prompt), flushes the session file to disk and closes it. Returns false (after a FATAL
   // line) when the data could not be stored.
   bool FinishSession();
 
@@ -96,6 +97,9 @@ class App {
   std::optional<int32_t> CfgInt32(const std::string& key);
   template <typename Read>
   auto CfgRead(const std::string& missingFatal, Read read) -> std::optional<decltype(read())>;
+
+  // Set once "quit" was sent: nothing more is read into the session file.
+  bool mQuitSent = false;
 
   // The status line shown while long replies arrive (terminals only).
   ProgressLine mProgress;

@@ -238,6 +238,7 @@ void App::RecoverMissingRecords() {
 void App::End() {
   // A success means the data is on disk.
   mController->SendQuit();
+  mQuitSent = true;
   ProcessPendingEvents();
   if (!FinishSession()) QuitWithPause(1);
   QuitWithPause(0);
