@@ -54,7 +54,8 @@ class App {
   // line) when the data could not be stored.
   bool FinishSession();
 
-  // The application's turn at pending events: acts on a stop signal.
+  // The application's turn at pending events: writes what the last chunk
+  // brought to the session file, then acts on a stop signal.
   void ProcessPendingEvents();
 
   // Fields, in the order a run fills them.
@@ -76,7 +77,13 @@ class App {
   void StartUp(const std::vector<std::string>& args);
   void KeepUnreadablePreferences(const FolderItem& file);
   [[noreturn]] void Fatal(const std::string& text);
-  void AppendToSession(const std::string& raw);
+  // Received bytes are gathered while the controller hands over the lines of one
+  // chunk, and written with one write() at the application's next turn (every
+  // port wait) or at the prompt: the file gets each chunk as it arrives, without
+  // a system call per line. TakeRawData takes what the controller handed over
+  // and queues the part not yet written.
+  std::string TakeRawData();
+  void WriteToSession();
 
   // The steps of the download run, in order. Each one either succeeds or makes a
   // fatal stop; Connect returns false when the controller never showed its prompt.
@@ -84,6 +91,7 @@ class App {
   void FindDeployment(const std::string& name);
   void LoadConfiguration(const std::string& name);
   void OpenSession(const std::string& name);
+  void SyncFolder(const FolderItem& folder);
   void ConfigureController();
   bool Connect();
   void Download();
@@ -100,6 +108,10 @@ class App {
 
   // Set once "quit" was sent: nothing more is read into the session file.
   bool mQuitSent = false;
+  // The part of the current chunk not yet written to the session file.
+  std::string mUnwritten;
+  // How many bytes at the head of the controller's rawBuffer are written already.
+  size_t mWrittenAhead = 0;
 
   // The status line shown while long replies arrive (terminals only).
   ProgressLine mProgress;

@@ -110,7 +110,8 @@ void App::LoadConfiguration(const std::string& name) {
 
 void App::OpenSession(const std::string& name) {
   FolderItem downloads = mPaths->Downloads();
-  if (!downloads.Exists()) downloads.CreateAsFolder();
+  const bool madeDownloads = !downloads.Exists();
+  if (madeDownloads) downloads.CreateAsFolder();
   try {
     FolderUtils::checkfolder(downloads, true);
   } catch (const FolderUtils::FolderUtilsException& e) {
@@ -129,6 +130,9 @@ void App::OpenSession(const std::string& name) {
     int err = SessionFile::Create(fout->NativePath(), *stream);
     if (err == 0) {
       outstream = std::move(stream);
+      // The new names must survive a power cut as well as the bytes.
+      SyncFolder(downloads);
+      if (madeDownloads) SyncFolder(mPaths->folder);
       return;
     }
     if (err != EEXIST || attempt >= 5)
@@ -136,6 +140,13 @@ void App::OpenSession(const std::string& name) {
             " (Failed to create binary stream to hold download session)");
     while (std::time(nullptr) == now) PortSourceUtils::Sleep(50);
   }
+}
+
+void App::SyncFolder(const FolderItem& folder) {
+  int err = SessionFile::SyncFolder(folder.NativePath());
+  if (err != 0)
+    LogNewMessage("WARNING", "Unable to sync the folder " + folder.NativePath() +
+                                 " to disk: " + std::strerror(err));
 }
 
 void App::ConfigureController() {
