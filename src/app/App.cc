@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "app/ExitRequest.h"
 #include "app/LogLevel.h"
@@ -47,15 +49,33 @@ void App::Fatal(const std::string& text) {
   QuitWithPause(1);
 }
 
-void App::AppendToSession(const std::string& raw) {
-  if (raw.empty() || !outstream) return;
-  if (!outstream->Append(raw))
+std::string App::TakeRawData() {
+  std::string raw = mController->ReadRawData();
+  // The head of it may be on disk already (see WriteToSession).
+  std::string_view fresh(raw);
+  fresh.remove_prefix(std::min(mWrittenAhead, raw.size()));
+  mWrittenAhead = 0;
+  if (outstream) mUnwritten += fresh;
+  return raw;
+}
+
+void App::WriteToSession() {
+  if (!outstream || !outstream->IsOpen()) return;
+  // A line the controller is still gathering is written as well, without taking
+  // it: the controller hands it over whole later, and only the rest is written then.
+  if (mController && mController->rawBuffer.size() > mWrittenAhead) {
+    mUnwritten.append(mController->rawBuffer, mWrittenAhead);
+    mWrittenAhead = mController->rawBuffer.size();
+  }
+  if (mUnwritten.empty()) return;
+  std::string bytes;
+  bytes.swap(mUnwritten);
+  if (!outstream->Append(bytes))
     Fatal("Unable to write the raw download session: " + outstream->ErrorText());
 }
 
 void App::HandleRawDataAvailable(Controller&) {
-  std::string raw = mController->ReadRawData();
-  AppendToSession(raw);
+  std::string raw = TakeRawData();
   mProgress.Add(raw);
   if (raw.find("Records logged:") != std::string::npos) {
     LogNewMessage("INFO", "logs cmd response1:" + raw);
@@ -69,25 +89,29 @@ void App::HandleRawDataAvailable(Controller&) {
 }
 
 void App::HandleGotPrompt(Controller&) {
-  std::string raw = mController->ReadRawData();
-  AppendToSession(raw);
+  std::string raw = TakeRawData();
   mProgress.Add(raw);
+  WriteToSession();
 }
 
 bool App::FinishSession() {
   mProgress.End();
   if (!outstream) return true;
-  // Bytes that no event has handed over yet: what the controller gathered, then
-  // what the port received after it (a run stopped between two reads).
-  if (mController && outstream->IsOpen()) {
-    outstream->Append(mController->ReadRawData());
-    if (mController->mPort) {
-      try {
-        mController->mPort->Poll();  // take what the OS holds for us as well
-        outstream->Append(mController->mPort->ReadAll());
-      } catch (const BaseError&) {
-        // A broken link holds nothing more to read.
-      }
+  // Bytes not written yet: what was gathered from the last chunk and what the
+  // controller still holds; then, unless "quit" was sent, what the port
+  // received after it (a run stopped between two reads). After "quit" nothing
+  // more is read: whatever the controller answers to it would land in the file
+  // or not depending on timing.
+  if (mController) TakeRawData();
+  if (!mUnwritten.empty()) outstream->Append(mUnwritten);
+  mUnwritten.clear();
+  if (mController && mController->mPort && !mQuitSent) {
+    try {
+      mController->mPort->Poll();  // take what the OS holds for us as well
+      std::string rest = mController->mPort->ReadAll();
+      if (!rest.empty()) outstream->Append(rest);
+    } catch (const BaseError&) {
+      // A broken link holds nothing more to read.
     }
   }
   bool ok = outstream->Close();
@@ -98,6 +122,7 @@ bool App::FinishSession() {
 }
 
 void App::ProcessPendingEvents() {
+  WriteToSession();
   int signal = StopSignals::Pending();
   if (signal == 0) return;
   static bool stopping = false;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DeploymentPaths.h"
 #include "app/ProgressLine.h"
 #include "app/SessionFile.h"
 #include "base/Clock.h"
@@ -48,12 +49,14 @@ class App {
   void HandleRawDataAvailable(Controller& sender);
   void HandleGotPrompt(Controller& sender);
 
-  // Called on every way out: hands over whatever the controller still holds,
-  // flushes the session file to disk and closes it. Returns false (after a FATAL
+  // Called on every way out: hands over whatever the controller and the port
+  // still hold (except after "quit", where the session ends with the last
+  // prompt), flushes the session file to disk and closes it. Returns false (after a FATAL
   // line) when the data could not be stored.
   bool FinishSession();
 
-  // The application's turn at pending events: acts on a stop signal.
+  // The application's turn at pending events: writes what the last chunk
+  // brought to the session file, then acts on a stop signal.
   void ProcessPendingEvents();
 
   // Fields, in the order a run fills them.
@@ -65,6 +68,8 @@ class App {
   std::optional<FolderItem> fout;
   std::unique_ptr<SessionFile> outstream;
   std::unique_ptr<RecordRecoveryUtils::RecordLog> mExtractRecordLog;
+  // The matched deployment folder and the paths built from it; set once found.
+  std::optional<DeploymentPaths> mPaths;
 
   // Raised each time a line has been added to logBuffer.
   std::function<void(App&)> LogMessageAvailable;
@@ -72,13 +77,42 @@ class App {
  private:
   void StartUp(const std::vector<std::string>& args);
   void KeepUnreadablePreferences(const FolderItem& file);
-  int32_t DownloadRun();
   [[noreturn]] void Fatal(const std::string& text);
-  void AppendToSession(const std::string& raw);
-  void CreateSessionFile(const FolderItem& downloads, const std::string& deployment,
-                         const std::string& delimiter);
+  // Received bytes are gathered while the controller hands over the lines of one
+  // chunk, and written with one write() at the application's next turn (every
+  // port wait) or at the prompt: the file gets each chunk as it arrives, without
+  // a system call per line. TakeRawData takes what the controller handed over
+  // and queues the part not yet written.
+  std::string TakeRawData();
+  void WriteToSession();
+
+  // The steps of the download run, in order. Each one either succeeds or makes a
+  // fatal stop; Connect returns false when the controller never showed its prompt.
+  int32_t DownloadRun();
+  void FindDeployment(const std::string& name);
+  void LoadConfiguration(const std::string& name);
+  void OpenSession(const std::string& name);
+  void SyncFolder(const FolderItem& folder);
   void ConfigureController();
-  void RecoverMissingRecords(const std::string& deployment, const std::string& delimiter);
+  bool Connect();
+  void Download();
+  void RecoverMissingRecords();
+  [[noreturn]] void End();
+
+  // deployment.cfg items. A missing item gives nullopt, or a FATAL stop with
+  // `missingFatal` when that is not empty; a value that cannot be read as asked
+  // is a FATAL stop with the configuration's message.
+  std::optional<std::string> CfgText(const std::string& key, const std::string& missingFatal = {});
+  std::optional<int32_t> CfgInt32(const std::string& key);
+  template <typename Read>
+  auto CfgRead(const std::string& missingFatal, Read read) -> std::optional<decltype(read())>;
+
+  // Set once "quit" was sent: nothing more is read into the session file.
+  bool mQuitSent = false;
+  // The part of the current chunk not yet written to the session file.
+  std::string mUnwritten;
+  // How many bytes at the head of the controller's rawBuffer are written already.
+  size_t mWrittenAhead = 0;
 
   // The clock every part of the run reads; installed for the App's lifetime.
   RealClock mClock;

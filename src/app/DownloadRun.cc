@@ -1,7 +1,9 @@
-// The download run: every stage from the deployment's folder to "quit", each with
-// its log lines, its fatal stops and its exit status.
+// The download run, step by step: find the deployment, load and check its
+// configuration, open the session file, connect, download, recover missing
+// records, end. Each step logs its own lines and makes its own fatal stops.
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "app/App.h"
@@ -34,9 +36,38 @@ int32_t App::Run(const std::vector<std::string>& args) {
 
 int32_t App::DownloadRun() {
   const std::string name = Options->StringValue("deployment", "");
-  const std::string D = Pref("PathDelimiter");
+  FindDeployment(name);
+  LoadConfiguration(name);
+  OpenSession(name);
+  ConfigureController();
+  if (!Connect()) return 1;
+  Download();
+  RecoverMissingRecords();
+  End();
+}
 
-  // Stages 1 to 4: the deployments path, the project folder, the deployment folder.
+template <typename Read>
+auto App::CfgRead(const std::string& missingFatal, Read read) -> std::optional<decltype(read())> {
+  try {
+    return read();
+  } catch (const ConfigurationItemNotFoundException&) {
+    if (missingFatal.empty()) return std::nullopt;
+    Fatal(missingFatal);
+  } catch (const ConfigurationException& e) {
+    Fatal(e.Message);
+  }
+}
+
+std::optional<std::string> App::CfgText(const std::string& key, const std::string& missingFatal) {
+  return CfgRead(missingFatal, [&] { return mConfig->GetText(key); });
+}
+
+std::optional<int32_t> App::CfgInt32(const std::string& key) {
+  return CfgRead("", [&] { return mConfig->GetInt32(key); });
+}
+
+void App::FindDeployment(const std::string& name) {
+  const std::string D = Pref("PathDelimiter");
   std::string deploymentsPath = Pref("ProjectRootPath");
   if (!PortSourceUtils::endsWith(deploymentsPath, D)) deploymentsPath += D;
   deploymentsPath += Pref("ProjectRootFolder");
@@ -48,58 +79,102 @@ int32_t App::DownloadRun() {
     Fatal(e.Message);
   }
   LogNewMessage("INFO", "Deployment target from cmd line:" + deploymentsPath + D + name);
-  std::optional<FolderItem> deploymentFolder;
   try {
-    deploymentFolder = getDeploymentFolderByName(*top, name);
+    mPaths.emplace(getDeploymentFolderByName(*top, name), deploymentsPath, D);
   } catch (const FolderUtils::FolderNotFoundException& e) {
     Fatal(e.Message);
   }
+}
 
-  // Stages 5 to 7: the deployment's configuration and its checks.
+void App::LoadConfiguration(const std::string& name) {
   const std::string cfgName = Pref("DeploymentCfgName");
-  const std::string cfgPath = deploymentsPath + D + name + D + "cfg" + D + cfgName;
+  const std::string cfgPath = mPaths->CfgShown(cfgName);
   LogNewMessage("INFO", "Getting deployment config file:" + cfgPath);
   try {
-    if (auto cfg = getDeploymentConfig(deploymentFolder, cfgName))
+    if (auto cfg = getDeploymentConfig(mPaths->folder, cfgName))
       mConfig = std::make_unique<Configuration>(std::move(*cfg));
   } catch (const ConfigurationBadFormatException&) {
     mConfig.reset();
   }
   if (!mConfig) Fatal("Unable to find or unable to parse the deployment cfg file:" + cfgPath);
-  try {
-    std::string found = mConfig->GetText("Name");
-    if (found != name)
-      Fatal("Name key mismatch in deployment.cfg expected:" + name + " found:" + found + "\n");
-  } catch (const ConfigurationItemNotFoundException&) {
-    Fatal("Name key is missing in deployment.cfg expected:" + name + "\n");
-  } catch (const ConfigurationException& e) {
-    Fatal(e.Message);
-  }
-  try {
-    if (mConfig->GetText("Status") != "Active")
-      Fatal(
-          "Status entry in deployment.cfg is not 'Active' for this deployment which we interpret "
-          "as it being locked");
-  } catch (const ConfigurationItemNotFoundException&) {
-    Fatal("Status key is missing in deployment.cfg");
-  } catch (const ConfigurationException& e) {
-    Fatal(e.Message);
-  }
 
-  // Stages 8 and 9: the downloads folder and the raw session file.
-  FolderItem downloads = deploymentFolder->Child("downloads");
-  if (!downloads.Exists()) downloads.CreateAsFolder();
+  std::string found =
+      *CfgText("Name", "Name key is missing in deployment.cfg expected:" + name + "\n");
+  if (found != name)
+    Fatal("Name key mismatch in deployment.cfg expected:" + name + " found:" + found + "\n");
+  if (*CfgText("Status", "Status key is missing in deployment.cfg") != "Active")
+    Fatal(
+        "Status entry in deployment.cfg is not 'Active' for this deployment which we interpret "
+        "as it being locked");
+}
+
+void App::OpenSession(const std::string& name) {
+  FolderItem downloads = mPaths->Downloads();
+  const bool madeDownloads = !downloads.Exists();
+  if (madeDownloads) downloads.CreateAsFolder();
   try {
     FolderUtils::checkfolder(downloads, true);
   } catch (const FolderUtils::FolderUtilsException& e) {
     Fatal(e.Message + " Download target is missing the 'downloads' folder or it is not writeable.");
   }
-  CreateSessionFile(downloads, name, D);
+  // Two runs in the same second would form the same name: the later one waits
+  // for the next second, so the name keeps its format and no session is lost.
+  for (int attempt = 0;; ++attempt) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    std::string fileName = SessionName::Format(name, local);
+    LogNewMessage("INFO", "Download SessionFile:" + mPaths->SessionShown(fileName));
+    fout = downloads.Child(fileName);
+    auto stream = std::make_unique<SessionFile>();
+    int err = SessionFile::Create(fout->NativePath(), *stream);
+    if (err == 0) {
+      outstream = std::move(stream);
+      // The new names must survive a power cut as well as the bytes.
+      SyncFolder(downloads);
+      if (madeDownloads) SyncFolder(mPaths->folder);
+      return;
+    }
+    if (err != EEXIST || attempt >= 5)
+      Fatal(std::string(std::strerror(err)) +
+            " (Failed to create binary stream to hold download session)");
+    while (std::time(nullptr) == now) PortSourceUtils::Sleep(50);
+  }
+}
 
-  // Stages 10 to 14: the controller, configured from deployment.cfg.
-  ConfigureController();
+void App::SyncFolder(const FolderItem& folder) {
+  int err = SessionFile::SyncFolder(folder.NativePath());
+  if (err != 0)
+    LogNewMessage("WARNING", "Unable to sync the folder " + folder.NativePath() +
+                                 " to disk: " + std::strerror(err));
+}
 
-  // Stages 15 and 16: the port and the first prompt.
+void App::ConfigureController() {
+  mController = std::make_unique<Controller>();
+  mController->mPortName = *CfgText("Port", "Port missing in deployment.cfg");
+  LogNewMessage("INFO", "Port requested:" + mController->mPortName);
+  if (PortSourceUtils::isSerialPortRequested(mController->mPortName)) {
+    std::optional<std::string> baud = CfgText("Baud");
+    if (!baud) {
+      LogNewMessage("WARNING", "Baud rate missing in deployment.cfg, Assuming 9600");
+      baud = "9600";
+    }
+    int32_t code = PortSourceUtils::BaudStringToConstant(*baud);
+    if (code < 0) Fatal("Invalid baudrate in deployment.cfg");
+    mController->mSerialBaud = code;
+  }
+  mController->mConnectAttemptMaxTries = CfgInt32("ConnectAttemptMaxTries").value_or(10);
+  mController->mConnectAttemptTimeout = CfgInt32("ConnectAttemptTimeout").value_or(5);
+  mController->mRecordRequestSize = CfgInt32("RecordRequestSize").value_or(30);
+  mController->mPrompt = CfgText("Prompt").value_or("PELOX>");
+  mController->LogSink = [this](const std::string& severity, const std::string& text) {
+    LogNewMessage(severity, text);
+  };
+  mController->RawDataAvailable = [this](Controller& sender) { HandleRawDataAvailable(sender); };
+  mController->GotPrompt = [this](Controller& sender) { HandleGotPrompt(sender); };
+}
+
+bool App::Connect() {
   LogNewMessage("INFO", "Connect():Attempt to acquire the port.");
   try {
     mController->GetPort();
@@ -118,11 +193,14 @@ int32_t App::DownloadRun() {
     mController->GetPrompt(mController->mConnectAttemptMaxTries,
                            mController->mConnectAttemptTimeout);
   } catch (const PortSourceUtils::PortSourceException&) {
+    // The one way out without a FATAL line: the run returns its status.
     LogNewMessage("DEBUG", "Connect(): Caught PortSourceError - failed to connect");
-    return 1;
+    return false;
   }
+  return true;
+}
 
-  // Stages 17 and 18: the log state and the recent records.
+void App::Download() {
   LogNewMessage("INFO", "Call GetLogs()");
   try {
     mController->GetLogs(10);
@@ -143,105 +221,17 @@ int32_t App::DownloadRun() {
   } catch (const GeneralException& e) {
     LogNewMessage("WARNING", "GetRecentData failed. " + e.Message);
   }
-
-  // Stage 19: records missing from the record recovery file.
-  RecoverMissingRecords(name, D);
-
-  // Stage 20: the end. A success means the data is on disk.
-  mController->SendQuit();
-  ProcessPendingEvents();
-  if (!FinishSession()) QuitWithPause(1);
-  QuitWithPause(0);
 }
 
-void App::CreateSessionFile(const FolderItem& downloads, const std::string& deployment,
-                            const std::string& D) {
-  // Two runs in the same second would form the same name: the later one waits
-  // for the next second, so the name keeps its format and no session is lost.
-  for (int attempt = 0;; ++attempt) {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    std::string fileName = SessionName::Format(deployment, local);
-    LogNewMessage("INFO", "Download SessionFile:" + Pref("ProjectRootPath") + D +
-                              Pref("ProjectRootFolder") + D + deployment + D + "downloads" + D +
-                              fileName);
-    fout = downloads.Child(fileName);
-    auto stream = std::make_unique<SessionFile>();
-    int err = SessionFile::Create(fout->NativePath(), *stream);
-    if (err == 0) {
-      outstream = std::move(stream);
-      return;
-    }
-    if (err != EEXIST || attempt >= 5)
-      Fatal(std::string(std::strerror(err)) +
-            " (Failed to create binary stream to hold download session)");
-    while (std::time(nullptr) == now) PortSourceUtils::Sleep(50);
-  }
-}
-
-void App::ConfigureController() {
-  mController = std::make_unique<Controller>();
-  try {
-    mController->mPortName = mConfig->GetText("Port");
-  } catch (const ConfigurationItemNotFoundException&) {
-    Fatal("Port missing in deployment.cfg");
-  } catch (const ConfigurationException& e) {
-    Fatal(e.Message);
-  }
-  LogNewMessage("INFO", "Port requested:" + mController->mPortName);
-  try {
-    if (PortSourceUtils::isSerialPortRequested(mController->mPortName)) {
-      std::string baud;
-      try {
-        baud = mConfig->GetText("Baud");
-      } catch (const ConfigurationItemNotFoundException&) {
-        LogNewMessage("WARNING", "Baud rate missing in deployment.cfg, Assuming 9600");
-        baud = "9600";
-      }
-      int32_t code = PortSourceUtils::BaudStringToConstant(baud);
-      if (code < 0) Fatal("Invalid baudrate in deployment.cfg");
-      mController->mSerialBaud = code;
-    }
-    auto setting = [this](const char* key, int32_t fallback) {
-      try {
-        return mConfig->GetInt32(key);
-      } catch (const ConfigurationItemNotFoundException&) {
-        return fallback;
-      }
-    };
-    mController->mConnectAttemptMaxTries = setting("ConnectAttemptMaxTries", 10);
-    mController->mConnectAttemptTimeout = setting("ConnectAttemptTimeout", 5);
-    mController->mRecordRequestSize = setting("RecordRequestSize", 30);
-    try {
-      mController->mPrompt = mConfig->GetText("Prompt");
-    } catch (const ConfigurationItemNotFoundException&) {
-      mController->mPrompt = "PELOX>";
-    }
-  } catch (const ConfigurationException& e) {
-    Fatal(e.Message);
-  }
-  mController->LogSink = [this](const std::string& severity, const std::string& text) {
-    LogNewMessage(severity, text);
-  };
-  mController->RawDataAvailable = [this](Controller& sender) { HandleRawDataAvailable(sender); };
-  mController->GotPrompt = [this](Controller& sender) { HandleGotPrompt(sender); };
-}
-
-void App::RecoverMissingRecords(const std::string& deployment, const std::string& D) {
-  std::string fileName;
-  try {
-    fileName = mConfig->GetText("ExtractReceivedRecordFile");
-  } catch (const ConfigurationItemNotFoundException&) {
+void App::RecoverMissingRecords() {
+  std::optional<std::string> fileName = CfgText("ExtractReceivedRecordFile");
+  if (!fileName) {
     LogNewMessage("WARNING",
                   " Config file is missing the ExtractReceivedRecordFile item. Record recovery "
                   "will be skipped.");
     return;
-  } catch (const ConfigurationException& e) {
-    Fatal(e.Message);
   }
-  std::string path =
-      Pref("ProjectRootPath") + D + Pref("ProjectRootFolder") + D + deployment + D + fileName;
+  std::string path = mPaths->Shown(*fileName);
   LogNewMessage("INFO", "Accessing the record recovery file:" + path);
   mExtractRecordLog = std::make_unique<RecordRecoveryUtils::RecordLog>(path);
   mExtractRecordLog->readRCD();
@@ -254,4 +244,13 @@ void App::RecoverMissingRecords(const std::string& deployment, const std::string
   mProgress.Begin("getlog");
   mController->GetMissingRecords(mExtractRecordLog.get(), mController->mRecordRequestSize, 25);
   mProgress.End();
+}
+
+void App::End() {
+  // A success means the data is on disk.
+  mController->SendQuit();
+  mQuitSent = true;
+  ProcessPendingEvents();
+  if (!FinishSession()) QuitWithPause(1);
+  QuitWithPause(0);
 }

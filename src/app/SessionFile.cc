@@ -8,20 +8,18 @@
 
 #include "base/WriteAll.h"
 
-namespace {
-constexpr size_t kBufferSize = 256 * 1024;
-}
-
 int SessionFile::Create(const std::string& path, SessionFile& out) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return errno;
   out.mFd.Reset(fd);
-  out.mBuffer.reserve(kBufferSize);
   return 0;
 }
 
-SessionFile::~SessionFile() {
-  if (mFd.Valid()) Flush();
+int SessionFile::SyncFolder(const std::string& path) {
+  UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.Valid()) return errno;
+  if (::fsync(dir.Get()) != 0) return errno;
+  return dir.Close() != 0 ? errno : 0;
 }
 
 bool SessionFile::Fail(int err) {
@@ -32,27 +30,15 @@ bool SessionFile::Fail(int err) {
 bool SessionFile::Append(std::string_view bytes) {
   if (!mFd.Valid()) return Fail(EBADF);
   if (!mError.empty()) return false;
-  if (mBuffer.size() + bytes.size() > kBufferSize && !Flush()) return false;
-  if (bytes.size() >= kBufferSize) {
-    mBuffer.append(bytes);
-    return Flush();
-  }
-  mBuffer.append(bytes);
-  return true;
-}
-
-bool SessionFile::Flush() {
-  if (!mFd.Valid()) return Fail(EBADF);
   size_t done = 0;
-  int err = WriteAll(mFd.Get(), mBuffer, &done);
+  int err = WriteAll(mFd.Get(), bytes, &done);
   mBytes += done;
-  mBuffer.erase(0, done);
-  return err == 0 ? mError.empty() : Fail(err);
+  return err == 0 || Fail(err);
 }
 
 bool SessionFile::Close() {
   if (!mFd.Valid()) return mError.empty();
-  bool ok = Flush();
+  bool ok = mError.empty();
   if (::fsync(mFd.Get()) != 0 && ok) ok = Fail(errno);
   if (mFd.Close() != 0 && ok) ok = Fail(errno);
   return ok;

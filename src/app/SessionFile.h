@@ -1,6 +1,8 @@
 #pragma once
 // The raw session file: created exclusively (an existing file is never
-// overwritten), appended to with a user-space buffer, and flushed to disk on close.
+// overwritten). Every chunk handed to Append goes to the file with write() at
+// once, so a process that is killed loses nothing it had received; Close syncs
+// it to disk.
 
 #include <cstdint>
 #include <string>
@@ -12,20 +14,19 @@ class SessionFile {
  public:
   // Result of Create: 0, or the errno of the failed open (EEXIST when the name is taken).
   static int Create(const std::string& path, SessionFile& out);
+  // Syncs a folder, so that entries just made in it survive a power cut.
+  // Returns 0 or the errno of the failure.
+  static int SyncFolder(const std::string& path);
 
   SessionFile() = default;
-  ~SessionFile();
   SessionFile(const SessionFile&) = delete;
   SessionFile& operator=(const SessionFile&) = delete;
 
   bool IsOpen() const { return mFd.Valid(); }
-  // Appends bytes unchanged. Returns false (and keeps the error) when the OS
-  // refuses them (disk full, file-size limit, I/O error).
+  // Writes bytes unchanged. Returns false (and keeps the error) when the OS
+  // refuses them (disk full, file-size limit, I/O error); later calls then fail too.
   bool Append(std::string_view bytes);
-  // Writes out the buffer. Returns false on an error.
-  bool Flush();
-  // Flushes, syncs to disk and closes. Returns false on any error; the file is
-  // closed either way.
+  // Syncs to disk and closes. Returns false on any error; the file is closed either way.
   bool Close();
   // Text of the first error met, "" when none.
   const std::string& ErrorText() const { return mError; }
@@ -35,7 +36,6 @@ class SessionFile {
   bool Fail(int err);
 
   UniqueFd mFd;
-  std::string mBuffer;
   std::string mError;
   uint64_t mBytes = 0;
 };

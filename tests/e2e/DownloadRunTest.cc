@@ -86,6 +86,28 @@ TEST_F(DownloadRun, CapturesEveryByteOverTcp) {
   EXPECT_TRUE(Logged("(INFO) : Call GetRecentData()\n"));
 }
 
+TEST_F(DownloadRun, ACompleteSessionEndsWithTheLastPromptEveryTime) {
+  // A controller that echoes and says goodbye to "quit": those bytes come after
+  // the run has finished with the controller and must never reach the file.
+  SimProcess sim(box, {"--tcp", "0", "--records", "40", "--echo", "--quit-reply", "Goodbye"});
+  Deploy(Cfg(sim.PortText()));
+  WriteRcd("5-9\n");
+  std::string first;
+  for (int run = 0; run < 10; ++run) {
+    ASSERT_EQ(Run({"-l", "WARNING"}).status, 0) << log;
+    auto files = box.SessionFiles("site1");
+    ASSERT_EQ(files.size(), 1u);
+    std::string session = ReadFile(files[0]);
+    fs::remove(files[0]);
+    if (run == 0) first = session;
+    EXPECT_TRUE(session == first) << "run " << run << ": " << session.size() << " bytes, first "
+                                  << first.size();
+  }
+  EXPECT_TRUE(first.ends_with("\r\nPELOX>")) << first.substr(first.size() - 40);
+  EXPECT_EQ(first.find("quit"), std::string::npos);
+  EXPECT_NE(sim.SentBytes().find("quit\rGoodbye\r\n"), std::string::npos);
+}
+
 TEST_F(DownloadRun, CapturesOverASerialPseudoTerminal) {
   SimProcess sim(box, {"--pty", "--records", "40"});
   json cfg = Cfg(sim.PortText());

@@ -2,7 +2,9 @@
 // while the session is written, a damaged preferences file and a truncated
 // deployment.cfg.
 
+#include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "FaultRun.h"
 
@@ -40,6 +42,30 @@ TEST_F(FileFaults, AFullDiskEndsTheRunWithTheBytesThatFit) {
   EXPECT_TRUE(r.Logged("(FATAL) : Unable to write the raw download session: ")) << r.log;
   EXPECT_EQ(r.session.size(), limit);
   EXPECT_TRUE(IsPrefix(r.session, sim.SentBytes()));
+}
+
+TEST_F(FileFaults, AKilledRunLeavesEveryByteItHadReadOnDisk) {
+  // The controller stops in the middle of a slow getdata reply and stays
+  // connected, so every byte it sent reaches the tool; the tool is then killed
+  // outright, with no chance to flush anything.
+  const size_t sentBeforeSilence = 30000;
+  SimProcess sim(box, {"--tcp", "0", "--records", "2000", "--throttle", "50000", "--silent-after",
+                       std::to_string(sentBeforeSilence)});
+  json cfg = Cfg("site1", sim.PortText());
+  cfg["RecordRequestSize"] = 2000;
+  Deploy("site1", cfg);
+  PendingRun run(box, "site1");
+  auto onDisk = [&] {
+    auto files = box.SessionFiles("site1");
+    return files.size() == 1 ? fs::file_size(files[0]) : 0;
+  };
+  for (int i = 0; i < 2000 && onDisk() < sentBeforeSilence; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(onDisk(), sentBeforeSilence);
+  run.Process().Signal(SIGKILL);
+  RunOutcome r = run.Finish();
+  EXPECT_EQ(r.status, -SIGKILL);
+  EXPECT_EQ(r.session, sim.SentBytes());
 }
 
 TEST_F(FileFaults, DamagedPreferencesAreReplacedByValidDefaults) {

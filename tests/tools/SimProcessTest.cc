@@ -161,13 +161,13 @@ TEST(SimFaultTest, NoNewlinesStreamsUntilTheClientLeaves) {
 TEST(SimCommandLineTest, HelpAndErrors) {
   std::string help;
   EXPECT_EQ(RunToExit({"--help"}, &help), 0);
-  for (const char* flag : {"--tcp",          "--pty",         "--link",
-                           "--once",         "--records",     "--next",
-                           "--record-size",  "--prompt",      "--send-on-connect",
-                           "--no-prompt",    "--close-after", "--silent-after",
-                           "--no-done",      "--garbage",     "--throttle",
-                           "--chunk",        "--echo",        "--no-newlines",
-                           "--log-commands", "--log-sent"}) {
+  for (const char* flag : {"--tcp",         "--pty",          "--link",
+                           "--once",        "--records",      "--next",
+                           "--record-size", "--prompt",       "--send-on-connect",
+                           "--no-prompt",   "--close-after",  "--silent-after",
+                           "--no-done",     "--garbage",      "--throttle",
+                           "--chunk",       "--echo",         "--no-newlines",
+                           "--quit-reply",  "--log-commands", "--log-sent"}) {
     EXPECT_NE(help.find(flag), std::string::npos) << flag;
   }
   for (std::vector<std::string> bad : {std::vector<std::string>{},

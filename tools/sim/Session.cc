@@ -51,7 +51,9 @@ std::string_view Session::Pending() {
     if (answer.quit) {
       mQuit = true;
       mQueue.clear();
-      break;
+      if (mOptions.quitReply.empty() || mMuted) break;
+      mReply = MakeTextReply(mOptions.quitReply + "\r\n");
+      continue;
     }
     if (!mMuted) mReply = std::move(answer.reply);
   }

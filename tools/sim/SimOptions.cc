@@ -89,6 +89,8 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
       o.chunk = number(1, kInt64Max);
     } else if (name == "echo") {
       flag(o.echo);
+    } else if (name == "quit-reply") {
+      o.quitReply = text();
     } else if (name == "no-newlines") {
       flag(o.noNewlines);
     } else if (name == "log-commands") {
@@ -157,6 +159,7 @@ Faults (counts are per connection; pty: per session up to "quit"):
   --throttle BPS       send at most BPS bytes per second, smoothly
   --chunk B            write at most B bytes at a time, each piece separately
   --echo               echo every byte received before replying
+  --quit-reply TEXT    answer "quit" with TEXT and CR LF before closing
   --no-newlines        getdata sends an endless stream without line feeds
                        until the client disconnects
 

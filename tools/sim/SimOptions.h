@@ -33,6 +33,7 @@ struct SimOptions {
   int64_t throttle = 0;  // bytes per second; 0: unlimited
   int64_t chunk = 0;     // largest single write; 0: unlimited
   bool echo = false;
+  std::string quitReply;  // sent, with CR LF, in answer to "quit" ("" = nothing)
   bool noNewlines = false;
 
   std::string logCommands;
