@@ -86,13 +86,25 @@ TEST_F(PreferencesTest, SaveFailuresAreFalseAndKeepOldFile) {
   prefs.Set("Padding", "\xc3");
   EXPECT_FALSE(prefs.Save());
   EXPECT_EQ(ReadText(File()), old);
+}
 
-  // A folder where the preferences file must go: Load finds no file, Save fails.
+TEST_F(PreferencesTest, FileThatExistsButCannotBeReadRaisesAndStaysUntouched) {
+  MakeFolder(Folder());
+  WriteText(File(), "{\"Pad\": \"" + std::string(1 << 20, 'x') + "\"}");
+  Prefs prefs("Pelox5Apps");
+  try {
+    prefs.Load();
+    FAIL();
+  } catch (const PreferencesModule::PreferencesFileUnreadableException& e) {
+    EXPECT_EQ(e.Message,
+              "Preferences file " + File() + " cannot be read (larger than 1048576 bytes)");
+  }
   std::filesystem::remove(File());
   MakeFolder(File());
   Prefs blocked("Pelox5Apps");
-  EXPECT_FALSE(blocked.Load());
+  EXPECT_THROW(blocked.Load(), PreferencesModule::PreferencesFileUnreadableException);
   EXPECT_FALSE(blocked.Save());
+  EXPECT_TRUE(std::filesystem::is_directory(File()));
 }
 
 TEST_F(PreferencesTest, UnusableApplicationDataFolderIsFalseNotAnError) {
