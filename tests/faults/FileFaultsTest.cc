@@ -2,6 +2,8 @@
 // while the session is written, a damaged preferences file and a truncated
 // deployment.cfg.
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "FaultRun.h"
@@ -65,6 +67,52 @@ TEST_F(FileFaults, DamagedPreferencesAreReplacedByValidDefaults) {
   std::string rewritten = ReadFile(box.PrefsFile());
   EXPECT_EQ(Run("site1").status, 0);
   EXPECT_EQ(ReadFile(box.PrefsFile()), rewritten);
+}
+
+TEST_F(FileFaults, PreferencesThatCannotBeReadStopTheRunAndStayUntouched) {
+  Deploy("site1", Cfg("site1", "127.0.0.1:9"));
+  const std::string big = "{\"Pad\": \"" + std::string(2 << 20, 'x') + "\"}";
+  fs::create_directories(fs::path(box.PrefsFile()).parent_path());
+  WriteFile(box.PrefsFile(), big);
+  RunOutcome r = Run("site1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.Logged("(FATAL) : Preferences file " + box.PrefsFile() +
+                       " cannot be read (larger than 1048576 bytes); the file is left as it is.\n"))
+      << r.log;
+  EXPECT_EQ(ReadFile(box.PrefsFile()), big);
+  EXPECT_FALSE(fs::exists(box.PrefsFile() + ".damaged"));
+
+  fs::remove(box.PrefsFile());
+  fs::create_directory(box.PrefsFile());
+  r = Run("site1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.Logged("(FATAL) : Preferences file " + box.PrefsFile() +
+                       " cannot be read (not a regular file); the file is left as it is.\n"))
+      << r.log;
+  EXPECT_TRUE(fs::is_directory(box.PrefsFile()));
+  EXPECT_FALSE(r.Logged("Deployments path:"));
+}
+
+TEST_F(FileFaults, ADeploymentCfgTooLargeOrNotAFileStopsTheRun) {
+  const std::string cfg = box.DeploymentFolder("site1") + "/cfg/deployment.cfg";
+  json padded = Cfg("site1", "127.0.0.1:9");
+  padded["Pad"] = std::string(2 << 20, 'x');
+  Deploy("site1", padded);
+  RunOutcome r = Run("site1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.Logged("(FATAL) : ")) << r.log;
+  EXPECT_TRUE(r.Logged("Configuration.Load():deployment.cfg cannot be read in:" +
+                       box.DeploymentFolder("site1") + "/cfg (larger than 1048576 bytes)"))
+      << r.log;
+
+  fs::remove(cfg);
+  ASSERT_EQ(::mkfifo(cfg.c_str(), 0600), 0);  // a plain open would wait for a writer
+  r = Run("site1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.Logged("deployment.cfg cannot be read in:" + box.DeploymentFolder("site1") +
+                       "/cfg (not a regular file)"))
+      << r.log;
+  EXPECT_FALSE(r.Logged("Download SessionFile:"));
 }
 
 TEST_F(FileFaults, ATruncatedDeploymentCfgStopsTheRun) {
