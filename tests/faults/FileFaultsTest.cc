@@ -125,3 +125,15 @@ TEST_F(FileFaults, ATruncatedDeploymentCfgStopsTheRun) {
       << r.log;
   EXPECT_FALSE(r.Logged("Download SessionFile:"));
 }
+
+TEST_F(FileFaults, ARecordRecoveryFileThatIsNotARegularFileIsSkippedWithoutWaiting) {
+  SimProcess sim(box, {"--tcp", "0"});
+  Deploy("site1", Cfg("site1", sim.PortText()));
+  const std::string rcd = box.DeploymentFolder("site1") + "/extract.rcd";
+  ASSERT_EQ(::mkfifo(rcd.c_str(), 0600), 0);  // a plain open would wait for a writer
+  RunOutcome r = Run("site1");
+  EXPECT_EQ(r.status, 0) << r.log;
+  EXPECT_TRUE(r.Logged("Record recovery will be skipped.")) << r.log;
+  EXPECT_FALSE(r.Logged("getlog"));
+  EXPECT_EQ(r.session, sim.SentBytes());
+}
