@@ -9,6 +9,7 @@
 #include "base/AsciiText.h"
 #include "base/AtomicFile.h"
 #include "base/DateValue.h"
+#include "base/FolderItem.h"
 #include "base/NumberText.h"
 #include "base/Variant.h"
 #include "base/WholeFile.h"
@@ -90,6 +91,35 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
   EXPECT_NE(AtomicFile::Replace(dir.Path() + "/sub", "x"), 0);
   EXPECT_EQ(FolderItem(dir.Path()).Children().size(), 2u);
   EXPECT_NE(AtomicFile::Replace(dir.Path() + "/missing/file", "x"), 0);
+}
+
+TEST(AtomicFile, WritesThroughLinksAndRefusesReadOnlyFiles) {
+  TempDir dir;
+  auto read = [](const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string target = dir.Path() + "/target";
+  std::ofstream(target) << "old";
+  ASSERT_EQ(::symlink("target", (dir.Path() + "/link").c_str()), 0);
+  ASSERT_EQ(::symlink("link", (dir.Path() + "/link2").c_str()), 0);
+  ASSERT_EQ(AtomicFile::Replace(dir.Path() + "/link2", "new"), 0);
+  EXPECT_EQ(read(target), "new");
+  struct stat st {};
+  ASSERT_EQ(::lstat((dir.Path() + "/link2").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::lstat((dir.Path() + "/link").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  // A dangling link gets its file.
+  ASSERT_EQ(::symlink("later", (dir.Path() + "/dangling").c_str()), 0);
+  ASSERT_EQ(AtomicFile::Replace(dir.Path() + "/dangling", "x"), 0);
+  EXPECT_EQ(read(dir.Path() + "/later"), "x");
+
+  // Read-only, even for root: refused, untouched, nothing left behind.
+  ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+  EXPECT_EQ(AtomicFile::Replace(dir.Path() + "/link", "newer"), FolderItem::kPermissionDenied);
+  EXPECT_EQ(read(target), "new");
+  EXPECT_EQ(FolderItem(dir.Path()).Children().size(), 5u);
 }
 
 TEST(WholeFile, ReadsRegularFilesWithinTheLimitOnly) {

@@ -86,6 +86,21 @@ TEST_F(PreferencesTest, SaveFailuresAreFalseAndKeepOldFile) {
   prefs.Set("Padding", "\xc3");
   EXPECT_FALSE(prefs.Save());
   EXPECT_EQ(ReadText(File()), old);
+
+  // A file the account may not write (root included) is not rewritten.
+  prefs.Set("Padding", "x");
+  std::filesystem::permissions(File(), std::filesystem::perms::owner_read);
+  EXPECT_FALSE(prefs.Save());
+  EXPECT_EQ(ReadText(File()), old);
+
+  // Through a symbolic link the file behind it is replaced and the link stays.
+  std::filesystem::permissions(File(), std::filesystem::perms::owner_all);
+  std::filesystem::rename(File(), mHome.Path() + "/real.pref");
+  std::filesystem::create_symlink(mHome.Path() + "/real.pref", File());
+  EXPECT_TRUE(prefs.Save());
+  EXPECT_TRUE(std::filesystem::is_symlink(File()));
+  EXPECT_EQ(ReadText(mHome.Path() + "/real.pref"),
+            "{\n  \"LogLevel\": \"WARNING\",\n  \"Padding\": \"x\"\n}\n");
 }
 
 TEST_F(PreferencesTest, FileThatExistsButCannotBeReadRaisesAndStaysUntouched) {
