@@ -3,15 +3,14 @@
 
 #include <unistd.h>
 
-#include <fstream>
 #include <iostream>
-#include <iterator>
 
 #include "app/App.h"
 #include "app/LogLevel.h"
 #include "app/Version.h"
 #include "base/AtomicFile.h"
 #include "base/SpecialFolders.h"
+#include "base/WholeFile.h"
 #include "base/WriteAll.h"
 #include "config/PreferencesModule.h"
 #include "options/OptionParser.h"
@@ -77,10 +76,9 @@ namespace {
 
 // Copies the preferences file to "<file>.damaged"; false when that fails.
 bool CopyAside(const FolderItem& file, const std::string& copy) {
-  std::ifstream in(file.NativePath(), std::ios::binary);
-  if (!in) return false;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return !in.bad() && AtomicFile::Replace(copy, text) == 0;
+  std::string text;
+  return WholeFile::Read(file.NativePath(), WholeFile::kSettingsLimit, text).Read() &&
+         AtomicFile::Replace(copy, text) == 0;
 }
 
 }  // namespace
@@ -98,9 +96,16 @@ void App::KeepUnreadablePreferences(const FolderItem& file) {
 
 void App::LoadAppPreferences() {
   auto& prefs = *PreferencesModule::Preferences;
-  if (!prefs.Load()) {
-    // A file that exists but cannot be read is about to be replaced by defaults:
-    // keep the operator's text beside it and say so.
+  bool loaded = false;
+  try {
+    loaded = prefs.Load();
+  } catch (const PreferencesModule::PreferencesFileUnreadableException& e) {
+    // Defaults written over it would lose the operator's settings for good.
+    Fatal(e.Message + "; the file is left as it is.");
+  }
+  if (!loaded) {
+    // A file whose text is not valid settings is about to be replaced by
+    // defaults: keep the operator's text beside it and say so.
     const auto& file = prefs.PreferencesFile();
     if (file && file->Exists()) KeepUnreadablePreferences(*file);
     prefs.Set("ProjectRootFolder", "Pelox5");

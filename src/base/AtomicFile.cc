@@ -23,9 +23,41 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// The file that `path` finally names: symbolic links at the last component
+// are followed (a relative target is taken from the link's folder), so the
+// file behind a link is replaced and the link stays. ELOOP after 40 links.
+int ResolveLinks(std::string& path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return 0;
+    std::vector<char> target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 2);
+    ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return errno;
+    if (n == 0) return ENOENT;
+    if (static_cast<size_t>(n) >= target.size()) return ENAMETOOLONG;  // changed while read
+    std::string text(target.data(), static_cast<size_t>(n));
+    path = text.front() == '/' ? text : FolderOf(path) + "/" + text;
+  }
+  return ELOOP;
+}
+
+// Whether this account may write the existing file. Root passes every
+// permission check, so for root a file without any write bit counts as
+// read-only: the operator made it so on purpose.
+bool MayWrite(const std::string& path, const struct stat& st) {
+  if (::geteuid() == 0) return (st.st_mode & 0222) != 0;
+  return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
 }  // namespace
 
-int32_t Replace(const std::string& path, std::string_view contents) {
+int32_t Replace(const std::string& linkPath, std::string_view contents) {
+  std::string path = linkPath;
+  if (int err = ResolveLinks(path); err != 0) return FolderItem::CodeFromErrno(err);
+  struct stat existing {};
+  const bool exists = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+  if (exists && !MayWrite(path, existing)) return FolderItem::CodeFromErrno(EACCES);
+
   std::string folder = FolderOf(path);
   std::vector<char> name(path.begin(), path.end());
   const std::string suffix = ".tmpXXXXXX";
@@ -38,9 +70,8 @@ int32_t Replace(const std::string& path, std::string_view contents) {
 
   int err = 0;
   mode_t mode = 0644;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    mode = st.st_mode & 07777;
+  if (exists) {
+    mode = existing.st_mode & 07777;
   } else {
     mode_t mask = ::umask(022);
     ::umask(mask);

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/AtomicFile.h"
+#include "base/WholeFile.h"
 #include "config/JsonDocument.h"
 
 Configuration::Configuration(std::optional<FolderItem> folder, std::string fileName)
@@ -20,17 +21,14 @@ bool Configuration::Load() {
                                              " returned nil in:" + mCfgFileFolder->NativePath());
 
   std::string text;
-  int32_t errorCode = 0;
-  switch (JsonDocument::ReadFile(*file, text, errorCode)) {
-    case JsonDocument::ReadResult::kNotAFile:
-      return false;
-    case JsonDocument::ReadResult::kFailed:
-      throw ConfigurationException("Configuration.Load():" + mCfgFileName +
-                                       " cannot be read in:" + mCfgFileFolder->NativePath(),
-                                   errorCode);
-    case JsonDocument::ReadResult::kRead:
-      break;
-  }
+  WholeFile::ReadOutcome read =
+      WholeFile::Read(file->NativePath(), WholeFile::kSettingsLimit, text);
+  if (read.result == WholeFile::ReadResult::kMissing) return false;
+  if (!read.Read())
+    throw ConfigurationFileUnreadableException(
+        "Configuration.Load():" + mCfgFileName +
+            " cannot be read in:" + mCfgFileFolder->NativePath() + " (" + read.Reason() + ")",
+        FolderItem::CodeFromErrno(read.err));
 
   std::string error;
   std::optional<nlohmann::json> document = JsonDocument::ParseObject(text, error);

@@ -18,11 +18,13 @@ class Configuration {
   Configuration(std::optional<FolderItem> folder, std::string fileName);
 
   // Reads and parses the file, replacing the document. False when the file does
-  // not exist (or is not a regular file); the document is then unchanged.
-  // Raises ConfigurationFolderNotFoundException without a folder,
+  // not exist; the document is then unchanged. Raises
+  // ConfigurationFolderNotFoundException without a folder,
   // ConfigurationFileNotFoundException when the file name cannot name an item in
-  // it, ConfigurationBadFormatException (document unchanged) when the text is not
-  // a JSON object, and ConfigurationException when the file cannot be read.
+  // it, ConfigurationFileUnreadableException when the file exists but is not a
+  // regular file, is larger than WholeFile::kSettingsLimit or cannot be read, and
+  // ConfigurationBadFormatException when the text is not a JSON object; the
+  // document is unchanged by each of these.
   bool Load();
 
   // Writes the document in indented form, with no line ending after the last

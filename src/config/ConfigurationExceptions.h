@@ -12,6 +12,9 @@ PELOX5_DECLARE_ERROR(ConfigurationException, BaseError);
 PELOX5_DECLARE_ERROR(ConfigurationFolderNotFoundException, ConfigurationException);
 // No file item could be made inside the folder at Load.
 PELOX5_DECLARE_ERROR(ConfigurationFileNotFoundException, ConfigurationException);
+// The file exists but was not read: not a regular file, larger than the limit
+// for settings files, or refused by the OS. The message names the reason.
+PELOX5_DECLARE_ERROR(ConfigurationFileUnreadableException, ConfigurationException);
 // The file's text is not a JSON object.
 PELOX5_DECLARE_ERROR(ConfigurationBadFormatException, ConfigurationException);
 

@@ -1,14 +1,8 @@
 #include "config/JsonDocument.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <limits>
 
 #include "base/NumberText.h"
-#include "base/UniqueFd.h"
 
 namespace JsonDocument {
 
@@ -52,39 +46,6 @@ std::optional<FolderItem> ChildFile(const FolderItem& folder, const std::string&
   if (name.find('/') != std::string::npos || name.find('\0') != std::string::npos)
     return std::nullopt;
   return folder.Child(name);
-}
-
-ReadResult ReadFile(const FolderItem& file, std::string& text, int32_t& errorCode) {
-  errorCode = 0;
-  const std::string& path = file.NativePath();
-  if (path.find('\0') != std::string::npos) return ReadResult::kNotAFile;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.Get() < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return ReadResult::kNotAFile;
-    errorCode = FolderItem::CodeFromErrno(errno);
-    return ReadResult::kFailed;
-  }
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0) {
-    errorCode = FolderItem::CodeFromErrno(errno);
-    return ReadResult::kFailed;
-  }
-  if (!S_ISREG(st.st_mode)) return ReadResult::kNotAFile;
-
-  std::string contents;
-  char buffer[16384];
-  for (;;) {
-    ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      errorCode = FolderItem::CodeFromErrno(errno);
-      return ReadResult::kFailed;
-    }
-    if (n == 0) break;
-    contents.append(buffer, static_cast<size_t>(n));
-  }
-  text = std::move(contents);
-  return ReadResult::kRead;
 }
 
 std::optional<nlohmann::json> ParseObject(const std::string& text, std::string& error) {

@@ -1,6 +1,6 @@
 #pragma once
-// What Configuration and Prefs share: reading a settings file whole, parsing it
-// into a JSON object, writing it in indented form, and turning item values into
+// What Configuration and Prefs share: parsing a settings file's text into a JSON
+// object, writing it in indented form, and turning item values into
 // the text and Int32 that the download run reads. Nothing here throws.
 
 #include <cstdint>
@@ -19,14 +19,6 @@ constexpr int kMaxDepth = 512;
 // The child `name` of `folder`, or none when `name` cannot name an item inside
 // it (empty, ".", "..", or holding "/" or a NUL byte).
 std::optional<FolderItem> ChildFile(const FolderItem& folder, const std::string& name);
-
-enum class ReadResult { kRead, kNotAFile, kFailed };
-
-// Reads the whole of a regular file into `text`. kNotAFile when the item is
-// missing or is not a regular file (a folder, a FIFO: these are never opened in
-// a way that could block); kFailed with `errorCode` (FolderItem::CodeFromErrno)
-// when it could not be opened or read.
-ReadResult ReadFile(const FolderItem& file, std::string& text, int32_t& errorCode);
 
 // Parses `text` as a JSON document whose top level is an object. On failure
 // returns none and puts the reason in `error` (the parser's own message for

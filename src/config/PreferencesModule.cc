@@ -4,6 +4,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/SpecialFolders.h"
+#include "base/WholeFile.h"
 #include "config/FolderUtils.h"
 #include "config/JsonDocument.h"
 
@@ -33,9 +34,13 @@ bool Prefs::Load() {
   mPreferencesFile = file;
 
   std::string text;
-  int32_t errorCode = 0;
-  if (JsonDocument::ReadFile(*file, text, errorCode) != JsonDocument::ReadResult::kRead)
-    return false;
+  WholeFile::ReadOutcome read =
+      WholeFile::Read(file->NativePath(), WholeFile::kSettingsLimit, text);
+  if (read.result == WholeFile::ReadResult::kMissing) return false;
+  if (!read.Read())
+    throw PreferencesFileUnreadableException(
+        "Preferences file " + file->NativePath() + " cannot be read (" + read.Reason() + ")",
+        FolderItem::CodeFromErrno(read.err));
   std::string error;
   std::optional<nlohmann::json> settings = JsonDocument::ParseObject(text, error);
   if (!settings) return false;

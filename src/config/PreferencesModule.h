@@ -31,6 +31,11 @@ class PreferenceBadValueException : public PreferencesException {
       : PreferencesException("Preference value '" + name + "' is not a text or a number.") {}
 };
 
+// The preferences file exists but was not read: not a regular file, larger than
+// the limit for settings files, or refused by the OS. The message names the
+// file and the reason.
+PELOX5_DECLARE_ERROR(PreferencesFileUnreadableException, PreferencesException);
+
 class Prefs {
  public:
   // Empty settings for the application `appName`; nothing is read.
@@ -38,8 +43,10 @@ class Prefs {
 
   // Creates the preferences folder (and the application data folder above it)
   // when missing, binds the file, and reads it. False, with the settings
-  // unchanged, when the file is missing, unreadable or not a JSON object. Never
-  // raises.
+  // unchanged, when the file is missing or its text is not a JSON object.
+  // Raises PreferencesFileUnreadableException, settings unchanged, when the file
+  // exists but is not a regular file, is larger than WholeFile::kSettingsLimit,
+  // or cannot be read.
   bool Load();
 
   // Writes the settings in indented form followed by one "\n" to the file bound

@@ -58,7 +58,7 @@ std::optional<Configuration> getDeploymentConfig(const std::optional<FolderItem>
 
   try {
     Configuration config(cfgFolder, fileName);
-    config.Load();
+    if (!config.Load()) return std::nullopt;  // removed since the look above
     return config;
   } catch (const ConfigurationFolderNotFoundException&) {
     return std::nullopt;

@@ -28,6 +28,7 @@ FolderItem getDeploymentFolderByName(const std::optional<FolderItem>& root,
 
 // The loaded configuration `fileName` in the "cfg" folder of `deploymentFolder`.
 // None when the deployment folder, its "cfg" folder or the file is missing.
-// ConfigurationBadFormatException and read failures pass through.
+// ConfigurationBadFormatException and ConfigurationFileUnreadableException (not
+// a regular file, too large, refused by the OS) pass through.
 std::optional<Configuration> getDeploymentConfig(const std::optional<FolderItem>& deploymentFolder,
                                                  const std::string& fileName);

@@ -1,55 +1,16 @@
 #include "recovery/RecordLog.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <utility>
 
 #include "base/AtomicFile.h"
 #include "base/FolderItem.h"
-#include "base/UniqueFd.h"
+#include "base/WholeFile.h"
 #include "recovery/RangeText.h"
 
 namespace RecordRecoveryUtils {
 
 namespace {
-
-enum class ReadOutcome { kRead, kMissing, kFailed };
-
-// Reads the whole file at `path` into `contents` in as few reads as its size
-// allows. On kFailed, `err` holds the errno.
-ReadOutcome ReadWholeFile(const std::string& path, std::string& contents, int& err) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.Get() < 0) {
-    err = errno;
-    return (err == ENOENT || err == ENOTDIR) ? ReadOutcome::kMissing : ReadOutcome::kFailed;
-  }
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0) {
-    err = errno;
-    return ReadOutcome::kFailed;
-  }
-  contents.clear();
-  size_t size = 0;
-  contents.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4096);
-  for (;;) {
-    if (size == contents.size()) contents.resize(contents.size() * 2);
-    ssize_t n = ::read(fd.Get(), contents.data() + size, contents.size() - size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      contents.clear();
-      return ReadOutcome::kFailed;
-    }
-    if (n == 0) break;
-    size += static_cast<size_t>(n);
-  }
-  contents.resize(size);
-  return ReadOutcome::kRead;
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -89,24 +50,26 @@ std::optional<std::string> RecordLogPath(const std::string& name) {
 bool RecordLog::readRCD() {
   receivedRanges.clear();
   missingRanges.clear();
+  mReadFailure.clear();
   std::optional<std::string> path = RecordLogPath(mFilename);
   if (!path) {
+    mReadFailure = "not a usable file URL";
     std::printf("readRCD(): not a usable file URL: %s\n", mFilename.c_str());
     std::fflush(stdout);
     return false;
   }
   std::string contents;
-  int err = 0;
-  switch (ReadWholeFile(*path, contents, err)) {
-    case ReadOutcome::kMissing:
-      return true;
-    case ReadOutcome::kFailed:
-      std::printf("readRCD(): couldnt read %s LastError:%d\n", path->c_str(),
-                  static_cast<int>(FolderItem::CodeFromErrno(err)));
-      std::fflush(stdout);
-      return false;
-    case ReadOutcome::kRead:
-      break;
+  WholeFile::ReadOutcome read = WholeFile::Read(*path, kMaxFileBytes, contents);
+  if (read.result == WholeFile::ReadResult::kMissing) return true;
+  if (!read.Read()) {
+    mReadFailure = read.Reason();
+    if (read.result == WholeFile::ReadResult::kFailed)
+      std::printf("readRCD(): couldnt read %s (%s) LastError:%d\n", path->c_str(),
+                  mReadFailure.c_str(), static_cast<int>(FolderItem::CodeFromErrno(read.err)));
+    else
+      std::printf("readRCD(): couldnt read %s (%s)\n", path->c_str(), mReadFailure.c_str());
+    std::fflush(stdout);
+    return false;
   }
   ParseRangeText(contents, receivedRanges);
   cleanupRanges();

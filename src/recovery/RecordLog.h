@@ -25,6 +25,7 @@
 // first range (counted from record 0) and every gap between two ranges.
 // Record numbers run up to 2147483647; no arithmetic wraps.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,11 +40,20 @@ class RecordLog {
   // Stores the path and empties both lists; touches no file.
   explicit RecordLog(std::string path);
 
+  // The largest file readRCD reads: room for about three million ranges.
+  static constexpr size_t kMaxFileBytes = size_t{64} << 20;
+
   // Replaces both lists by the file's ranges, normalised. A missing file gives
   // empty lists and keeps mFirstRecord and mLastRecord. Returns false, after a
-  // message on standard output, when the file exists but cannot be read (or the
-  // name is an unusable URL); the lists are then empty.
+  // message on standard output, when the file exists but is not a regular file,
+  // is larger than kMaxFileBytes or cannot be read, or when the name is an
+  // unusable URL; the lists are then empty and ReadFailure() says why. Never
+  // blocks on a FIFO or a device.
   bool readRCD();
+
+  // Why the last readRCD returned false ("not a regular file", "larger than
+  // 67108864 bytes", "Permission denied", ...); empty after a successful read.
+  const std::string& ReadFailure() const { return mReadFailure; }
 
   // Normalises, then replaces the file atomically by the received ranges. With
   // no ranges nothing is written and an existing file stays as it is. Returns
@@ -69,6 +79,9 @@ class RecordLog {
   int32_t mFirstRecord = 0;
   int32_t mLastRecord = 0;
   std::string mFilename;
+
+ private:
+  std::string mReadFailure;
 };
 
 // The POSIX path that a record log name denotes (see above); nullopt for a

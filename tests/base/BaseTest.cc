@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -7,8 +9,10 @@
 #include "base/AsciiText.h"
 #include "base/AtomicFile.h"
 #include "base/DateValue.h"
+#include "base/FolderItem.h"
 #include "base/NumberText.h"
 #include "base/Variant.h"
+#include "base/WholeFile.h"
 
 TEST(AsciiText, FoldsOnlyAsciiLetters) {
   EXPECT_EQ(AsciiText::Lower("PELOX> \xC3\x84Z"), "pelox> \xC3\x84z");
@@ -87,4 +91,62 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
   EXPECT_NE(AtomicFile::Replace(dir.Path() + "/sub", "x"), 0);
   EXPECT_EQ(FolderItem(dir.Path()).Children().size(), 2u);
   EXPECT_NE(AtomicFile::Replace(dir.Path() + "/missing/file", "x"), 0);
+}
+
+TEST(AtomicFile, WritesThroughLinksAndRefusesReadOnlyFiles) {
+  TempDir dir;
+  auto read = [](const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string target = dir.Path() + "/target";
+  std::ofstream(target) << "old";
+  ASSERT_EQ(::symlink("target", (dir.Path() + "/link").c_str()), 0);
+  ASSERT_EQ(::symlink("link", (dir.Path() + "/link2").c_str()), 0);
+  ASSERT_EQ(AtomicFile::Replace(dir.Path() + "/link2", "new"), 0);
+  EXPECT_EQ(read(target), "new");
+  struct stat st {};
+  ASSERT_EQ(::lstat((dir.Path() + "/link2").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::lstat((dir.Path() + "/link").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  // A dangling link gets its file.
+  ASSERT_EQ(::symlink("later", (dir.Path() + "/dangling").c_str()), 0);
+  ASSERT_EQ(AtomicFile::Replace(dir.Path() + "/dangling", "x"), 0);
+  EXPECT_EQ(read(dir.Path() + "/later"), "x");
+
+  // Read-only, even for root: refused, untouched, nothing left behind.
+  ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+  EXPECT_EQ(AtomicFile::Replace(dir.Path() + "/link", "newer"), FolderItem::kPermissionDenied);
+  EXPECT_EQ(read(target), "new");
+  EXPECT_EQ(FolderItem(dir.Path()).Children().size(), 5u);
+}
+
+TEST(WholeFile, ReadsRegularFilesWithinTheLimitOnly) {
+  TempDir dir;
+  const std::string path = dir.Path() + "/file";
+  std::string text = "kept";
+  EXPECT_EQ(WholeFile::Read(path, 16, text).result, WholeFile::ReadResult::kMissing);
+  EXPECT_EQ(WholeFile::Read(path + "/below", 16, text).result, WholeFile::ReadResult::kMissing);
+  std::ofstream(path) << std::string(16, 'x');
+  ASSERT_TRUE(WholeFile::Read(path, 16, text).Read());
+  EXPECT_EQ(text, std::string(16, 'x'));
+
+  std::ofstream(path, std::ios::app) << "y";
+  WholeFile::ReadOutcome large = WholeFile::Read(path, 16, text);
+  EXPECT_EQ(large.result, WholeFile::ReadResult::kTooLarge);
+  EXPECT_EQ(large.Reason(), "larger than 16 bytes");
+  EXPECT_EQ(text, std::string(16, 'x'));
+
+  // A FIFO without a writer, a device behind a link, a folder: refused at once.
+  ASSERT_EQ(::mkfifo((dir.Path() + "/fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", (dir.Path() + "/zero").c_str()), 0);
+  for (const char* name : {"/fifo", "/zero", ""}) {
+    WholeFile::ReadOutcome refused = WholeFile::Read(dir.Path() + name, 16, text);
+    EXPECT_EQ(refused.result, WholeFile::ReadResult::kNotRegular) << name;
+    EXPECT_EQ(refused.Reason(), "not a regular file");
+  }
+  WholeFile::ReadOutcome bad = WholeFile::Read(std::string("a\0b", 3), 16, text);
+  EXPECT_EQ(bad.result, WholeFile::ReadResult::kFailed);
+  EXPECT_EQ(bad.Reason(), "Invalid argument");
 }

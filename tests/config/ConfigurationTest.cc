@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "ConfigTestFiles.h"
 #include "TempDir.h"
+#include "base/WholeFile.h"
 #include "config/Configuration.h"
 
 namespace {
@@ -54,9 +56,29 @@ TEST_F(ConfigurationTest, MissingFileIsFalseAndLeavesDocument) {
   } catch (const ConfigurationItemNotFoundException& e) {
     EXPECT_EQ(e.Message, "Configuration value 'Port' does not exist.");
   }
-  // A folder standing at the file's name is no file either.
+}
+
+TEST_F(ConfigurationTest, FilesThatAreNotRegularOrTooLargeAreRefused) {
+  auto expectRefused = [this](const std::string& reason) {
+    Configuration config = MakeConfig();
+    config.Set("Kept", 1);
+    try {
+      config.Load();
+      FAIL() << reason;
+    } catch (const ConfigurationFileUnreadableException& e) {
+      EXPECT_EQ(e.Message, "Configuration.Load():deployment.cfg cannot be read in:" + mDir.Path() +
+                               " (" + reason + ")");
+    }
+    EXPECT_EQ(config.Get("Kept"), 1);
+  };
+  WriteText(CfgPath(), "{\"Pad\": \"" + std::string(WholeFile::kSettingsLimit, 'x') + "\"}");
+  expectRefused("larger than 1048576 bytes");
+  std::filesystem::remove(CfgPath());
+  ASSERT_EQ(::mkfifo(CfgPath().c_str(), 0600), 0);  // would block a plain open
+  expectRefused("not a regular file");
+  std::filesystem::remove(CfgPath());
   MakeFolder(CfgPath());
-  EXPECT_FALSE(MakeConfig().Load());
+  expectRefused("not a regular file");
 }
 
 TEST_F(ConfigurationTest, SavedFormatIsIndentedWithoutFinalLineEnding) {

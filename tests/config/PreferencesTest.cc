@@ -87,12 +87,39 @@ TEST_F(PreferencesTest, SaveFailuresAreFalseAndKeepOldFile) {
   EXPECT_FALSE(prefs.Save());
   EXPECT_EQ(ReadText(File()), old);
 
-  // A folder where the preferences file must go: Load finds no file, Save fails.
+  // A file the account may not write (root included) is not rewritten.
+  prefs.Set("Padding", "x");
+  std::filesystem::permissions(File(), std::filesystem::perms::owner_read);
+  EXPECT_FALSE(prefs.Save());
+  EXPECT_EQ(ReadText(File()), old);
+
+  // Through a symbolic link the file behind it is replaced and the link stays.
+  std::filesystem::permissions(File(), std::filesystem::perms::owner_all);
+  std::filesystem::rename(File(), mHome.Path() + "/real.pref");
+  std::filesystem::create_symlink(mHome.Path() + "/real.pref", File());
+  EXPECT_TRUE(prefs.Save());
+  EXPECT_TRUE(std::filesystem::is_symlink(File()));
+  EXPECT_EQ(ReadText(mHome.Path() + "/real.pref"),
+            "{\n  \"LogLevel\": \"WARNING\",\n  \"Padding\": \"x\"\n}\n");
+}
+
+TEST_F(PreferencesTest, FileThatExistsButCannotBeReadRaisesAndStaysUntouched) {
+  MakeFolder(Folder());
+  WriteText(File(), "{\"Pad\": \"" + std::string(1 << 20, 'x') + "\"}");
+  Prefs prefs("Pelox5Apps");
+  try {
+    prefs.Load();
+    FAIL();
+  } catch (const PreferencesModule::PreferencesFileUnreadableException& e) {
+    EXPECT_EQ(e.Message,
+              "Preferences file " + File() + " cannot be read (larger than 1048576 bytes)");
+  }
   std::filesystem::remove(File());
   MakeFolder(File());
   Prefs blocked("Pelox5Apps");
-  EXPECT_FALSE(blocked.Load());
+  EXPECT_THROW(blocked.Load(), PreferencesModule::PreferencesFileUnreadableException);
   EXPECT_FALSE(blocked.Save());
+  EXPECT_TRUE(std::filesystem::is_directory(File()));
 }
 
 TEST_F(PreferencesTest, UnusableApplicationDataFolderIsFalseNotAnError) {

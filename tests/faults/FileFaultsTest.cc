@@ -2,6 +2,8 @@
 // while the session is written, a damaged preferences file and a truncated
 // deployment.cfg.
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <filesystem>
 #include <thread>
@@ -93,6 +95,52 @@ TEST_F(FileFaults, DamagedPreferencesAreReplacedByValidDefaults) {
   EXPECT_EQ(ReadFile(box.PrefsFile()), rewritten);
 }
 
+TEST_F(FileFaults, PreferencesThatCannotBeReadStopTheRunAndStayUntouched) {
+  Deploy("site1", Cfg("site1", "127.0.0.1:9"));
+  const std::string big = "{\"Pad\": \"" + std::string(2 << 20, 'x') + "\"}";
+  fs::create_directories(fs::path(box.PrefsFile()).parent_path());
+  WriteFile(box.PrefsFile(), big);
+  RunOutcome r = Run("site1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.Logged("(FATAL) : Preferences file " + box.PrefsFile() +
+                       " cannot be read (larger than 1048576 bytes); the file is left as it is.\n"))
+      << r.log;
+  EXPECT_EQ(ReadFile(box.PrefsFile()), big);
+  EXPECT_FALSE(fs::exists(box.PrefsFile() + ".damaged"));
+
+  fs::remove(box.PrefsFile());
+  fs::create_directory(box.PrefsFile());
+  r = Run("site1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.Logged("(FATAL) : Preferences file " + box.PrefsFile() +
+                       " cannot be read (not a regular file); the file is left as it is.\n"))
+      << r.log;
+  EXPECT_TRUE(fs::is_directory(box.PrefsFile()));
+  EXPECT_FALSE(r.Logged("Deployments path:"));
+}
+
+TEST_F(FileFaults, ADeploymentCfgTooLargeOrNotAFileStopsTheRun) {
+  const std::string cfg = box.DeploymentFolder("site1") + "/cfg/deployment.cfg";
+  json padded = Cfg("site1", "127.0.0.1:9");
+  padded["Pad"] = std::string(2 << 20, 'x');
+  Deploy("site1", padded);
+  RunOutcome r = Run("site1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.Logged("(FATAL) : ")) << r.log;
+  EXPECT_TRUE(r.Logged("Configuration.Load():deployment.cfg cannot be read in:" +
+                       box.DeploymentFolder("site1") + "/cfg (larger than 1048576 bytes)"))
+      << r.log;
+
+  fs::remove(cfg);
+  ASSERT_EQ(::mkfifo(cfg.c_str(), 0600), 0);  // a plain open would wait for a writer
+  r = Run("site1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.Logged("deployment.cfg cannot be read in:" + box.DeploymentFolder("site1") +
+                       "/cfg (not a regular file)"))
+      << r.log;
+  EXPECT_FALSE(r.Logged("Download SessionFile:"));
+}
+
 TEST_F(FileFaults, ATruncatedDeploymentCfgStopsTheRun) {
   std::string text = Cfg("site1", "127.0.0.1:9").dump(2);
   Deploy("site1", text.substr(0, text.size() / 2));
@@ -102,4 +150,16 @@ TEST_F(FileFaults, ATruncatedDeploymentCfgStopsTheRun) {
                        box.DeploymentFolder("site1") + "/cfg/deployment.cfg\n"))
       << r.log;
   EXPECT_FALSE(r.Logged("Download SessionFile:"));
+}
+
+TEST_F(FileFaults, ARecordRecoveryFileThatIsNotARegularFileIsSkippedWithoutWaiting) {
+  SimProcess sim(box, {"--tcp", "0"});
+  Deploy("site1", Cfg("site1", sim.PortText()));
+  const std::string rcd = box.DeploymentFolder("site1") + "/extract.rcd";
+  ASSERT_EQ(::mkfifo(rcd.c_str(), 0600), 0);  // a plain open would wait for a writer
+  RunOutcome r = Run("site1");
+  EXPECT_EQ(r.status, 0) << r.log;
+  EXPECT_TRUE(r.Logged("Record recovery will be skipped.")) << r.log;
+  EXPECT_FALSE(r.Logged("getlog"));
+  EXPECT_EQ(r.session, sim.SentBytes());
 }

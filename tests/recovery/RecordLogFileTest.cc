@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -199,10 +200,22 @@ TEST_F(RecordLogFile, ADiskFullWriteKeepsTheOldFileWhole) {
 
 TEST_F(RecordLogFile, UnreadableFileIsReportedNotTakenAsEmpty) {
   std::filesystem::create_directory(PathOf("dir.rcd"));
-  RecordLog log(PathOf("dir.rcd"));
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(log.readRCD());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "readRCD(): couldnt read " + PathOf("dir.rcd") + " LastError:-21\n");
-  EXPECT_TRUE(log.receivedRanges.empty());
+  ASSERT_EQ(::mkfifo(PathOf("fifo.rcd").c_str(), 0600), 0);  // a plain open would block
+  WriteFile("big.rcd", std::string(RecordLog::kMaxFileBytes + 1, '\n'));
+  for (const auto& [name, reason] :
+       {std::pair<std::string, std::string>{"dir.rcd", "not a regular file"},
+        {"fifo.rcd", "not a regular file"},
+        {"big.rcd", "larger than 67108864 bytes"}}) {
+    RecordLog log(PathOf(name));
+    log.receivedRanges.emplace_back(1, 2);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(log.readRCD());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "readRCD(): couldnt read " + PathOf(name) + " (" + reason + ")\n");
+    EXPECT_EQ(log.ReadFailure(), reason);
+    EXPECT_TRUE(log.receivedRanges.empty());
+  }
+  RecordLog missing(PathOf("absent.rcd"));
+  EXPECT_TRUE(missing.readRCD());
+  EXPECT_EQ(missing.ReadFailure(), "");
 }
