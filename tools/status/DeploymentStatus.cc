@@ -1,0 +1,135 @@
+#include "DeploymentStatus.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "ProjectLocation.h"
+#include "base/AsciiText.h"
+#include "base/FolderItem.h"
+#include "config/JsonDocument.h"
+#include "config/ProjectFolders.h"
+#include "recovery/RangeText.h"
+#include "recovery/RecordLog.h"
+
+namespace {
+
+// A text item of the configuration; none when absent or not a text or number.
+std::optional<std::string> CfgText(const Configuration& cfg, const std::string& name) {
+  try {
+    return cfg.GetText(name);
+  } catch (const ConfigurationException&) {
+    return std::nullopt;
+  }
+}
+
+// Reads the configuration as the download run does, and checks what the run
+// checks before it would touch the port: that it names this deployment and
+// has a Status. Returns the configuration's ExtractReceivedRecordFile item.
+std::optional<std::string> ReadConfig(DeploymentStatus& d, const std::string& cfgName) {
+  std::optional<Configuration> cfg;
+  try {
+    cfg = getDeploymentConfig(FolderItem(d.folder), cfgName);
+  } catch (const ConfigurationException& e) {
+    d.cfgError = e.Message;
+    return std::nullopt;
+  }
+  if (!cfg) {
+    d.cfgError = "no cfg/" + cfgName;
+    return std::nullopt;
+  }
+  d.status = CfgText(*cfg, "Status");
+  d.port = CfgText(*cfg, "Port");
+  std::optional<std::string> name = CfgText(*cfg, "Name");
+  if (!name)
+    d.cfgError = "Name item missing";
+  else if (*name != d.name)
+    d.cfgError = "Name item is \"" + *name + "\", not \"" + d.name + "\"";
+  else if (!d.status)
+    d.cfgError = "Status item missing";
+  return CfgText(*cfg, "ExtractReceivedRecordFile");
+}
+
+void CountSessions(DeploymentStatus& d) {
+  FolderItem downloads = FolderItem(d.folder).Child("downloads");
+  if (!downloads.IsFolder()) return;
+  for (const FolderItem& item : downloads.Children()) {
+    if (item.Name().rfind("raw.", 0) != 0) continue;
+    struct stat st {};
+    if (::stat(item.NativePath().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    ++d.sessionFiles;
+    d.sessionBytes += static_cast<uint64_t>(st.st_size);
+  }
+}
+
+// The records in the gaps of the record recovery file, counted as the run
+// would ask for them. Read here rather than with RecordLog::readRCD, which
+// reports failures on standard output, where this program's report goes.
+void CountMissing(DeploymentStatus& d, const std::string& rcdName) {
+  std::optional<std::string> path = RecordRecoveryUtils::RecordLogPath(d.folder + "/" + rcdName);
+  if (!path) {
+    d.rcdError = "not a usable file URL: " + rcdName;
+    return;
+  }
+  FolderItem file(*path);
+  if (!file.Exists()) return;
+  std::string text;
+  int32_t code = 0;
+  switch (JsonDocument::ReadFile(file, text, code)) {
+    case JsonDocument::ReadResult::kNotAFile:
+      d.rcdError = rcdName + " is not a file";
+      return;
+    case JsonDocument::ReadResult::kFailed:
+      d.rcdError =
+          rcdName + ": " + std::strerror(code == FolderItem::kPermissionDenied ? EACCES : -code);
+      return;
+    case JsonDocument::ReadResult::kRead:
+      break;
+  }
+  RecordRecoveryUtils::RecordLog log(*path);
+  RecordRecoveryUtils::ParseRangeText(text, log.receivedRanges);
+  log.cleanupRanges();
+  if (log.receivedRanges.empty()) return;  // the run skips recovery then
+  int64_t missing = 0;
+  for (const RecordRecoveryUtils::RangeEntry& gap : log.missingRanges)
+    missing += int64_t{gap.max} - gap.min + 1;
+  d.missingRecords = missing;
+}
+
+}  // namespace
+
+std::vector<DeploymentStatus> CollectStatus(const std::string& projectFolder,
+                                            const std::string& cfgName, const std::string& only) {
+  FolderItem root(projectFolder);
+  if (!root.Exists())
+    throw ProjectLocation::LocationError("project folder " + projectFolder + " does not exist");
+  if (!root.IsFolder())
+    throw ProjectLocation::LocationError("project folder " + projectFolder + " is not a folder");
+  std::vector<FolderItem> children = root.Children();
+  if (root.LastErrorCode() != 0)
+    throw ProjectLocation::LocationError("project folder " + projectFolder +
+                                         " cannot be listed (error " +
+                                         std::to_string(root.LastErrorCode()) + ")");
+
+  std::vector<DeploymentStatus> result;
+  for (const FolderItem& item : children) {
+    if (!item.IsFolder()) continue;
+    // Hidden folders (".git", ".trash") are not deployments unless asked for.
+    if (only.empty() && item.Name().rfind('.', 0) == 0) continue;
+    DeploymentStatus d;
+    d.name = AsciiText::Lower(item.Name());
+    if (!only.empty() && d.name != only) continue;
+    d.folder = item.NativePath();
+    std::optional<std::string> rcdName = ReadConfig(d, cfgName);
+    d.journal = Journal::ReadTail(d.folder + "/" + Journal::kFileName);
+    CountSessions(d);
+    if (rcdName && !rcdName->empty()) CountMissing(d, *rcdName);
+    result.push_back(std::move(d));
+  }
+  std::sort(result.begin(), result.end(), [](const DeploymentStatus& a, const DeploymentStatus& b) {
+    return a.name != b.name ? a.name < b.name : a.folder < b.folder;
+  });
+  return result;
+}

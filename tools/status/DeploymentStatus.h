@@ -1,0 +1,44 @@
+#pragma once
+// The state of one deployment folder as pelox5-status reports it, gathered
+// from its configuration, its run journal, its downloads folder and its record
+// recovery file. Nothing is written.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "JournalTail.h"
+
+struct DeploymentStatus {
+  std::string name;    // the folder's name in lower case: what -d takes
+  std::string folder;  // its path
+
+  // From the configuration: cfgError is "" when it was read, else why not.
+  std::string cfgError;
+  std::optional<std::string> status;  // the Status item
+  std::optional<std::string> port;    // the Port item
+
+  Journal::Tail journal;
+
+  uint64_t sessionFiles = 0;  // downloads/raw.*
+  uint64_t sessionBytes = 0;
+
+  // Records in the gaps of the .rcd file (the run asks for these again); none
+  // without an ExtractReceivedRecordFile item or a file holding ranges.
+  std::optional<int64_t> missingRecords;
+  std::string rcdError;  // why the .rcd could not be read; "" otherwise
+
+  bool Active() const { return cfgError.empty() && status == "Active"; }
+  bool LastRunComplete() const { return journal.last && journal.last->outcome == "complete"; }
+  // What the exit status counts as a problem: a configuration that cannot be
+  // read, or an Active deployment whose last run did not complete (or that
+  // never ran). Locked deployments are never a problem.
+  bool NeedsAttention() const { return !cfgError.empty() || (Active() && !LastRunComplete()); }
+};
+
+// The deployment folders of `projectFolder` (its sub-folders), sorted by name.
+// `only`, when not empty, keeps the one whose lower-cased name equals it.
+// Raises ProjectLocation::LocationError when the folder cannot be listed.
+std::vector<DeploymentStatus> CollectStatus(const std::string& projectFolder,
+                                            const std::string& cfgName, const std::string& only);

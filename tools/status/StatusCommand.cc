@@ -1,0 +1,173 @@
+#include "StatusCommand.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "DeploymentStatus.h"
+#include "ProjectLocation.h"
+#include "StatusReport.h"
+#include "base/AtomicFile.h"
+#include "base/WriteAll.h"
+
+namespace StatusCommand {
+
+namespace {
+
+enum class Form { kText, kJson, kPrometheus };
+
+struct Options {
+  Form form = Form::kText;
+  std::string deployment;
+  std::string output;
+  bool help = false;
+};
+
+struct UsageError {
+  std::string message;
+};
+
+Options Parse(const std::vector<std::string>& args) {
+  Options o;
+  bool formGiven = false;
+  auto setForm = [&](Form form) {
+    if (formGiven && o.form != form) throw UsageError{"--json and --prometheus exclude each other"};
+    o.form = form;
+    formGiven = true;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::string value;
+    bool inlineValue = false;
+    if (arg.rfind("--", 0) == 0) {
+      if (auto eq = arg.find('='); eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        arg.resize(eq);
+        inlineValue = true;
+      }
+    }
+    auto takeValue = [&]() {
+      if (inlineValue) return value;
+      if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+      return args[++i];
+    };
+    auto noValue = [&]() {
+      if (inlineValue) throw UsageError{arg + " takes no value"};
+    };
+    if (arg == "-h" || arg == "--help") {
+      noValue();
+      o.help = true;
+    } else if (arg == "--json") {
+      noValue();
+      setForm(Form::kJson);
+    } else if (arg == "--prometheus") {
+      noValue();
+      setForm(Form::kPrometheus);
+    } else if (arg == "-d" || arg == "--deployment") {
+      o.deployment = takeValue();
+      if (o.deployment.empty()) throw UsageError{arg + " needs a deployment name"};
+    } else if (arg == "-o" || arg == "--output") {
+      o.output = takeValue();
+      if (o.output.empty()) throw UsageError{arg + " needs a file name"};
+    } else {
+      throw UsageError{"unexpected argument \"" + args[i] + "\""};
+    }
+  }
+  return o;
+}
+
+int Fail(const std::string& message, int status) {
+  WriteAll(STDERR_FILENO, "pelox5-status: " + message + "\n");
+  return status;
+}
+
+// Colours only for a person at a terminal who has not asked for none.
+bool UseColour() {
+  const char* noColor = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  return ::isatty(STDOUT_FILENO) == 1 && !(noColor && *noColor) &&
+         !(term && std::strcmp(term, "dumb") == 0);
+}
+
+}  // namespace
+
+std::string HelpText() {
+  return R"(Usage: pelox5-status [-d NAME] [--json | --prometheus] [-o FILE]
+
+Shows the state of every deployment of the project folder that pelox5-download
+uses (found from the same preferences file), one line each: its Status item (or
+why its cfg cannot be read), port, the last run (age and outcome), the age of
+the last complete run, the number and total size of its session files, the
+records missing from its record recovery file and the controller's last known
+record count. Nothing is created or changed.
+
+  -d, --deployment NAME  only this deployment (its folder name in lower case)
+      --json             a JSON array of the same, one object per deployment
+      --prometheus       gauges in the node exporter's textfile format
+  -o, --output FILE      write the report to FILE instead of standard output,
+                         replacing it atomically (a temporary file in the same
+                         folder, renamed over it)
+  -h, --help             this text
+
+The last runs are read from the end of each deployment's runs.jsonl (at most
+8 MiB back). Colours are used only when standard output is a terminal and
+NO_COLOR is not set.
+
+Exit status: 0 when the last run of every Active deployment completed; 1 when
+one did not or never ran, when a deployment's cfg cannot be read, or when the
+project folder cannot be found; 2 on a bad command line.
+)";
+}
+
+int Run(const std::vector<std::string>& args) {
+  Options options;
+  try {
+    options = Parse(args);
+  } catch (const UsageError& e) {
+    return Fail(e.message + "\nTry \"pelox5-status --help\".", kUsage);
+  }
+  if (options.help) {
+    return WriteAll(STDOUT_FILENO, HelpText()) == 0 ? kAllComplete : kNeedsAttention;
+  }
+
+  std::vector<DeploymentStatus> list;
+  try {
+    ProjectLocation::Location location = ProjectLocation::Find();
+    list = CollectStatus(location.projectFolder, location.cfgName, options.deployment);
+    if (!options.deployment.empty() && list.empty())
+      return Fail(
+          "no deployment folder \"" + options.deployment + "\" in " + location.projectFolder,
+          kNeedsAttention);
+  } catch (const ProjectLocation::LocationError& e) {
+    return Fail(e.Message, kNeedsAttention);
+  }
+
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  std::string report;
+  switch (options.form) {
+    case Form::kText:
+      report = StatusReport::Text(list, now, options.output.empty() && UseColour());
+      break;
+    case Form::kJson:
+      report = StatusReport::Json(list, now);
+      break;
+    case Form::kPrometheus:
+      report = StatusReport::Prometheus(list);
+      break;
+  }
+  if (!options.output.empty()) {
+    if (int32_t code = AtomicFile::Replace(options.output, report); code != 0)
+      return Fail("cannot write " + options.output + " (error " + std::to_string(code) + ")",
+                  kNeedsAttention);
+  } else if (int err = WriteAll(STDOUT_FILENO, report); err != 0) {
+    return Fail(std::string("cannot write the report: ") + std::strerror(err), kNeedsAttention);
+  }
+
+  for (const DeploymentStatus& d : list)
+    if (d.NeedsAttention()) return kNeedsAttention;
+  return kAllComplete;
+}
+
+}  // namespace StatusCommand

@@ -1,0 +1,27 @@
+#pragma once
+// The three forms of pelox5-status's report. `now` is the time, in unix
+// seconds, that ages are counted from.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "DeploymentStatus.h"
+
+namespace StatusReport {
+
+// A header and one line per deployment; `colour` adds ANSI colours to the
+// outcome (green complete, red failed or never ran, yellow locked or broken).
+std::string Text(const std::vector<DeploymentStatus>& list, int64_t now, bool colour);
+
+// A JSON array with one object per deployment, ending with a line feed.
+std::string Json(const std::vector<DeploymentStatus>& list, int64_t now);
+
+// The node exporter's textfile format: HELP and TYPE lines, then one gauge
+// sample per deployment, labelled deployment="NAME".
+std::string Prometheus(const std::vector<DeploymentStatus>& list);
+
+// "42s", "17m", "5h", "3d": an age in its largest sensible unit.
+std::string Age(int64_t seconds);
+
+}  // namespace StatusReport
