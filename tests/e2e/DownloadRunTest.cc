@@ -69,7 +69,7 @@ TEST_F(DownloadRun, CapturesEveryByteOverTcp) {
   auto r = Run();
   ASSERT_EQ(r.status, 0) << log;
   EXPECT_EQ(OnlySession(), sim.SentBytes());
-  EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\ngetlog 0 1\ngetlog 51 9\nquit\n");
+  EXPECT_EQ(sim.CommandsThrough("quit"), "\nlogs\ngetdata 30\ngetlog 0 1\ngetlog 51 9\nquit\n");
   EXPECT_TRUE(Logged("(INFO) : Port requested:" + sim.PortText() + "\n"));
   EXPECT_TRUE(Logged("(INFO) : Connect(): Acquired PortSource.\n"));
   EXPECT_TRUE(Logged("(DEBUG) : Port.Write: getdata 30\n"));
@@ -117,7 +117,7 @@ TEST_F(DownloadRun, CapturesOverASerialPseudoTerminal) {
   auto r = Run();
   ASSERT_EQ(r.status, 0) << log;
   EXPECT_EQ(OnlySession(), sim.SentBytes());
-  EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\ngetlog 0 5\nquit\n");
+  EXPECT_EQ(sim.CommandsThrough("quit"), "\nlogs\ngetdata 30\ngetlog 0 5\nquit\n");
 }
 
 TEST_F(DownloadRun, NeverOverwritesASessionOfTheSameSecond) {
@@ -262,7 +262,7 @@ TEST_F(DownloadRun, OptionalSettingsAndTheRecordFile) {
   EXPECT_TRUE(
       Logged("(WARNING) :  Config file is missing the ExtractReceivedRecordFile item. "
              "Record recovery will be skipped.\n"));
-  EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\nquit\n");
+  EXPECT_EQ(sim.CommandsThrough("quit"), "\nlogs\ngetdata 30\nquit\n");
 
   Deploy(Cfg(sim.PortText()));
   WriteRcd("");

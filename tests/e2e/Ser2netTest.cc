@@ -72,5 +72,5 @@ TEST(Ser2net, DownloadsThroughTheBridge) {
   auto files = box.SessionFiles("site1");
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(ReadFile(files[0]), sim.SentBytes());
-  EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\ngetlog 0 1\ngetlog 21 10\nquit\n");
+  EXPECT_EQ(sim.CommandsThrough("quit"), "\nlogs\ngetdata 30\ngetlog 0 1\ngetlog 21 10\nquit\n");
 }

@@ -59,7 +59,7 @@ TEST_F(Load, ASecondRunOnABusySerialDeviceFailsCleanly) {
   EXPECT_EQ(busy.status, 1);
   EXPECT_TRUE(busy.Logged("(FATAL) : Connect(): PortSourceTimeoutError\n")) << busy.log;
   EXPECT_EQ(done.status, 0) << done.log;
-  EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 200\nquit\n");
+  EXPECT_EQ(sim.CommandsThrough("quit"), "\nlogs\ngetdata 200\nquit\n");
 
   // Two session files: the first run's holds the whole dialogue, the other nothing.
   auto files = box.SessionFiles("serial");

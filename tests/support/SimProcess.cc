@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <csignal>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 int gSimCount = 0;
@@ -35,3 +37,15 @@ uint64_t SimProcess::SentSize() const {
 }
 
 std::string SimProcess::Commands() const { return ReadFile(mCommandsPath); }
+
+std::string SimProcess::CommandsThrough(const std::string& last) const {
+  const std::string ending = last + "\n";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (;;) {
+    std::string commands = Commands();
+    const bool ends = commands.size() >= ending.size() &&
+                      commands.compare(commands.size() - ending.size(), ending.size(), ending) == 0;
+    if (ends || std::chrono::steady_clock::now() >= deadline) return commands;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}

@@ -23,6 +23,10 @@ class SimProcess {
   uint64_t SentSize() const;
   // The commands received, one a line.
   std::string Commands() const;
+  // The commands received, once the last one logged is `last`: a run's final
+  // command may still be on its way to the simulator when the run has ended.
+  // Gives up after 20 s and returns what was logged.
+  std::string CommandsThrough(const std::string& last) const;
   Subprocess& Process() { return *mProcess; }
 
  private:

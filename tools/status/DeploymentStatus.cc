@@ -9,6 +9,7 @@
 #include "ProjectLocation.h"
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
+#include "base/WholeFile.h"
 #include "config/JsonDocument.h"
 #include "config/ProjectFolders.h"
 #include "recovery/RangeText.h"
@@ -76,17 +77,11 @@ void CountMissing(DeploymentStatus& d, const std::string& rcdName) {
   FolderItem file(*path);
   if (!file.Exists()) return;
   std::string text;
-  int32_t code = 0;
-  switch (JsonDocument::ReadFile(file, text, code)) {
-    case JsonDocument::ReadResult::kNotAFile:
-      d.rcdError = rcdName + " is not a file";
-      return;
-    case JsonDocument::ReadResult::kFailed:
-      d.rcdError =
-          rcdName + ": " + std::strerror(code == FolderItem::kPermissionDenied ? EACCES : -code);
-      return;
-    case JsonDocument::ReadResult::kRead:
-      break;
+  const WholeFile::ReadOutcome read =
+      WholeFile::Read(file.NativePath(), RecordRecoveryUtils::RecordLog::kMaxFileBytes, text);
+  if (!read.Read()) {
+    d.rcdError = rcdName + ": " + read.Reason();
+    return;
   }
   RecordRecoveryUtils::RecordLog log(*path);
   RecordRecoveryUtils::ParseRangeText(text, log.receivedRanges);

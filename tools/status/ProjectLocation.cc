@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "base/SpecialFolders.h"
+#include "base/WholeFile.h"
 #include "config/JsonDocument.h"
 
 namespace ProjectLocation {
@@ -34,8 +35,7 @@ Location Find() {
 
   std::optional<nlohmann::json> prefs;
   std::string text, error;
-  int32_t code = 0;
-  if (JsonDocument::ReadFile(file, text, code) == JsonDocument::ReadResult::kRead)
+  if (WholeFile::Read(file.NativePath(), WholeFile::kSettingsLimit, text).Read())
     prefs = JsonDocument::ParseObject(text, error);
 
   std::string root, folder, delimiter;
