@@ -4,13 +4,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
 #include "app/App.h"
 #include "app/ExitRequest.h"
 #include "app/GeneralException.h"
 #include "app/SessionName.h"
 #include "app/StopSignals.h"
+#include "base/Clock.h"
 #include "config/Configuration.h"
 #include "config/FolderUtils.h"
 #include "config/PreferencesModule.h"
@@ -120,10 +120,8 @@ void App::OpenSession(const std::string& name) {
   // Two runs in the same second would form the same name: the later one waits
   // for the next second, so the name keeps its format and no session is lost.
   for (int attempt = 0;; ++attempt) {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    std::string fileName = SessionName::Format(name, local);
+    const int64_t now = Clock::Get().WallSeconds();
+    std::string fileName = SessionName::Format(name, Clock::LocalTimeOf(now));
     LogNewMessage("INFO", "Download SessionFile:" + mPaths->SessionShown(fileName));
     fout = downloads.Child(fileName);
     auto stream = std::make_unique<SessionFile>();
@@ -138,7 +136,7 @@ void App::OpenSession(const std::string& name) {
     if (err != EEXIST || attempt >= 5)
       Fatal(std::string(std::strerror(err)) +
             " (Failed to create binary stream to hold download session)");
-    while (std::time(nullptr) == now) PortSourceUtils::Sleep(50);
+    while (Clock::Get().WallSeconds() == now) Clock::Get().SleepMs(50);
   }
 }
 
