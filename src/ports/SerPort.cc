@@ -49,6 +49,7 @@ void SerPort::Write(const std::string& text) {
     while (mConnected && mDevice.BytesLeftToSend() > 0) {
       mDevice.WaitWritable(kWriteWaitMs);
       mDevice.Poll();
+      ProcessPendingEvents();
     }
   }
   CheckError("Write failed . LastError:");
