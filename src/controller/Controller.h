@@ -90,9 +90,12 @@ class Controller {
   std::string ReadRawData();
 
   // Asks again, in requests of at most `requestSize` records (at least 1), for the
-  // records that `log` lists as missing, up to mRecordsLogged. Logs a warning and
-  // does nothing when `log` is null or has no received ranges, or mRecordsLogged
-  // is not known yet. Port exceptions pass through.
+  // records that `log` lists as missing, up to mRecordsLogged (the plan of
+  // recovery/RequestPlan.h). Logs a warning and does nothing when `log` is null
+  // or has no received ranges, or mRecordsLogged is not known yet. Stops at the
+  // first request that gets no prompt: TimeoutException on silence or a reply
+  // past its bound, PortSourceException on a port error; the message names the
+  // request and how many requests were left unsent ("...; 3 requests left").
   void GetMissingRecords(const RecordRecoveryUtils::RecordLog* log, int32_t requestSize,
                          int32_t timeout);
 
