@@ -147,6 +147,9 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
     }
     result.portError = true;
   }
+  const std::string promptEnd = prompt.empty() ? ""
+                                               : std::string{AsciiText::Lower(prompt.back()),
+                                                             AsciiText::Upper(prompt.back())};
   // The time-out counts silence, not the length of the reply.
   while (mPort && mPort->IsConnected() && clock.MonotonicMs() - lastByteMs <= silenceMs) {
     std::string chunk;
@@ -180,9 +183,10 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
       }
       if (!result.overBound.empty()) break;
     }
-    // The port wait returns as soon as data comes; pause only when none came.
-    mPort->WaitForData(10);
-    if (chunk.empty()) PortSourceUtils::Sleep(10);
+    // The wait is a poll that returns as soon as data comes; while the controller
+    // trickles, the port gathers its lines but stops at a byte that may end the
+    // prompt, so a reply's end is seen the moment it arrives.
+    mPort->WaitForData(chunk.empty() ? 20 : 10, promptEnd);
   }
   return result;
 }

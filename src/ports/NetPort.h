@@ -38,7 +38,9 @@ class NetPort : public PortBackend {
   int32_t BytesLeftToSend();
   void Cancel() { mAbort = true; }
   void Close() override { mSocket.Close(); }
-  void WaitForData(int32_t ms) override { mSocket.WaitReadable(ms); }
+  void WaitForData(int32_t ms, std::string_view wakeOn) override {
+    mSocket.WaitReadable(ms, wakeOn);
+  }
 
  private:
   void CheckError(const char* prefix);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace PortSourceUtils {
 
@@ -33,8 +34,10 @@ class PortBackend {
   // at once ignore it.
   virtual void SetConnectTimeoutMs(int32_t ms) { (void)ms; }
   // Waits up to `ms` for the port to become readable, moving what arrives into the
-  // receive buffer; returns early when data came. Never spins.
-  virtual void WaitForData(int32_t ms) = 0;
+  // receive buffer; returns early when data came. While the peer trickles, a
+  // wait may gather several small pieces before it returns, but never past a
+  // byte of `wakeOn` (the caller's cue, such as the end of a prompt). Never spins.
+  virtual void WaitForData(int32_t ms, std::string_view wakeOn) = 0;
 };
 
 }  // namespace PortSourceUtils

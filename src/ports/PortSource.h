@@ -43,8 +43,9 @@ class PortSource {
   void Connect();
   // The longest one Connect may wait, in seconds (a network link; 0 or less: no wait).
   void SetConnectTimeout(int32_t seconds);
-  // The application's turn at pending events: waits up to `ms` for data.
-  void WaitForData(int32_t ms);
+  // The application's turn at pending events: waits up to `ms` for data (see
+  // PortBackend::WaitForData for `wakeOn`), then lets pending events run.
+  void WaitForData(int32_t ms, std::string_view wakeOn = {});
 
   // The backend, if it is of that kind; null otherwise.
   NetPort* Net();

@@ -115,7 +115,7 @@ class ScriptedPort : public PortSourceUtils::PortBackend {
 
   // Returns at once when input is waiting; otherwise advances the clock to the
   // next chunk's arrival, or by `ms` when none is due sooner, as a real wait would.
-  void WaitForData(int32_t ms) override {
+  void WaitForData(int32_t ms, std::string_view) override {
     ++waits;
     if (!buffer.empty()) return;
     const int64_t limit = clock.MonotonicMs() + (ms > 0 ? ms : 0);
