@@ -106,7 +106,9 @@ void FdStream::WaitReadable(int32_t ms, std::string_view wakeOn) {
   }
   Clock& clock = Clock::Get();
   const bool gather = mTrickling && mToSend.Empty();
-  const int64_t deadline = clock.MonotonicMs() + (gather ? std::max(ms, kTricklePauseMs) : ms);
+  // One millisecond more: readings are whole milliseconds, and the wait must not
+  // end before the time asked for.
+  const int64_t deadline = clock.MonotonicMs() + (gather ? std::max(ms, kTricklePauseMs) : ms) + 1;
   const size_t before = mReceived.Size();
   while (mFd.Valid() && !mInputEnded) {
     short events = POLLIN | (mToSend.Empty() ? 0 : POLLOUT);
