@@ -175,13 +175,19 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
       bytes += static_cast<int64_t>(chunk.size());
       lineFeeds += std::count(chunk.begin(), chunk.end(), '\n');
       returns += std::count(chunk.begin(), chunk.end(), '\r');
-      const std::string records = " for " + std::to_string(bound.records) + " records";
+      std::string exceeded;
       if (bound.lines > 0 && std::max(lineFeeds, returns) > bound.lines) {
-        result.overBound = "reply exceeded " + std::to_string(bound.lines) + " lines" + records;
+        exceeded = std::to_string(bound.lines) + " lines";
       } else if (bound.bytes > 0 && bytes > bound.bytes) {
-        result.overBound = "reply exceeded " + std::to_string(bound.bytes) + " bytes" + records;
+        exceeded = std::to_string(bound.bytes) + " bytes";
       }
-      if (!result.overBound.empty()) break;
+      if (!exceeded.empty()) {
+        // Not a reply any more: what came stays in rawBuffer; the caller ends it
+        // like a time-out.
+        result.overBound =
+            "reply exceeded " + exceeded + " for " + std::to_string(bound.records) + " records";
+        break;
+      }
     }
     // The wait is a poll that returns as soon as data comes; while the controller
     // trickles, the port gathers its lines but stops at a byte that may end the
