@@ -35,15 +35,17 @@ void Controller::GetPort() {
   mPort.reset();
   mPort = PortFactory(mPortName, mSerialBaud, mSerialParity, mSerialBits, mSerialStop);
   PortSource& port = Port();
+  port.SetConnectTimeout(mConnectAttemptTimeout);
   for (int32_t attempt = 1; attempt <= mConnectAttemptMaxTries; ++attempt) {
     Log("DEBUG", "getPort: Attempt " + std::to_string(attempt) + " of " +
                      std::to_string(mConnectAttemptMaxTries));
+    // The attempt's time counts from before the connect, which may itself wait.
+    const int64_t start = Clock::Get().MonotonicMs();
     try {
       port.Connect();
     } catch (const PortSourceUtils::ConnectionException&) {
       // A refused or failed connect still waits out its time-out, then retries.
     }
-    const int64_t start = Clock::Get().MonotonicMs();
     while (!port.IsConnected() &&
            Clock::Get().MonotonicMs() - start <= int64_t{mConnectAttemptTimeout} * 1000) {
       port.WaitForData(10);
@@ -77,16 +79,21 @@ void Controller::SendLine(const std::string& line) {
   port.Write(line + "\r");
 }
 
-int32_t Controller::SendAndWaitForPrompt(const std::string& line, int32_t timeout) {
-  SendLine(line);
+int32_t Controller::GetLogs(int32_t timeout) {
+  SendLine("logs");
   return waitForPrompt(mPrompt, timeout, 13);
 }
 
-int32_t Controller::GetLogs(int32_t timeout) { return SendAndWaitForPrompt("logs", timeout); }
+Controller::ReceiveResult Controller::RequestRecords(int32_t first, int32_t count,
+                                                     int32_t timeout) {
+  SendLine("getlog " + std::to_string(first) + " " + std::to_string(count));
+  ++mRequestCounts.getlog;
+  mRequestCounts.records += count;
+  return Receive(mPrompt, timeout, false, BoundFor(count));
+}
 
 int32_t Controller::GetDataByRecordNumber(int32_t first, int32_t count, int32_t timeout) {
-  return SendAndWaitForPrompt("getlog " + std::to_string(first) + " " + std::to_string(count),
-                              timeout);
+  return PromptCode(RequestRecords(first, count, timeout));
 }
 
 void Controller::GetRecentData(int32_t count, int32_t timeout) {
@@ -95,13 +102,21 @@ void Controller::GetRecentData(int32_t count, int32_t timeout) {
   const int32_t maxSends = std::max<int32_t>(1, mConnectAttemptMaxTries);
   for (int32_t send = 1; send <= maxSends; ++send) {
     SendLine(line);
-    const int32_t rc = waitForDonePrompt(mPrompt, timeout, 13);
+    ++mRequestCounts.getdata;
+    mRequestCounts.records += count;
+    const ReceiveResult r = Receive(mPrompt, timeout, true, BoundFor(count));
+    const int32_t rc = DonePromptCode(r);
     if (rc == 1) return;
     if (rc == -1) {
       const std::string text =
           "GetRecentData() port error.  LastErrorCode was: " + std::to_string(PortErrorCode());
       Log("FATAL", text);
       throw PortSourceException(text + "\n");
+    }
+    if (!r.overBound.empty()) {
+      const std::string text = "GetRecentData() " + r.overBound + " after " + line;
+      Log("FATAL", text);
+      throw TimeoutException(text + "\n");
     }
     if (rc != 2) break;  // timed out
   }

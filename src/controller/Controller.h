@@ -19,6 +19,22 @@
 
 class Controller {
  public:
+  // The requests a run has written, for its journal.
+  struct RequestCounts {
+    int32_t getdata = 0;
+    int32_t getlog = 0;
+    int64_t records = 0;  // the counts asked for by getdata and getlog
+  };
+
+  // The most a reply to a request for C records can legitimately hold: a few
+  // lines per record plus slack for the echo, "done" and the prompt, and bytes
+  // very generously (records of the longest kind, many times over). A reply
+  // that goes past either bound is not a reply: it ends like a time-out.
+  static constexpr int64_t kReplyLinesPerRecord = 4;
+  static constexpr int64_t kReplySlackLines = 64;
+  static constexpr int64_t kReplyBytesPerRecord = 256 * 1024;
+  static constexpr int64_t kReplySlackBytes = 1024 * 1024;
+
   // Receives (severity, text); severities are "FATAL", "WARNING", "INFO", "DEBUG".
   using LogSinkFunction = std::function<void(const std::string&, const std::string&)>;
   using EventFunction = std::function<void(Controller&)>;
@@ -31,8 +47,9 @@ class Controller {
   Controller& operator=(const Controller&) = delete;
 
   // Replaces mPort with a new port from PortFactory and connects it, trying up to
-  // mConnectAttemptMaxTries times, each waiting up to mConnectAttemptTimeout
-  // seconds. A ConnectionException from Connect is swallowed; other exceptions
+  // mConnectAttemptMaxTries times, each taking up to mConnectAttemptTimeout
+  // seconds (the limit of the connect itself included). A ConnectionException
+  // from Connect is swallowed; other exceptions
   // (the factory's InvalidPortException among them) pass through, leaving mPort
   // null when the factory raised. Raises TimeoutException when no attempt connected.
   void GetPort();
@@ -54,24 +71,31 @@ class Controller {
 
   // Sends "getdata <count>" until the reply ends with "done" and the prompt, at
   // most mConnectAttemptMaxTries times (at least once). Raises TimeoutException
-  // on silence or when every reply lacked "done", PortSourceException on a port
-  // error; both after a FATAL log line.
+  // on silence, when every reply lacked "done" or when a reply went past what
+  // `count` records can hold (the message names the bound), PortSourceException
+  // on a port error; all after a FATAL log line. Every byte received stays in
+  // rawBuffer or has been handed to the subscribers.
   void GetRecentData(int32_t count, int32_t timeout);
 
   // Sends "logs" and waits once for the prompt: 0 prompt seen, 1 timed out,
   // -1 port error.
   int32_t GetLogs(int32_t timeout);
 
-  // Sends "getlog <first> <count>" and waits once for the prompt; results as GetLogs.
+  // Sends "getlog <first> <count>" and waits once for the prompt; results as
+  // GetLogs. A reply that goes past what `count` records can hold counts as
+  // timed out.
   int32_t GetDataByRecordNumber(int32_t first, int32_t count, int32_t timeout);
 
   // Hands over everything gathered since the last call and empties rawBuffer.
   std::string ReadRawData();
 
   // Asks again, in requests of at most `requestSize` records (at least 1), for the
-  // records that `log` lists as missing, up to mRecordsLogged. Logs a warning and
-  // does nothing when `log` is null or has no received ranges, or mRecordsLogged
-  // is not known yet. Port exceptions pass through.
+  // records that `log` lists as missing, up to mRecordsLogged (the plan of
+  // recovery/RequestPlan.h). Logs a warning and does nothing when `log` is null
+  // or has no received ranges, or mRecordsLogged is not known yet. Stops at the
+  // first request that gets no prompt: TimeoutException on silence or a reply
+  // past its bound, PortSourceException on a port error; the message names the
+  // request and how many requests were left unsent ("...; 3 requests left").
   void GetMissingRecords(const RecordRecoveryUtils::RecordLog* log, int32_t requestSize,
                          int32_t timeout);
 
@@ -103,6 +127,8 @@ class Controller {
   LogSinkFunction LogSink;
   // Replaceable so tests can hand in a port with a scripted backend.
   PortFactoryFunction PortFactory;
+  // Counted when a getdata or getlog command has been written.
+  RequestCounts mRequestCounts;
 
   // Input without a line feed is handed over in pieces of this size at most.
   static constexpr size_t kMaxBytesWithoutEvent = 64 * 1024;
@@ -112,10 +138,25 @@ class Controller {
     bool gotPrompt = false;
     bool gotDone = false;
     bool portError = false;
+    // Set when the reply went past its bound, e.g. "reply exceeded 184 lines for 30 records".
+    std::string overBound;
   };
+  // Limits of one reply; 0 = none.
+  struct ReplyBound {
+    int64_t records = 0;
+    int64_t lines = 0;
+    int64_t bytes = 0;
+  };
+  static ReplyBound BoundFor(int32_t records);
 
   // The loop shared by waitForPrompt and waitForDonePrompt.
-  ReceiveResult Receive(const std::string& prompt, int32_t timeout, bool watchDone);
+  ReceiveResult Receive(const std::string& prompt, int32_t timeout, bool watchDone,
+                        const ReplyBound& bound);
+  // The results and DEBUG lines of waitForPrompt and waitForDonePrompt.
+  int32_t PromptCode(const ReceiveResult& r);
+  int32_t DonePromptCode(const ReceiveResult& r);
+  // GetDataByRecordNumber, with the details of how the wait ended.
+  ReceiveResult RequestRecords(int32_t first, int32_t count, int32_t timeout);
   // Appends `chunk` to rawBuffer byte by byte in effect, raising the events; returns
   // true when the prompt was recognised (the rest of the chunk is then dropped).
   bool StageChunk(const std::string& chunk, const std::string& prompt, bool watchDone,
@@ -131,7 +172,6 @@ class Controller {
   // The port, or PortSourceException when GetPort has not made one.
   PortSourceUtils::PortSource& Port();
   int32_t PortErrorCode();
-  int32_t SendAndWaitForPrompt(const std::string& line, int32_t timeout);
   void SendLine(const std::string& line);
 
   // The last bytes handed over by HandOverLongLine: a line-feed-free prefix of

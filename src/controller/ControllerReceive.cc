@@ -124,9 +124,18 @@ bool Controller::StageChunk(const std::string& chunk, const std::string& prompt,
   return false;
 }
 
+Controller::ReplyBound Controller::BoundFor(int32_t records) {
+  const int64_t c = std::max<int32_t>(records, 0);
+  return {c, c * kReplyLinesPerRecord + kReplySlackLines,
+          c * kReplyBytesPerRecord + kReplySlackBytes};
+}
+
 Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t timeout,
-                                              bool watchDone) {
+                                              bool watchDone, const ReplyBound& bound) {
   ReceiveResult result;
+  // Line ends of either kind, counted separately: a controller may end its lines
+  // with CR alone.
+  int64_t lineFeeds = 0, returns = 0, bytes = 0;
   Clock& clock = Clock::Get();
   int64_t lastByteMs = clock.MonotonicMs();
   const int64_t silenceMs = static_cast<int64_t>(timeout) * 1000;
@@ -138,6 +147,9 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
     }
     result.portError = true;
   }
+  const std::string promptEnd = prompt.empty() ? ""
+                                               : std::string{AsciiText::Lower(prompt.back()),
+                                                             AsciiText::Upper(prompt.back())};
   // The time-out counts silence, not the length of the reply.
   while (mPort && mPort->IsConnected() && clock.MonotonicMs() - lastByteMs <= silenceMs) {
     std::string chunk;
@@ -159,15 +171,41 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
       if (GotPrompt) GotPrompt(*this);
       break;
     }
-    // The port wait returns as soon as data comes; pause only when none came.
-    mPort->WaitForData(10);
-    if (chunk.empty()) PortSourceUtils::Sleep(10);
+    if (!chunk.empty() && (bound.lines > 0 || bound.bytes > 0)) {
+      bytes += static_cast<int64_t>(chunk.size());
+      lineFeeds += std::count(chunk.begin(), chunk.end(), '\n');
+      returns += std::count(chunk.begin(), chunk.end(), '\r');
+      std::string exceeded;
+      if (bound.lines > 0 && std::max(lineFeeds, returns) > bound.lines) {
+        exceeded = std::to_string(bound.lines) + " lines";
+      } else if (bound.bytes > 0 && bytes > bound.bytes) {
+        exceeded = std::to_string(bound.bytes) + " bytes";
+      }
+      if (!exceeded.empty()) {
+        // Not a reply any more: what came stays in rawBuffer; the caller ends it
+        // like a time-out.
+        result.overBound =
+            "reply exceeded " + exceeded + " for " + std::to_string(bound.records) + " records";
+        break;
+      }
+    }
+    // The wait is a poll that returns as soon as data comes; while the controller
+    // trickles, the port gathers its lines but stops at a byte that may end the
+    // prompt, so a reply's end is seen the moment it arrives.
+    mPort->WaitForData(chunk.empty() ? 20 : 10, promptEnd);
   }
   return result;
 }
 
 int32_t Controller::waitForPrompt(const std::string& prompt, int32_t timeout, uint8_t) {
-  const ReceiveResult r = Receive(prompt, timeout, false);
+  return PromptCode(Receive(prompt, timeout, false, ReplyBound{}));
+}
+
+int32_t Controller::waitForDonePrompt(const std::string& prompt, int32_t timeout, uint8_t) {
+  return DonePromptCode(Receive(prompt, timeout, true, ReplyBound{}));
+}
+
+int32_t Controller::PromptCode(const ReceiveResult& r) {
   if (r.gotPrompt) {
     Log("DEBUG", "waitForPrompt: got prompt");
     return 0;
@@ -176,12 +214,11 @@ int32_t Controller::waitForPrompt(const std::string& prompt, int32_t timeout, ui
     Log("DEBUG", "waitForPrompt port/socket error:" + std::to_string(PortErrorCode()));
     return -1;
   }
-  Log("DEBUG", "waitForPrompt: timed out");
+  Log("DEBUG", r.overBound.empty() ? "waitForPrompt: timed out" : "waitForPrompt: " + r.overBound);
   return 1;
 }
 
-int32_t Controller::waitForDonePrompt(const std::string& prompt, int32_t timeout, uint8_t) {
-  const ReceiveResult r = Receive(prompt, timeout, true);
+int32_t Controller::DonePromptCode(const ReceiveResult& r) {
   if (r.gotPrompt && r.gotDone) {
     Log("DEBUG", "waitForDonePrompt: got done and prompt");
     return 1;
@@ -194,6 +231,7 @@ int32_t Controller::waitForDonePrompt(const std::string& prompt, int32_t timeout
     Log("DEBUG", "waitForDonePrompt port/socket error:" + std::to_string(PortErrorCode()));
     return -1;
   }
-  Log("DEBUG", "waitForDonePrompt: timed out");
+  Log("DEBUG",
+      r.overBound.empty() ? "waitForDonePrompt: timed out" : "waitForDonePrompt: " + r.overBound);
   return 0;
 }

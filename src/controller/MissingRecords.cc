@@ -1,8 +1,11 @@
 // Asking the controller again for the records that the record log lists as missing.
 
-#include <algorithm>
-
 #include "controller/Controller.h"
+#include "ports/PortSourceExceptions.h"
+#include "recovery/RequestPlan.h"
+
+using PortSourceUtils::PortSourceException;
+using PortSourceUtils::TimeoutException;
 
 void Controller::GetMissingRecords(const RecordRecoveryUtils::RecordLog* log, int32_t requestSize,
                                    int32_t timeout) {
@@ -16,30 +19,48 @@ void Controller::GetMissingRecords(const RecordRecoveryUtils::RecordLog* log, in
         "cmd");
     return;
   }
-  // A request size below 1 would never advance through a range.
-  const int64_t size = std::max<int32_t>(1, requestSize);
-  for (const RecordRecoveryUtils::RangeEntry& range : log->missingRanges) {
-    Log("INFO", "GetMissingRecords() requesting records in range " + std::to_string(range.min) +
-                    "-" + std::to_string(range.max));
-    // 64-bit so that ranges ending near the Int32 limit cannot wrap.
-    int64_t nextmin = range.min;
-    while (nextmin <= range.max) {
-      const int64_t nextmax = std::min<int64_t>(nextmin + size - 1, range.max);
-      const int64_t n2get = nextmax - nextmin + 1;
-      if (mRecordsLogged < nextmin) {
-        Log("WARNING",
-            "GetMissingRecords(): is requesting records beyond last record the controller has in "
-            "memory: requested start:" +
-                std::to_string(nextmin) + "  lastrecord:" + std::to_string(mRecordsLogged));
-        Log("WARNING",
-            "GetMissingRecords():your controller's extract.rcd file appears to be out-of-sync "
-            "with what is presently on the controller.");
-        break;
+  const RecordRecoveryUtils::MissingRequestPlan plan =
+      RecordRecoveryUtils::PlanMissingRequests(*log, mRecordsLogged, requestSize);
+  int64_t left = plan.RequestCount();
+  for (const RecordRecoveryUtils::PlannedRange& planned : plan.ranges) {
+    Log("INFO", "GetMissingRecords() requesting records in range " +
+                    std::to_string(planned.range.min) + "-" + std::to_string(planned.range.max));
+    const int64_t requests = plan.RequestsIn(planned);
+    for (int64_t i = 0; i < requests; ++i) {
+      const RecordRecoveryUtils::RecordRequest request = plan.RequestAt(planned, i);
+      Log("INFO", "GetMissingRecords(): nextmin:" + std::to_string(request.first) +
+                      "  nextmax:" + std::to_string(int64_t{request.first} + request.count - 1) +
+                      " n2get:" + std::to_string(request.count));
+      --left;
+      // A controller that has gone is not asked for the rest of the list.
+      const std::string line =
+          "getlog " + std::to_string(request.first) + " " + std::to_string(request.count);
+      const std::string rest = "; " + std::to_string(left) + " requests left";
+      ReceiveResult r;
+      try {
+        r = RequestRecords(request.first, request.count, timeout);
+      } catch (const PortSourceException& e) {
+        throw PortSourceException("GetMissingRecords(): " + line + " failed: " + e.Message + rest);
       }
-      Log("INFO", "GetMissingRecords(): nextmin:" + std::to_string(nextmin) +
-                      "  nextmax:" + std::to_string(nextmax) + " n2get:" + std::to_string(n2get));
-      GetDataByRecordNumber(static_cast<int32_t>(nextmin), static_cast<int32_t>(n2get), timeout);
-      nextmin += n2get;
+      PromptCode(r);
+      if (r.gotPrompt) continue;
+      if (r.portError) {
+        throw PortSourceException("GetMissingRecords(): port error after " + line +
+                                  ", LastErrorCode:" + std::to_string(PortErrorCode()) + rest);
+      }
+      if (!r.overBound.empty()) {
+        throw TimeoutException("GetMissingRecords(): " + r.overBound + " after " + line + rest);
+      }
+      throw TimeoutException("GetMissingRecords(): no reply to " + line + rest);
+    }
+    if (planned.beyond) {
+      Log("WARNING",
+          "GetMissingRecords(): is requesting records beyond last record the controller has in "
+          "memory: requested start:" +
+              std::to_string(plan.beyondStart) + "  lastrecord:" + std::to_string(mRecordsLogged));
+      Log("WARNING",
+          "GetMissingRecords():your controller's extract.rcd file appears to be out-of-sync "
+          "with what is presently on the controller.");
     }
   }
 }

@@ -41,6 +41,7 @@ void NetPort::Write(const std::string& text) {
     while (mSocket.IsConnected() && mSocket.BytesLeftToSend() > 0) {
       mSocket.WaitWritable(kWriteWaitMs);
       mSocket.Poll();
+      ProcessPendingEvents();
     }
   }
   CheckError("Write failed . LastError:");

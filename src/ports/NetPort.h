@@ -20,7 +20,7 @@ class NetPort : public PortBackend {
   const std::string& Address() const { return mAddress; }
   int32_t Port() const { return mPort; }
   // Upper bound of one Connect; an address that never answers fails after it.
-  void SetConnectTimeoutMs(int32_t ms) { mConnectTimeoutMs = ms; }
+  void SetConnectTimeoutMs(int32_t ms) override { mConnectTimeoutMs = ms; }
 
   // Connects, waiting at most the connect time-out; ConnectionException on failure.
   void Connect() override;
@@ -38,7 +38,9 @@ class NetPort : public PortBackend {
   int32_t BytesLeftToSend();
   void Cancel() { mAbort = true; }
   void Close() override { mSocket.Close(); }
-  void WaitForData(int32_t ms) override { mSocket.WaitReadable(ms); }
+  void WaitForData(int32_t ms, std::string_view wakeOn) override {
+    mSocket.WaitReadable(ms, wakeOn);
+  }
 
  private:
   void CheckError(const char* prefix);

@@ -15,6 +15,10 @@ std::optional<NetworkPortText> ParseNetworkPortText(const std::string& text) {
   NetworkPortText result;
   result.address = m.str(1) + "." + m.str(2) + "." + m.str(3) + "." + m.str(4);
   result.port = NumberText::LeadingInt32(m.str(5));
+  result.numbersInRange = result.port <= 65535;
+  for (int group = 1; group <= 4; ++group) {
+    if (NumberText::LeadingInt32(m.str(group)) > 255) result.numbersInRange = false;
+  }
   return result;
 }
 

@@ -10,6 +10,8 @@ namespace PortSourceUtils {
 struct NetworkPortText {
   std::string address;  // the four numbers joined with "."
   int32_t port = 0;     // clamped to the Int32 range, never wrapped
+  // Each address number 0..255 and the port at most 65535.
+  bool numbersInRange = false;
 };
 
 // Searches the text for "(\d+).(\d+).(\d+).(\d+):(\d+)" (unanchored, each "."

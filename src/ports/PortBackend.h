@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace PortSourceUtils {
 
@@ -20,7 +21,8 @@ class PortBackend {
   // Up to `count` bytes from the front of the receive buffer.
   virtual std::string Read(int32_t count) = 0;
   virtual std::string ReadAll() = 0;
-  // Returns once the bytes are handed to the device (or the link is gone).
+  // Returns once the bytes are handed to the device (or the link is gone). While
+  // it waits, pending events get a turn several times a second (they may throw).
   virtual void Write(const std::string& text) = 0;
   // Waits `ms` (when positive), then discards everything received so far.
   virtual void Purge(int32_t ms) = 0;
@@ -28,9 +30,14 @@ class PortBackend {
   virtual void Poll() = 0;
   virtual int32_t LastErrorCode() = 0;
   virtual void Close() = 0;
+  // The longest a Connect may wait for the link to come up; backends that open
+  // at once ignore it.
+  virtual void SetConnectTimeoutMs(int32_t ms) { (void)ms; }
   // Waits up to `ms` for the port to become readable, moving what arrives into the
-  // receive buffer; returns early when data came. Never spins.
-  virtual void WaitForData(int32_t ms) = 0;
+  // receive buffer; returns early when data came. While the peer trickles, a
+  // wait may gather several small pieces before it returns, but never past a
+  // byte of `wakeOn` (the caller's cue, such as the end of a prompt). Never spins.
+  virtual void WaitForData(int32_t ms, std::string_view wakeOn) = 0;
 };
 
 }  // namespace PortSourceUtils

@@ -1,5 +1,7 @@
 #include "ports/PortSource.h"
 
+#include <algorithm>
+#include <climits>
 #include <map>
 
 #include "ports/NetPort.h"
@@ -16,6 +18,10 @@ PortSource::PortSource(const std::string& portText, int32_t baud, int32_t parity
     if (net->port < 1024) {
       throw InvalidPortException(
           "GetNewPortSource(): Invalid network port:TCPSocket.InvalidPortError");
+    }
+    if (!net->numbersInRange) {
+      throw InvalidPortException("GetNewPortSource(): Invalid network port:" + portText +
+                                 " is out of range (address numbers 0 to 255, port up to 65535)");
     }
     auto netPort = std::make_unique<NetPort>();
     netPort->SetAddress(net->address);
@@ -85,8 +91,13 @@ std::string PortSource::ReadAll() { return mBackend->ReadAll(); }
 
 void PortSource::Connect() { mBackend->Connect(); }
 
-void PortSource::WaitForData(int32_t ms) {
-  mBackend->WaitForData(ms);
+void PortSource::SetConnectTimeout(int32_t seconds) {
+  const int64_t ms = std::clamp<int64_t>(seconds, 0, INT32_MAX / 1000) * 1000;
+  mBackend->SetConnectTimeoutMs(static_cast<int32_t>(ms));
+}
+
+void PortSource::WaitForData(int32_t ms, std::string_view wakeOn) {
+  mBackend->WaitForData(ms, wakeOn);
   ProcessPendingEvents();
 }
 

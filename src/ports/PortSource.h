@@ -20,7 +20,9 @@ class SerPort;
 class PortSource {
  public:
   // Chooses and configures the backend; opens nothing. Raises InvalidPortException
-  // for a network port below 1024 or a serial name the host does not list.
+  // for a network port below 1024, a network text whose numbers are out of range
+  // (an address number above 255, a port above 65535) or a serial name the host
+  // does not list.
   PortSource(const std::string& portText, int32_t baud, int32_t parity, int32_t bits, int32_t stop);
   // Uses the given backend as is (tests: a scripted in-memory port).
   explicit PortSource(std::unique_ptr<PortBackend> backend);
@@ -39,8 +41,11 @@ class PortSource {
   std::string Read(int32_t count);
   std::string ReadAll();
   void Connect();
-  // The application's turn at pending events: waits up to `ms` for data.
-  void WaitForData(int32_t ms);
+  // The longest one Connect may wait, in seconds (a network link; 0 or less: no wait).
+  void SetConnectTimeout(int32_t seconds);
+  // The application's turn at pending events: waits up to `ms` for data (see
+  // PortBackend::WaitForData for `wakeOn`), then lets pending events run.
+  void WaitForData(int32_t ms, std::string_view wakeOn = {});
 
   // The backend, if it is of that kind; null otherwise.
   NetPort* Net();

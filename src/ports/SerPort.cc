@@ -49,6 +49,7 @@ void SerPort::Write(const std::string& text) {
     while (mConnected && mDevice.BytesLeftToSend() > 0) {
       mDevice.WaitWritable(kWriteWaitMs);
       mDevice.Poll();
+      ProcessPendingEvents();
     }
   }
   CheckError("Write failed . LastError:");
@@ -74,7 +75,7 @@ void SerPort::Close() {
   mDevice.CloseDevice();
 }
 
-void SerPort::WaitForData(int32_t ms) { mDevice.WaitReadable(ms); }
+void SerPort::WaitForData(int32_t ms, std::string_view wakeOn) { mDevice.WaitReadable(ms, wakeOn); }
 
 void SerPort::CheckError(const char* prefix) {
   int32_t code = LastErrorCode();

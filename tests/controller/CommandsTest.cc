@@ -38,6 +38,7 @@ TEST_F(CommandsTest, GetPortSwallowsRefusalsAndRetries) {
   EXPECT_GE(clock.MonotonicMs() - begin, 2 * 2000);
   EXPECT_LT(clock.MonotonicMs() - begin, 2 * 2000 + 1000);
   EXPECT_EQ(factoryArgs, "10.0.0.5:4001 8 0 3 0");
+  EXPECT_EQ(port->connectTimeoutMs, 2000);  // the connect itself waits no longer
   EXPECT_EQ(port->connectCalls, 3);
   EXPECT_EQ(port->purges, std::vector<int32_t>{500});
   EXPECT_TRUE(Logged("DEBUG getPort: Attempt 1 of 5"));
@@ -116,6 +117,9 @@ TEST_F(CommandsTest, CommandsWriteTheirLinesAndLogThem) {
   EXPECT_EQ(port->lookAheads, lookAheads);  // "quit" waits for nothing
 
   EXPECT_EQ(port->writes, (std::vector<std::string>{"logs\r", "getlog 10 30\r", "quit\r"}));
+  EXPECT_EQ(controller.mRequestCounts.getlog, 1);
+  EXPECT_EQ(controller.mRequestCounts.getdata, 0);
+  EXPECT_EQ(controller.mRequestCounts.records, 30);
   EXPECT_TRUE(Logged("DEBUG Port.Write: logs"));
   EXPECT_TRUE(Logged("DEBUG Port.Write: getlog 10 30"));
   EXPECT_TRUE(Logged("DEBUG Port.Write: quit"));
@@ -141,6 +145,8 @@ TEST_F(CommandsTest, GetRecentDataSendsAgainUntilDone) {
   EXPECT_EQ(port->writes, (std::vector<std::string>{"getdata 30\r", "getdata 30\r"}));
   EXPECT_TRUE(Logged("DEBUG Port.Write: getdata 30"));
   EXPECT_EQ(captured, "rec 1\r\nPELOX>rec 1\r\nrec 2\r\ndone\r\nPELOX>");
+  EXPECT_EQ(controller.mRequestCounts.getdata, 2);
+  EXPECT_EQ(controller.mRequestCounts.records, 60);
 }
 
 TEST_F(CommandsTest, GetRecentDataGivesUpOnAControllerThatNeverSaysDone) {
@@ -170,6 +176,53 @@ TEST_F(CommandsTest, GetRecentDataRaisesOnSilenceAndOnPortErrors) {
     EXPECT_EQ(e.Message, "GetRecentData() port error.  LastErrorCode was: -104\n");
   }
   EXPECT_TRUE(Logged("FATAL GetRecentData() port error.  LastErrorCode was: -104"));
+}
+
+// Replies bounded by what their records can hold.
+
+TEST_F(CommandsTest, AnEndlessStreamOfRecordLinesEndsLikeATimeOutKeepingEveryByte) {
+  // One record line every 47 ms: what a 9600 bit/s line carries.
+  const std::string record = "R000001,2026-01-01 00:00:00,0.37,0.53,919   \r\n";
+  std::string sent;
+  port->ReplyToWrite({});
+  for (int i = 0; i < 1000; ++i) {
+    port->Arrive(record, 47);
+    sent += record;
+  }
+  const int64_t begin = clock.MonotonicMs();
+  try {
+    controller.GetRecentData(30, 25);
+    FAIL() << "no exception";
+  } catch (const TimeoutException& e) {
+    EXPECT_EQ(e.Message,
+              "GetRecentData() reply exceeded 184 lines for 30 records after getdata 30\n");
+  }
+  EXPECT_LT(clock.MonotonicMs() - begin, 30000);
+  EXPECT_TRUE(
+      Logged("FATAL GetRecentData() reply exceeded 184 lines for 30 records after getdata 30"));
+  EXPECT_EQ(port->writes.size(), 1u);
+  const std::string kept = captured + controller.ReadRawData();
+  EXPECT_EQ(kept, sent.substr(0, kept.size()));
+  EXPECT_EQ(kept.size(), 185 * record.size());
+}
+
+TEST_F(CommandsTest, ARecordReplyIsBoundedInBytesAndALegitimateOneIsNeverCut) {
+  // Two records of 256 KiB each, slowly: within the bound, so the reply completes.
+  const std::string longRecord = std::string(256 * 1024 - 2, 'x') + "\r\n";
+  port->ReplyToWrite({});
+  port->Arrive("\r\n" + longRecord, 20000);
+  port->Arrive(longRecord, 20000);
+  port->Arrive("done\r\nPELOX>", 20000);
+  controller.GetRecentData(2, 25);
+  EXPECT_EQ(captured.size(), 2 + 2 * longRecord.size() + 12);
+
+  // A getlog reply without line ends that goes past the bound counts as timed out.
+  captured.clear();
+  port->ReplyToWrite({std::string(2 * 256 * 1024 + 1024 * 1024 + 1, 'z')});
+  EXPECT_EQ(controller.GetDataByRecordNumber(1, 2, 25), 1);
+  EXPECT_TRUE(Logged("DEBUG waitForPrompt: reply exceeded 1572864 bytes for 2 records"));
+  EXPECT_EQ(captured + controller.ReadRawData(),
+            std::string(2 * 256 * 1024 + 1024 * 1024 + 1, 'z'));
 }
 
 }  // namespace

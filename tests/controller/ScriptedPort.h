@@ -34,7 +34,12 @@ class ScriptedPort : public PortSourceUtils::PortBackend {
   // The next look at the port fails with `code`.
   void FailLookAhead(int32_t code) { pending.push_back({"", 0, code}); }
   // The reply to the next Write that has none yet.
-  void ReplyToWrite(std::vector<std::string> chunks) { replies.push_back(std::move(chunks)); }
+  void ReplyToWrite(std::vector<std::string> chunks) {
+    replies.emplace_back();
+    for (std::string& data : chunks) replies.back().push_back({std::move(data), 0, 0});
+  }
+  // After the last reply queued so far, the next look at the port fails with `code`.
+  void FailAfterReply(int32_t code) { replies.back().push_back({"", 0, code}); }
 
   void Connect() override {
     ++connectCalls;
@@ -90,7 +95,7 @@ class ScriptedPort : public PortSourceUtils::PortBackend {
     writes.push_back(text);
     lastArrival = clock.MonotonicMs();
     if (replies.empty()) return;
-    for (std::string& data : replies.front()) Arrive(std::move(data));
+    for (Chunk& chunk : replies.front()) pending.push_back(std::move(chunk));
     replies.pop_front();
   }
 
@@ -105,11 +110,12 @@ class ScriptedPort : public PortSourceUtils::PortBackend {
   }
 
   int32_t LastErrorCode() override { return lastError; }
+  void SetConnectTimeoutMs(int32_t ms) override { connectTimeoutMs = ms; }
   void Close() override { connected = false; }
 
   // Returns at once when input is waiting; otherwise advances the clock to the
   // next chunk's arrival, or by `ms` when none is due sooner, as a real wait would.
-  void WaitForData(int32_t ms) override {
+  void WaitForData(int32_t ms, std::string_view) override {
     ++waits;
     if (!buffer.empty()) return;
     const int64_t limit = clock.MonotonicMs() + (ms > 0 ? ms : 0);
@@ -120,7 +126,7 @@ class ScriptedPort : public PortSourceUtils::PortBackend {
 
   FakeClock& clock;
   std::deque<Chunk> pending;
-  std::deque<std::vector<std::string>> replies;
+  std::deque<std::vector<Chunk>> replies;
   std::string buffer;
   int64_t lastArrival;
 
@@ -128,6 +134,7 @@ class ScriptedPort : public PortSourceUtils::PortBackend {
   bool dropWhenDrained = false;  // the link goes down once all input was read
   std::deque<ConnectOutcome> connectPlan;
   int connectAfterPolls = 0;  // > 0: Poll connects on this call
+  int32_t connectTimeoutMs = -1;
   int32_t lastError = 0;
 
   std::vector<std::string> writes;

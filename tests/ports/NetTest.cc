@@ -13,6 +13,7 @@
 #include "ports/NetPort.h"
 #include "ports/PortSource.h"
 #include "ports/PortSourceUtils.h"
+#include "support/FakeClock.h"
 
 using namespace PortSourceUtils;
 using PortTest::MessageOf;
@@ -97,6 +98,22 @@ TEST_F(NetPortTest, PurgeDropsWhatArrivedIncludingDuringTheWait) {
   mPort->Purge(100);
   Send("fresh", 5);
   EXPECT_EQ(mPort->ReadAll(), "fresh");
+}
+
+TEST_F(NetPortTest, WhileGatheringATrickleAPromptEndsTheWaitAtOnce) {
+  Send("rec 1\r\n", 7);  // a small piece: the next wait gathers
+  mPort->ReadAll();
+  FakeClock still;  // stands still: any sleep shows in its count
+  ASSERT_TRUE(WriteBytes(mPeer, "PELOX>"));
+  mPort->WaitForData(10, ">");
+  EXPECT_EQ(mPort->ReadAll(), "PELOX>");
+  EXPECT_EQ(still.sleeps, 0);  // woken by the data, not by the end of a pause
+
+  // A line without the cue is gathered; the wait polls, it never sleeps blind.
+  ASSERT_TRUE(WriteBytes(mPeer, "rec 2\r\n"));
+  mPort->WaitForData(10, ">");
+  EXPECT_EQ(mPort->ReadAll(), "rec 2\r\n");
+  EXPECT_EQ(still.sleeps, 0);
 }
 
 TEST_F(NetPortTest, PeerCloseIsReportedAfterItsLastBytes) {
@@ -208,8 +225,14 @@ TEST(NetPortConnect, AStopRequestEndsAHangingConnectAtOnce) {
   EXPECT_FALSE(port.IsConnected());
 }
 
-TEST(NetPortConnect, UnusableAddressFailsInConnect) {
-  PortSource source("300.0.0.1:4001", 8, 0, 3, 0);
-  EXPECT_EQ(MessageOf<ConnectionException>([&] { source.Connect(); }),
-            "Could not connect. LastError:-22");
+TEST_F(NetPortTest, AStopRequestEndsABlockedWrite) {
+  // The peer reads nothing, so the write blocks once the socket buffers are full.
+  struct Stop {};
+  int turns = 0;
+  SetPendingEventsHandler([&] {
+    if (++turns == 3) throw Stop{};
+  });
+  EXPECT_THROW(mPort->Write(std::string(64 * 1024 * 1024, 'w')), Stop);
+  SetPendingEventsHandler(nullptr);
+  EXPECT_TRUE(mPort->IsConnected());
 }

@@ -45,7 +45,7 @@ class MemoryBackend : public PortBackend {
   void Poll() override {}
   int32_t LastErrorCode() override { return errorCode; }
   void Close() override {}
-  void WaitForData(int32_t) override {}
+  void WaitForData(int32_t, std::string_view) override {}
 };
 
 }  // namespace
@@ -74,12 +74,15 @@ TEST(PortSourceConstructor, RefusesPortsBelow1024) {
   }
 }
 
-TEST(PortSourceConstructor, OversizedPortIsClampedThenFailsToConnect) {
-  PortSource port("127.0.0.1:99999999999999", 8, 0, 3, 0);
-  EXPECT_EQ(port.Net()->Port(), INT32_MAX);
-  EXPECT_EQ(MessageOf<ConnectionException>([&] { port.Connect(); }),
-            "Could not connect. LastError:-22");
-  EXPECT_FALSE(port.IsConnected());
+TEST(PortSourceConstructor, RefusesNumbersOutOfRangeAtOnceNamingThePortText) {
+  for (const char* text :
+       {"127.0.0.1:99999", "999.1.1.1:5000", "127.0.0.1:99999999999999", "1.2.3.256:4001"}) {
+    EXPECT_EQ(MessageOf<InvalidPortException>([&] { PortSource p(text, 8, 0, 3, 0); }),
+              std::string("GetNewPortSource(): Invalid network port:") + text +
+                  " is out of range (address numbers 0 to 255, port up to 65535)");
+  }
+  PortSource highest("255.255.255.255:65535", 8, 0, 3, 0);
+  EXPECT_EQ(highest.Net()->Port(), 65535);
 }
 
 TEST(PortSourceConstructor, UnknownSerialNamesAreRefused) {

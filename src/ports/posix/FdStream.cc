@@ -98,34 +98,38 @@ void FdStream::SurfaceInputError() {
   if (mInputError != 0 && mReceived.Empty() && mLastError == 0) mLastError = mInputError;
 }
 
-void FdStream::WaitReadable(int32_t ms) {
+void FdStream::WaitReadable(int32_t ms, std::string_view wakeOn) {
   SurfaceInputError();
   if (ms <= 0) {
     Poll();
     return;
   }
   Clock& clock = Clock::Get();
-  const int64_t deadline = clock.MonotonicMs() + ms;
-  size_t before = mReceived.Size();
-  if (mTrickling && mFd.Valid() && !mInputEnded && mToSend.Empty()) {
-    Sleep(std::max(ms, kTricklePauseMs));
-    Poll();
-    // Nothing at all: the next wait returns on the first byte again.
-    mTrickling = mReceived.Size() > before && mReceived.Size() - before < kTrickleBytes;
-    return;
-  }
+  const bool gather = mTrickling && mToSend.Empty();
+  // One millisecond more: readings are whole milliseconds, and the wait must not
+  // end before the time asked for.
+  const int64_t deadline = clock.MonotonicMs() + (gather ? std::max(ms, kTricklePauseMs) : ms) + 1;
+  const size_t before = mReceived.Size();
   while (mFd.Valid() && !mInputEnded) {
     short events = POLLIN | (mToSend.Empty() ? 0 : POLLOUT);
-    if (PollUntil(mFd.Get(), events, deadline) <= 0) return;
+    if (PollUntil(mFd.Get(), events, deadline) <= 0) break;
+    const size_t seen = mReceived.Size();
     Poll();
-    if (mReceived.Size() > before) {
-      mTrickling = mReceived.Size() - before < kTrickleBytes;
-      return;
+    const size_t got = mReceived.Size() - before;
+    if (got > 0 &&
+        (!gather || got >= kTrickleBytes || mInputEnded ||
+         mReceived.View().substr(seen).find_first_of(wakeOn) != std::string_view::npos)) {
+      break;
     }
-    if (clock.MonotonicMs() >= deadline) return;
+    if (clock.MonotonicMs() >= deadline) break;
   }
-  // Nothing left to wait on: the caller still gets the pause it asked for.
-  Sleep(static_cast<int32_t>(std::max<int64_t>(0, deadline - clock.MonotonicMs())));
+  const size_t got = mReceived.Size() - before;
+  // Nothing at all: the next wait returns on the first byte again.
+  mTrickling = got > 0 && got < kTrickleBytes;
+  if (got == 0 && (!mFd.Valid() || mInputEnded)) {
+    // Nothing left to wait on: the caller still gets the pause it asked for.
+    Sleep(static_cast<int32_t>(std::max<int64_t>(0, deadline - clock.MonotonicMs())));
+  }
 }
 
 void FdStream::WaitWritable(int32_t ms) {

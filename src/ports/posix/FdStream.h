@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "base/SysError.h"
 #include "base/UniqueFd.h"
@@ -40,9 +41,11 @@ class FdStream {
   // Waits up to `ms` for input, then polls; returns early when bytes came. When
   // closed or when the input has ended it only sleeps. While the peer trickles
   // (the last wait brought only a few bytes, and nothing was written since) it
-  // sleeps the whole `ms`, but at least 20 ms, and then reads once, so a slow
-  // stream costs some 50 wake-ups a second instead of one for every few bytes.
-  void WaitReadable(int32_t ms);
+  // gathers for `ms`, but at least 20 ms, reading as bytes come, so a slow stream
+  // costs the caller some 50 passes a second instead of one for every few bytes;
+  // a byte of `wakeOn`, a burst or the end of the input ends the gathering at
+  // once. Every wait is a poll on the descriptor, never a blind sleep.
+  void WaitReadable(int32_t ms, std::string_view wakeOn = {});
   // Waits up to `ms` until the OS takes more bytes to send (or the stream fails).
   void WaitWritable(int32_t ms);
 
