@@ -102,7 +102,9 @@ class App {
   // `missingFatal` when that is not empty; a value that cannot be read as asked
   // is a FATAL stop with the configuration's message.
   std::optional<std::string> CfgText(const std::string& key, const std::string& missingFatal = {});
-  std::optional<int32_t> CfgInt32(const std::string& key);
+  // A whole-number item: `fallback` when missing; a value outside min..max is a
+  // FATAL stop that names the item and the value as written.
+  int32_t CfgNumber(const char* key, int32_t fallback, int32_t min, int32_t max);
   template <typename Read>
   auto CfgRead(const std::string& missingFatal, Read read) -> std::optional<decltype(read())>;
 

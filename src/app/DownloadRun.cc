@@ -25,6 +25,15 @@ namespace {
 
 std::string Pref(const std::string& key) { return PreferencesModule::Preferences->GetText(key); }
 
+// The numeric deployment.cfg items: default when missing, and the values accepted.
+struct NumericSetting {
+  const char* key;
+  int32_t fallback, min, max;
+};
+constexpr NumericSetting kConnectAttemptMaxTries{"ConnectAttemptMaxTries", 10, 1, 100};
+constexpr NumericSetting kConnectAttemptTimeout{"ConnectAttemptTimeout", 5, 1, 600};
+constexpr NumericSetting kRecordRequestSize{"RecordRequestSize", 30, 1, 1000000};
+
 }  // namespace
 
 int32_t App::Run(const std::vector<std::string>& args) {
@@ -62,8 +71,13 @@ std::optional<std::string> App::CfgText(const std::string& key, const std::strin
   return CfgRead(missingFatal, [&] { return mConfig->GetText(key); });
 }
 
-std::optional<int32_t> App::CfgInt32(const std::string& key) {
-  return CfgRead("", [&] { return mConfig->GetInt32(key); });
+int32_t App::CfgNumber(const char* key, int32_t fallback, int32_t min, int32_t max) {
+  std::optional<int32_t> value = CfgRead("", [&] { return mConfig->GetInt32(key); });
+  if (!value) return fallback;
+  if (*value < min || *value > max)
+    Fatal(std::string("Invalid ") + key + " in deployment.cfg: " + mConfig->Get(key).dump() +
+          " (allowed: " + std::to_string(min) + " to " + std::to_string(max) + ")");
+  return *value;
 }
 
 void App::FindDeployment(const std::string& name) {
@@ -163,10 +177,16 @@ void App::ConfigureController() {
     if (code < 0) Fatal("Invalid baudrate in deployment.cfg");
     mController->mSerialBaud = code;
   }
-  mController->mConnectAttemptMaxTries = CfgInt32("ConnectAttemptMaxTries").value_or(10);
-  mController->mConnectAttemptTimeout = CfgInt32("ConnectAttemptTimeout").value_or(5);
-  mController->mRecordRequestSize = CfgInt32("RecordRequestSize").value_or(30);
+  auto number = [this](const NumericSetting& s) {
+    return CfgNumber(s.key, s.fallback, s.min, s.max);
+  };
+  mController->mConnectAttemptMaxTries = number(kConnectAttemptMaxTries);
+  mController->mConnectAttemptTimeout = number(kConnectAttemptTimeout);
+  mController->mRecordRequestSize = number(kRecordRequestSize);
   mController->mPrompt = CfgText("Prompt").value_or("PELOX>");
+  // An empty prompt would be "seen" after any byte.
+  if (mController->mPrompt.empty())
+    Fatal("Invalid Prompt in deployment.cfg: \"\" (it may not be empty)");
   mController->LogSink = [this](const std::string& severity, const std::string& text) {
     LogNewMessage(severity, text);
   };

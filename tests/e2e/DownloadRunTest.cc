@@ -222,6 +222,18 @@ TEST_F(DownloadRun, StopsOnEachBadConfiguration) {
       {with("Baud", json::array({9600})), "(FATAL) : Configuration value 'Baud'"},
       {with("ConnectAttemptMaxTries", json::object()),
        "(FATAL) : Configuration value 'ConnectAttemptMaxTries'"},
+      // Numbers are checked after their conversion; the message shows them as written.
+      {with("RecordRequestSize", 0),
+       "(FATAL) : Invalid RecordRequestSize in deployment.cfg: 0 (allowed: 1 to 1000000)\n"},
+      {with("RecordRequestSize", "abc"),
+       "(FATAL) : Invalid RecordRequestSize in deployment.cfg: \"abc\" (allowed: 1 to "},
+      {with("RecordRequestSize", 1e12), "(FATAL) : Invalid RecordRequestSize in deployment.cfg: "},
+      {with("ConnectAttemptTimeout", -1),
+       "(FATAL) : Invalid ConnectAttemptTimeout in deployment.cfg: -1 (allowed: 1 to 600)\n"},
+      {with("ConnectAttemptMaxTries", 0),
+       "(FATAL) : Invalid ConnectAttemptMaxTries in deployment.cfg: 0 (allowed: 1 to 100)\n"},
+      {with("Prompt", ""),
+       "(FATAL) : Invalid Prompt in deployment.cfg: \"\" (it may not be empty)\n"},
       {with("Baud", "9600"),
        "(FATAL) : Connect(): PortSourceInvalidPortError:PortSource.Constructor():/dev/"
        "pelox5-no-such-device does not appear to be a valid serial port on this host.\n"},
@@ -231,6 +243,10 @@ TEST_F(DownloadRun, StopsOnEachBadConfiguration) {
     auto r = Run();
     EXPECT_EQ(r.status, 1) << c.cfgText;
     EXPECT_TRUE(Logged(c.fatal)) << c.cfgText << "\n" << log;
+    // Every refusal but the last comes before the port is touched.
+    if (&c != &cases.back()) {
+      EXPECT_FALSE(Logged("Connect():Attempt")) << c.cfgText;
+    }
     fs::remove_all(box.Downloads("site1"));
   }
 }
