@@ -123,11 +123,17 @@ bool App::FinishSession() {
 
 void App::ProcessPendingEvents() {
   WriteToSession();
-  int signal = StopSignals::Pending();
-  if (signal == 0) return;
-  static bool stopping = false;
-  if (stopping) return;
-  stopping = true;
-  Fatal(std::string("Stopped by ") + StopSignals::Name(signal) +
-        "; the session file keeps every byte received.");
+  if (mStopping) return;
+  if (int signal = StopSignals::Pending(); signal != 0) {
+    mStopping = true;
+    Fatal(std::string("Stopped by ") + StopSignals::Name(signal) +
+          "; the session file keeps every byte received.");
+  }
+  // Unsigned arithmetic: the second counter may wrap.
+  if (mRunTimeLimit > 0 &&
+      PortSourceUtils::nowUsecs() - mRunStart > static_cast<uint32_t>(mRunTimeLimit)) {
+    mStopping = true;
+    Fatal("Run time limit reached: RunTimeLimit is " + std::to_string(mRunTimeLimit) +
+          " s; the session file keeps every byte received.");
+  }
 }

@@ -55,7 +55,8 @@ class App {
   bool FinishSession();
 
   // The application's turn at pending events: writes what the last chunk
-  // brought to the session file, then acts on a stop signal.
+  // brought to the session file, then acts on a stop signal or on the end of the
+  // run's time (deployment.cfg "RunTimeLimit").
   void ProcessPendingEvents();
 
   // Fields, in the order a run fills them.
@@ -112,6 +113,12 @@ class App {
   bool mQuitSent = false;
   // The part of the current chunk not yet written to the session file.
   std::string mUnwritten;
+  // Start of the run (PortSourceUtils::nowUsecs) and its limit in seconds, 0
+  // until deployment.cfg is read.
+  uint32_t mRunStart = 0;
+  int32_t mRunTimeLimit = 0;
+  // Set once a stop (signal or time limit) is under way.
+  bool mStopping = false;
   // How many bytes at the head of the controller's rawBuffer are written already.
   size_t mWrittenAhead = 0;
 

@@ -33,10 +33,14 @@ struct NumericSetting {
 constexpr NumericSetting kConnectAttemptMaxTries{"ConnectAttemptMaxTries", 10, 1, 100};
 constexpr NumericSetting kConnectAttemptTimeout{"ConnectAttemptTimeout", 5, 1, 600};
 constexpr NumericSetting kRecordRequestSize{"RecordRequestSize", 30, 1, 1000000};
+// Seconds from the start of the process to the end of the run, however busy the
+// controller keeps the line.
+constexpr NumericSetting kRunTimeLimit{"RunTimeLimit", 3600, 1, 86400};
 
 }  // namespace
 
 int32_t App::Run(const std::vector<std::string>& args) {
+  mRunStart = PortSourceUtils::nowUsecs();
   StartUp(args);
   StopSignals::Install();
   PortSourceUtils::SetPendingEventsHandler([this] { ProcessPendingEvents(); });
@@ -183,6 +187,7 @@ void App::ConfigureController() {
   mController->mConnectAttemptMaxTries = number(kConnectAttemptMaxTries);
   mController->mConnectAttemptTimeout = number(kConnectAttemptTimeout);
   mController->mRecordRequestSize = number(kRecordRequestSize);
+  mRunTimeLimit = number(kRunTimeLimit);
   mController->mPrompt = CfgText("Prompt").value_or("PELOX>");
   // An empty prompt would be "seen" after any byte.
   if (mController->mPrompt.empty())
@@ -262,7 +267,12 @@ void App::RecoverMissingRecords() {
     return;
   }
   mProgress.Begin("getlog");
-  mController->GetMissingRecords(mExtractRecordLog.get(), mController->mRecordRequestSize, 25);
+  try {
+    mController->GetMissingRecords(mExtractRecordLog.get(), mController->mRecordRequestSize, 25);
+  } catch (const PortSourceUtils::PortSourceException& e) {
+    // A controller that has gone is not asked for the rest of the list.
+    Fatal("run() getlog(): " + e.Message);
+  }
   mProgress.End();
 }
 

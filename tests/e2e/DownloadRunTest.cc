@@ -232,6 +232,8 @@ TEST_F(DownloadRun, StopsOnEachBadConfiguration) {
        "(FATAL) : Invalid ConnectAttemptTimeout in deployment.cfg: -1 (allowed: 1 to 600)\n"},
       {with("ConnectAttemptMaxTries", 0),
        "(FATAL) : Invalid ConnectAttemptMaxTries in deployment.cfg: 0 (allowed: 1 to 100)\n"},
+      {with("RunTimeLimit", 86401),
+       "(FATAL) : Invalid RunTimeLimit in deployment.cfg: 86401 (allowed: 1 to 86400)\n"},
       {with("Prompt", ""),
        "(FATAL) : Invalid Prompt in deployment.cfg: \"\" (it may not be empty)\n"},
       {with("Baud", "9600"),
