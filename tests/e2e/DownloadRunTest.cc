@@ -269,6 +269,33 @@ TEST_F(DownloadRun, MissingConfigurationAndDeploymentStopTheRun) {
                      box.ProjectFolder() + "/site1/cfg/deployment.cfg\n"));
 }
 
+TEST_F(DownloadRun, EveryPathComesFromTheFolderThatWasFound) {
+  SimProcess sim(box, {"--tcp", "0", "--records", "40"});
+  const std::string folder = box.ProjectFolder() + "/Site1";
+  fs::create_directories(folder + "/cfg");
+  WriteFile(folder + "/cfg/deployment.cfg", Cfg(sim.PortText()).dump());
+  WriteFile(folder + "/extract.rcd", "5-9\n");
+  ASSERT_EQ(Run().status, 0) << log;
+  // The record file is read from the folder found for "site1", not from a
+  // folder named as typed.
+  EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\ngetlog 0 5\nquit\n");
+  EXPECT_TRUE(
+      Logged("(INFO) : Getting deployment config file:" + folder + "/cfg/deployment.cfg\n"));
+  EXPECT_TRUE(Logged("(INFO) : Accessing the record recovery file:" + folder + "/extract.rcd\n"));
+  EXPECT_TRUE(Logged("(INFO) : Download SessionFile:" + folder + "/downloads/raw.site1."));
+
+  // A second folder for the same name: the run cannot tell which one is meant.
+  fs::create_directories(box.DeploymentFolder("site1") + "/cfg");
+  auto r = Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(
+      Logged("(FATAL) : getDeploymentFolderByName(): - more than one deployment folder "
+             "matches. \nPath:" +
+             box.ProjectFolder() + "\nDeployment Name:site1\nFolders:Site1, site1\n"))
+      << log;
+  EXPECT_FALSE(fs::exists(box.Downloads("site1")));
+}
+
 TEST_F(DownloadRun, OptionalSettingsAndTheRecordFile) {
   SimProcess sim(box, {"--tcp", "0"});
   json cfg = Cfg(sim.PortText());
