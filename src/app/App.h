@@ -3,7 +3,9 @@
 // order a run fills it, and is the log facility every other part writes through.
 // One global instance, App::Instance(), lives for the whole process.
 
+#include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -53,6 +55,11 @@ class App {
   // prompt), flushes the session file to disk and closes it. Returns false (after a FATAL
   // line) when the data could not be stored.
   bool FinishSession();
+
+  // Appends the run's line to the run journal in the deployment folder, once,
+  // when the run got that far; a journal that cannot be written is a WARNING.
+  // main() calls it on every way out, after FinishSession.
+  void WriteRunJournal(int32_t status);
 
   // The application's turn at pending events: writes what the last chunk
   // brought to the session file, then acts on a stop signal or on the end of the
@@ -119,6 +126,18 @@ class App {
   int32_t mRunTimeLimit = 0;
   // Set once a stop (signal or time limit) is under way.
   bool mStopping = false;
+
+  // What the run journal reports: when the run began, how it ended, and what the
+  // controller told.
+  std::time_t mStartWall = 0;
+  std::chrono::steady_clock::time_point mStartMono;
+  std::optional<std::string> mFirstFatal;
+  bool mStopSignalled = false;
+  bool mNoPrompt = false;
+  std::optional<std::string> mSessionName;
+  uint64_t mSessionBytes = 0;
+  std::optional<int64_t> mNextDownload;
+  bool mJournalWritten = false;
   // How many bytes at the head of the controller's rawBuffer are written already.
   size_t mWrittenAhead = 0;
 

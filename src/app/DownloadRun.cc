@@ -41,6 +41,8 @@ constexpr NumericSetting kRunTimeLimit{"RunTimeLimit", 3600, 1, 86400};
 
 int32_t App::Run(const std::vector<std::string>& args) {
   mRunStart = PortSourceUtils::nowUsecs();
+  mStartWall = std::time(nullptr);
+  mStartMono = std::chrono::steady_clock::now();
   StartUp(args);
   StopSignals::Install();
   PortSourceUtils::SetPendingEventsHandler([this] { ProcessPendingEvents(); });
@@ -148,6 +150,7 @@ void App::OpenSession(const std::string& name) {
     int err = SessionFile::Create(fout->NativePath(), *stream);
     if (err == 0) {
       outstream = std::move(stream);
+      mSessionName = fileName;
       // The new names must survive a power cut as well as the bytes.
       SyncFolder(downloads);
       if (madeDownloads) SyncFolder(mPaths->folder);
@@ -220,6 +223,7 @@ bool App::Connect() {
   } catch (const PortSourceUtils::PortSourceException&) {
     // The one way out without a FATAL line: the run returns its status.
     LogNewMessage("DEBUG", "Connect(): Caught PortSourceError - failed to connect");
+    mNoPrompt = true;
     return false;
   }
   return true;

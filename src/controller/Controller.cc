@@ -84,8 +84,10 @@ int32_t Controller::SendAndWaitForPrompt(const std::string& line, int32_t timeou
 int32_t Controller::GetLogs(int32_t timeout) { return SendAndWaitForPrompt("logs", timeout); }
 
 int32_t Controller::GetDataByRecordNumber(int32_t first, int32_t count, int32_t timeout) {
-  return SendAndWaitForPrompt("getlog " + std::to_string(first) + " " + std::to_string(count),
-                              timeout);
+  SendLine("getlog " + std::to_string(first) + " " + std::to_string(count));
+  ++mRequestCounts.getlog;
+  mRequestCounts.records += count;
+  return waitForPrompt(mPrompt, timeout, 13);
 }
 
 void Controller::GetRecentData(int32_t count, int32_t timeout) {
@@ -94,6 +96,8 @@ void Controller::GetRecentData(int32_t count, int32_t timeout) {
   const int32_t maxSends = std::max<int32_t>(1, mConnectAttemptMaxTries);
   for (int32_t send = 1; send <= maxSends; ++send) {
     SendLine(line);
+    ++mRequestCounts.getdata;
+    mRequestCounts.records += count;
     const int32_t rc = waitForDonePrompt(mPrompt, timeout, 13);
     if (rc == 1) return;
     if (rc == -1) {

@@ -93,6 +93,14 @@ class Controller {
   int32_t mRecordRequestSize = 30;
   // The controller's logged-record count; -1 until the application learns it.
   int32_t mRecordsLogged = -1;
+  // Requests written to the port: getdata and getlog commands, and the records
+  // they asked for in all.
+  struct RequestCounts {
+    int32_t getdata = 0;
+    int32_t getlog = 0;
+    int64_t records = 0;
+  };
+  RequestCounts mRequestCounts;
 
   // Raised after a line feed was appended to rawBuffer, after 64 KiB arrived
   // without one, and once more just before GotPrompt. Empty = nobody subscribed.

@@ -49,6 +49,14 @@ class DownloadRun : public ::testing::Test {
     return files.empty() ? "" : ReadFile(files[0]);
   }
   bool Logged(const std::string& line) const { return log.find(line) != std::string::npos; }
+  // The lines of the deployment's run journal, each parsed.
+  std::vector<json> Journal() const {
+    std::vector<json> lines;
+    std::string text = ReadFile(box.DeploymentFolder("site1") + "/runs.jsonl");
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+      lines.push_back(json::parse(text.substr(at, end - at)));
+    return lines;
+  }
   // Number of FATAL lines in the log.
   size_t FatalCount() const {
     size_t n = 0;
@@ -78,6 +86,35 @@ TEST_F(DownloadRun, CapturesEveryByteOverTcp) {
   EXPECT_TRUE(Logged("(DEBUG) : Done.\n"));
   EXPECT_EQ(FatalCount(), 0u);
   EXPECT_EQ(r.err.find("\033[K"), std::string::npos);  // no status line outside a terminal
+
+  // The run's journal line, keys in their order.
+  auto journal = Journal();
+  ASSERT_EQ(journal.size(), 1u);
+  const json& line = journal[0];
+  const std::string text = ReadFile(box.DeploymentFolder("site1") + "/runs.jsonl");
+  size_t at = 0;
+  for (const char* key :
+       {"deployment", "start", "end", "duration_s", "status", "outcome", "fatal", "session",
+        "session_bytes", "port", "version", "records_logged", "next_download", "getdata_requests",
+        "getlog_requests", "records_requested"}) {
+    size_t found = text.find("\"" + std::string(key) + "\":", at);
+    EXPECT_NE(found, std::string::npos) << key << " out of order in " << text;
+    at = found == std::string::npos ? at : found;
+  }
+  EXPECT_EQ(line["deployment"], "site1");
+  EXPECT_EQ(line["status"], 0);
+  EXPECT_EQ(line["outcome"], "complete");
+  EXPECT_TRUE(line["fatal"].is_null());
+  EXPECT_EQ(line["session"], fs::path(box.SessionFiles("site1")[0]).filename().string());
+  EXPECT_EQ(line["session_bytes"], sim.SentBytes().size());
+  EXPECT_EQ(line["port"], sim.PortText());
+  EXPECT_EQ(line["records_logged"], 100);
+  EXPECT_EQ(line["next_download"], 101);
+  EXPECT_EQ(line["getdata_requests"], 1);
+  EXPECT_EQ(line["getlog_requests"], 2);
+  EXPECT_EQ(line["records_requested"], 30 + 1 + 9);
+  EXPECT_GE(line["duration_s"].get<double>(), 0.0);
+  EXPECT_EQ(line["start"].get<std::string>().size(), 25u) << line["start"];
 
   // At INFO the same run shows no DEBUG lines.
   auto info = Run({"-l", "INFO"});
@@ -166,6 +203,12 @@ TEST_F(DownloadRun, AControllerWithoutAPromptEndsWithoutAFatalLine) {
   EXPECT_TRUE(Logged("(DEBUG) : Connect(): Caught PortSourceError - failed to connect\n"));
   EXPECT_FALSE(Logged("(DEBUG) : Done."));
   EXPECT_EQ(sim.Commands(), "\n\n");
+  auto journal = Journal();
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0]["outcome"], "no-prompt");
+  EXPECT_EQ(journal[0]["status"], 1);
+  EXPECT_TRUE(journal[0]["fatal"].is_null());
+  EXPECT_TRUE(journal[0]["records_logged"].is_null());
 }
 
 TEST_F(DownloadRun, ARefusedConnectionOnEveryTry) {
@@ -244,6 +287,11 @@ TEST_F(DownloadRun, StopsOnEachBadConfiguration) {
     Deploy(c.cfgText);
     auto r = Run();
     EXPECT_EQ(r.status, 1) << c.cfgText;
+    // The journal names the first FATAL line of each refusal.
+    json line = Journal().back();
+    EXPECT_EQ(line["outcome"], "fatal");
+    EXPECT_TRUE(("(FATAL) : " + line["fatal"].get<std::string>() + "\n").starts_with(c.fatal))
+        << line;
     EXPECT_TRUE(Logged(c.fatal)) << c.cfgText << "\n" << log;
     // Every refusal but the last comes before the port is touched.
     if (&c != &cases.back()) {
@@ -361,6 +409,11 @@ TEST_F(DownloadRun, ASignalKeepsEveryByteReceivedBeforeIt) {
   EXPECT_TRUE(Logged("(FATAL) : Stopped by SIGTERM")) << log;
   std::string session = OnlySession();
   std::string sent = sim.SentBytes();
+  json line = Journal().at(0);
+  EXPECT_EQ(line["outcome"], "stopped");
+  EXPECT_EQ(line["status"], 1);
+  EXPECT_EQ(line["fatal"].get<std::string>().rfind("Stopped by SIGTERM", 0), 0u) << line;
+  EXPECT_EQ(line["session_bytes"], session.size());
   EXPECT_GE(session.size(), 20000u);
   EXPECT_EQ(sent.compare(0, session.size(), session), 0);
 }
