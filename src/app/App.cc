@@ -3,12 +3,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
 #include "app/ExitRequest.h"
 #include "app/LogLevel.h"
+#include "app/RunJournal.h"
 #include "app/StopSignals.h"
+#include "app/Version.h"
 #include "base/NumberText.h"
 #include "base/WriteAll.h"
 #include "config/Configuration.h"
@@ -27,6 +30,7 @@ App::~App() { Clock::Install(nullptr); }
 
 void App::LogNewMessage(const std::string& severity, const std::string& text) {
   LogLevel::Ranked message = LogLevel::Rank(severity);
+  if (std::strcmp(message.name, "FATAL") == 0 && !mFirstFatal) mFirstFatal = text;
   if (message.rank > LogLevel::Rank(mLogLevel).rank) return;
   logBuffer += PortSourceUtils::now() + ": (" + message.name + ") : " + text + "\n";
   if (LogMessageAvailable) LogMessageAvailable(*this);
@@ -84,8 +88,12 @@ void App::HandleRawDataAvailable(Controller&) {
     // 0 when the field does not begin with a number; clamped, never wrapped.
     mController->mRecordsLogged = NumberText::LeadingInt32(last);
   }
-  if (raw.find("Next download is record") != std::string::npos)
+  static const std::string kNext = "Next download is record";
+  if (size_t at = raw.find(kNext); at != std::string::npos) {
     LogNewMessage("INFO", "logs cmd response2:" + raw);
+    mNextDownload =
+        NumberText::LeadingInt32Checked(std::string_view(raw).substr(at + kNext.size()));
+  }
 }
 
 void App::HandleGotPrompt(Controller&) {
@@ -115,6 +123,7 @@ bool App::FinishSession() {
     }
   }
   bool ok = outstream->Close();
+  mSessionBytes = outstream->BytesWritten();
   std::string error = outstream->ErrorText();
   outstream.reset();
   if (!ok) LogNewMessage("FATAL", "Unable to store the raw download session: " + error);
@@ -123,11 +132,55 @@ bool App::FinishSession() {
 
 void App::ProcessPendingEvents() {
   WriteToSession();
-  int signal = StopSignals::Pending();
-  if (signal == 0) return;
-  static bool stopping = false;
-  if (stopping) return;
-  stopping = true;
-  Fatal(std::string("Stopped by ") + StopSignals::Name(signal) +
-        "; the session file keeps every byte received.");
+  if (mStopping) return;
+  if (int signal = StopSignals::Pending(); signal != 0) {
+    mStopping = true;
+    mStopSignalled = true;
+    Fatal(std::string("Stopped by ") + StopSignals::Name(signal) +
+          "; the session file keeps every byte received.");
+  }
+  // Unsigned arithmetic: the second counter may wrap.
+  if (mRunTimeLimit > 0 &&
+      PortSourceUtils::nowUsecs() - mRunStart > static_cast<uint32_t>(mRunTimeLimit)) {
+    mStopping = true;
+    Fatal("Run time limit reached: RunTimeLimit is " + std::to_string(mRunTimeLimit) +
+          " s; the session file keeps every byte received.");
+  }
+}
+
+void App::WriteRunJournal(int32_t status) {
+  if (!mPaths || mJournalWritten) return;
+  mJournalWritten = true;
+  const std::string path = mPaths->folder.Child(RunJournal::kFileName).NativePath();
+  int err = 0;
+  try {
+    RunRecord r;
+    r.deployment = mPaths->folder.Name();
+    r.start = mStartWall;
+    r.end = std::time(nullptr);
+    r.durationSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - mStartMono).count();
+    r.status = status;
+    r.outcome = mStopSignalled ? "stopped"
+                : mNoPrompt    ? "no-prompt"
+                : status == 0  ? "complete"
+                               : "fatal";
+    r.fatal = mFirstFatal;
+    r.session = mSessionName;
+    r.sessionBytes = mSessionName ? mSessionBytes : 0;
+    r.version = Version::LongVersion;
+    r.nextDownload = mNextDownload;
+    if (mController) {
+      if (!mController->mPortName.empty()) r.port = mController->mPortName;
+      if (mController->mRecordsLogged >= 0) r.recordsLogged = mController->mRecordsLogged;
+      r.getdataRequests = mController->mRequestCounts.getdata;
+      r.getlogRequests = mController->mRequestCounts.getlog;
+      r.recordsRequested = mController->mRequestCounts.records;
+    }
+    err = RunJournal::Append(path, RunJournal::Line(r));
+  } catch (const std::exception&) {
+    err = ENOMEM;
+  }
+  if (err != 0)
+    LogNewMessage("WARNING", "Unable to write the run journal " + path + ": " + std::strerror(err));
 }

@@ -3,7 +3,9 @@
 // order a run fills it, and is the log facility every other part writes through.
 // One global instance, App::Instance(), lives for the whole process.
 
+#include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -55,8 +57,14 @@ class App {
   // line) when the data could not be stored.
   bool FinishSession();
 
+  // Appends the run's line to the run journal in the deployment folder, once,
+  // when the run got that far; a journal that cannot be written is a WARNING.
+  // main() calls it on every way out, after FinishSession.
+  void WriteRunJournal(int32_t status);
+
   // The application's turn at pending events: writes what the last chunk
-  // brought to the session file, then acts on a stop signal.
+  // brought to the session file, then acts on a stop signal or on the end of the
+  // run's time (deployment.cfg "RunTimeLimit").
   void ProcessPendingEvents();
 
   // Fields, in the order a run fills them.
@@ -103,7 +111,9 @@ class App {
   // `missingFatal` when that is not empty; a value that cannot be read as asked
   // is a FATAL stop with the configuration's message.
   std::optional<std::string> CfgText(const std::string& key, const std::string& missingFatal = {});
-  std::optional<int32_t> CfgInt32(const std::string& key);
+  // A whole-number item: `fallback` when missing; a value outside min..max is a
+  // FATAL stop that names the item and the value as written.
+  int32_t CfgNumber(const char* key, int32_t fallback, int32_t min, int32_t max);
   template <typename Read>
   auto CfgRead(const std::string& missingFatal, Read read) -> std::optional<decltype(read())>;
 
@@ -111,6 +121,24 @@ class App {
   bool mQuitSent = false;
   // The part of the current chunk not yet written to the session file.
   std::string mUnwritten;
+  // Start of the run (PortSourceUtils::nowUsecs) and its limit in seconds, 0
+  // until deployment.cfg is read.
+  uint32_t mRunStart = 0;
+  int32_t mRunTimeLimit = 0;
+  // Set once a stop (signal or time limit) is under way.
+  bool mStopping = false;
+
+  // What the run journal reports: when the run began, how it ended, and what the
+  // controller told.
+  std::time_t mStartWall = 0;
+  std::chrono::steady_clock::time_point mStartMono;
+  std::optional<std::string> mFirstFatal;
+  bool mStopSignalled = false;
+  bool mNoPrompt = false;
+  std::optional<std::string> mSessionName;
+  uint64_t mSessionBytes = 0;
+  std::optional<int64_t> mNextDownload;
+  bool mJournalWritten = false;
   // How many bytes at the head of the controller's rawBuffer are written already.
   size_t mWrittenAhead = 0;
 

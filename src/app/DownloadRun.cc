@@ -25,9 +25,24 @@ namespace {
 
 std::string Pref(const std::string& key) { return PreferencesModule::Preferences->GetText(key); }
 
+// The numeric deployment.cfg items: default when missing, and the values accepted.
+struct NumericSetting {
+  const char* key;
+  int32_t fallback, min, max;
+};
+constexpr NumericSetting kConnectAttemptMaxTries{"ConnectAttemptMaxTries", 10, 1, 100};
+constexpr NumericSetting kConnectAttemptTimeout{"ConnectAttemptTimeout", 5, 1, 600};
+constexpr NumericSetting kRecordRequestSize{"RecordRequestSize", 30, 1, 1000000};
+// Seconds from the start of the process to the end of the run, however busy the
+// controller keeps the line.
+constexpr NumericSetting kRunTimeLimit{"RunTimeLimit", 3600, 1, 86400};
+
 }  // namespace
 
 int32_t App::Run(const std::vector<std::string>& args) {
+  mRunStart = PortSourceUtils::nowUsecs();
+  mStartWall = std::time(nullptr);
+  mStartMono = std::chrono::steady_clock::now();
   StartUp(args);
   StopSignals::Install();
   PortSourceUtils::SetPendingEventsHandler([this] { ProcessPendingEvents(); });
@@ -62,8 +77,13 @@ std::optional<std::string> App::CfgText(const std::string& key, const std::strin
   return CfgRead(missingFatal, [&] { return mConfig->GetText(key); });
 }
 
-std::optional<int32_t> App::CfgInt32(const std::string& key) {
-  return CfgRead("", [&] { return mConfig->GetInt32(key); });
+int32_t App::CfgNumber(const char* key, int32_t fallback, int32_t min, int32_t max) {
+  std::optional<int32_t> value = CfgRead("", [&] { return mConfig->GetInt32(key); });
+  if (!value) return fallback;
+  if (*value < min || *value > max)
+    Fatal(std::string("Invalid ") + key + " in deployment.cfg: " + mConfig->Get(key).dump() +
+          " (allowed: " + std::to_string(min) + " to " + std::to_string(max) + ")");
+  return *value;
 }
 
 void App::FindDeployment(const std::string& name) {
@@ -128,6 +148,7 @@ void App::OpenSession(const std::string& name) {
     int err = SessionFile::Create(fout->NativePath(), *stream);
     if (err == 0) {
       outstream = std::move(stream);
+      mSessionName = fileName;
       // The new names must survive a power cut as well as the bytes.
       SyncFolder(downloads);
       if (madeDownloads) SyncFolder(mPaths->folder);
@@ -161,10 +182,17 @@ void App::ConfigureController() {
     if (code < 0) Fatal("Invalid baudrate in deployment.cfg");
     mController->mSerialBaud = code;
   }
-  mController->mConnectAttemptMaxTries = CfgInt32("ConnectAttemptMaxTries").value_or(10);
-  mController->mConnectAttemptTimeout = CfgInt32("ConnectAttemptTimeout").value_or(5);
-  mController->mRecordRequestSize = CfgInt32("RecordRequestSize").value_or(30);
+  auto number = [this](const NumericSetting& s) {
+    return CfgNumber(s.key, s.fallback, s.min, s.max);
+  };
+  mController->mConnectAttemptMaxTries = number(kConnectAttemptMaxTries);
+  mController->mConnectAttemptTimeout = number(kConnectAttemptTimeout);
+  mController->mRecordRequestSize = number(kRecordRequestSize);
+  mRunTimeLimit = number(kRunTimeLimit);
   mController->mPrompt = CfgText("Prompt").value_or("PELOX>");
+  // An empty prompt would be "seen" after any byte.
+  if (mController->mPrompt.empty())
+    Fatal("Invalid Prompt in deployment.cfg: \"\" (it may not be empty)");
   mController->LogSink = [this](const std::string& severity, const std::string& text) {
     LogNewMessage(severity, text);
   };
@@ -193,6 +221,7 @@ bool App::Connect() {
   } catch (const PortSourceUtils::PortSourceException&) {
     // The one way out without a FATAL line: the run returns its status.
     LogNewMessage("DEBUG", "Connect(): Caught PortSourceError - failed to connect");
+    mNoPrompt = true;
     return false;
   }
   return true;
@@ -240,7 +269,12 @@ void App::RecoverMissingRecords() {
     return;
   }
   mProgress.Begin("getlog");
-  mController->GetMissingRecords(mExtractRecordLog.get(), mController->mRecordRequestSize, 25);
+  try {
+    mController->GetMissingRecords(mExtractRecordLog.get(), mController->mRecordRequestSize, 25);
+  } catch (const PortSourceUtils::PortSourceException& e) {
+    // A controller that has gone is not asked for the rest of the list.
+    Fatal("run() getlog(): " + e.Message);
+  }
   mProgress.End();
 }
 

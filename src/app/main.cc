@@ -27,6 +27,7 @@ std::string TypeName(const std::type_info& type) {
 
 int32_t Finish(App& app, int32_t status) {
   if (!app.FinishSession()) status = 1;
+  app.WriteRunJournal(status);
   // Lines logged before log output was attached still reach standard error.
   if (!app.logBuffer.empty()) app.HandleLogMessageAvailable(app);
   std::cout.flush();

@@ -1,5 +1,6 @@
 #include "config/ProjectFolders.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -32,20 +33,32 @@ FolderItem getDeploymentFolderByName(const std::optional<FolderItem>& root,
     throw;
   }
 
-  std::optional<FolderItem> match;
+  std::vector<FolderItem> matches;
   FolderItem listed = *root;
   for (const FolderItem& item : listed.Children()) {
     if (!item.IsFolder()) continue;
     std::string lowered = item.Name();
     for (char& c : lowered)
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (lowered == name) match = item;
+    if (lowered == name) matches.push_back(item);
   }
-  if (!match || !match->Exists())
+  if (matches.size() > 1) {
+    // Each would give the run a different configuration, downloads folder and
+    // record file: none is chosen.
+    std::vector<std::string> names;
+    for (const FolderItem& item : matches) names.push_back(item.Name());
+    std::sort(names.begin(), names.end());
+    std::string list;
+    for (const std::string& folder : names) list += (list.empty() ? "" : ", ") + folder;
+    throw FolderUtils::FolderNotFoundException(
+        "getDeploymentFolderByName(): - more than one deployment folder matches. \nPath:" +
+        root->NativePath() + "\nDeployment Name:" + name + "\nFolders:" + list);
+  }
+  if (matches.empty() || !matches.front().Exists())
     throw FolderUtils::FolderNotFoundException(
         "getDeploymentFolderByName(): - target deployment folder not found. \nPath:" +
         root->NativePath() + "\nDeployment Name:" + name);
-  return *match;
+  return matches.front();
 }
 
 std::optional<Configuration> getDeploymentConfig(const std::optional<FolderItem>& deploymentFolder,

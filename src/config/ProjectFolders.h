@@ -18,11 +18,11 @@
 // holding a NUL byte).
 FolderItem getTopLevelProjectFolder(const std::string& path, bool createIfMissing, bool askUser);
 
-// The sub-folder of `root` whose name in lower case equals `name`; when several
-// match, the last one the OS lists. Letters are lowered in ASCII only, and `name`
-// itself is not lowered. Raises the FolderUtils::checkfolder exception (message
-// extended) when `root` is unusable, and FolderUtils::FolderNotFoundException
-// when nothing matches.
+// The sub-folder of `root` whose name in lower case equals `name`. Letters are
+// lowered in ASCII only, and `name` itself is not lowered. Raises the
+// FolderUtils::checkfolder exception (message extended) when `root` is unusable,
+// and FolderUtils::FolderNotFoundException when nothing matches or when several
+// folders match (e.g. "Site1" and "site1"; the message names them all).
 FolderItem getDeploymentFolderByName(const std::optional<FolderItem>& root,
                                      const std::string& name);
 

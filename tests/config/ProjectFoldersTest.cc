@@ -51,7 +51,7 @@ TEST_F(ProjectFoldersTest, TopLevelFolderIsFoundOrCreated) {
                FolderUtils::CreateFolderException);
 }
 
-TEST_F(ProjectFoldersTest, DeploymentFolderMatchesLowerCasedNameAndLastWins) {
+TEST_F(ProjectFoldersTest, DeploymentFolderMatchesLowerCasedNameOnlyOnce) {
   MakeFolder(Root() + "/Site1");
   WriteText(Root() + "/site2", "a file, not a deployment");
   EXPECT_EQ(getDeploymentFolderByName(FolderItem(Root()), "site1").NativePath(), Root() + "/Site1");
@@ -66,12 +66,16 @@ TEST_F(ProjectFoldersTest, DeploymentFolderMatchesLowerCasedNameAndLastWins) {
     EXPECT_EQ(e.ErrorNumber, 0);
   }
 
-  // Two folders lowering to the same name: the one listed later wins.
+  // Two folders lowering to the same name: neither is taken, both are named.
   MakeFolder(Root() + "/SITE1");
-  std::string lastListed;
-  for (const FolderItem& item : FolderItem(Root()).Children())
-    if (item.Name() == "Site1" || item.Name() == "SITE1") lastListed = item.NativePath();
-  EXPECT_EQ(getDeploymentFolderByName(FolderItem(Root()), "site1").NativePath(), lastListed);
+  try {
+    getDeploymentFolderByName(FolderItem(Root()), "site1");
+    FAIL();
+  } catch (const FolderNotFoundException& e) {
+    EXPECT_EQ(e.Message,
+              "getDeploymentFolderByName(): - more than one deployment folder matches. \nPath:" +
+                  Root() + "\nDeployment Name:site1\nFolders:SITE1, Site1");
+  }
 }
 
 TEST_F(ProjectFoldersTest, BadRootRaisesCheckfolderErrorWithContext) {

@@ -49,6 +49,14 @@ class DownloadRun : public ::testing::Test {
     return files.empty() ? "" : ReadFile(files[0]);
   }
   bool Logged(const std::string& line) const { return log.find(line) != std::string::npos; }
+  // The lines of the deployment's run journal, each parsed.
+  std::vector<json> Journal() const {
+    std::vector<json> lines;
+    std::string text = ReadFile(box.DeploymentFolder("site1") + "/runs.jsonl");
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+      lines.push_back(json::parse(text.substr(at, end - at)));
+    return lines;
+  }
   // Number of FATAL lines in the log.
   size_t FatalCount() const {
     size_t n = 0;
@@ -78,6 +86,35 @@ TEST_F(DownloadRun, CapturesEveryByteOverTcp) {
   EXPECT_TRUE(Logged("(DEBUG) : Done.\n"));
   EXPECT_EQ(FatalCount(), 0u);
   EXPECT_EQ(r.err.find("\033[K"), std::string::npos);  // no status line outside a terminal
+
+  // The run's journal line, keys in their order.
+  auto journal = Journal();
+  ASSERT_EQ(journal.size(), 1u);
+  const json& line = journal[0];
+  const std::string text = ReadFile(box.DeploymentFolder("site1") + "/runs.jsonl");
+  size_t at = 0;
+  for (const char* key :
+       {"deployment", "start", "end", "duration_s", "status", "outcome", "fatal", "session",
+        "session_bytes", "port", "version", "records_logged", "next_download", "getdata_requests",
+        "getlog_requests", "records_requested"}) {
+    size_t found = text.find("\"" + std::string(key) + "\":", at);
+    EXPECT_NE(found, std::string::npos) << key << " out of order in " << text;
+    at = found == std::string::npos ? at : found;
+  }
+  EXPECT_EQ(line["deployment"], "site1");
+  EXPECT_EQ(line["status"], 0);
+  EXPECT_EQ(line["outcome"], "complete");
+  EXPECT_TRUE(line["fatal"].is_null());
+  EXPECT_EQ(line["session"], fs::path(box.SessionFiles("site1")[0]).filename().string());
+  EXPECT_EQ(line["session_bytes"], sim.SentBytes().size());
+  EXPECT_EQ(line["port"], sim.PortText());
+  EXPECT_EQ(line["records_logged"], 100);
+  EXPECT_EQ(line["next_download"], 101);
+  EXPECT_EQ(line["getdata_requests"], 1);
+  EXPECT_EQ(line["getlog_requests"], 2);
+  EXPECT_EQ(line["records_requested"], 30 + 1 + 9);
+  EXPECT_GE(line["duration_s"].get<double>(), 0.0);
+  EXPECT_EQ(line["start"].get<std::string>().size(), 25u) << line["start"];
 
   // At INFO the same run shows no DEBUG lines.
   auto info = Run({"-l", "INFO"});
@@ -166,6 +203,12 @@ TEST_F(DownloadRun, AControllerWithoutAPromptEndsWithoutAFatalLine) {
   EXPECT_TRUE(Logged("(DEBUG) : Connect(): Caught PortSourceError - failed to connect\n"));
   EXPECT_FALSE(Logged("(DEBUG) : Done."));
   EXPECT_EQ(sim.Commands(), "\n\n");
+  auto journal = Journal();
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0]["outcome"], "no-prompt");
+  EXPECT_EQ(journal[0]["status"], 1);
+  EXPECT_TRUE(journal[0]["fatal"].is_null());
+  EXPECT_TRUE(journal[0]["records_logged"].is_null());
 }
 
 TEST_F(DownloadRun, ARefusedConnectionOnEveryTry) {
@@ -222,6 +265,20 @@ TEST_F(DownloadRun, StopsOnEachBadConfiguration) {
       {with("Baud", json::array({9600})), "(FATAL) : Configuration value 'Baud'"},
       {with("ConnectAttemptMaxTries", json::object()),
        "(FATAL) : Configuration value 'ConnectAttemptMaxTries'"},
+      // Numbers are checked after their conversion; the message shows them as written.
+      {with("RecordRequestSize", 0),
+       "(FATAL) : Invalid RecordRequestSize in deployment.cfg: 0 (allowed: 1 to 1000000)\n"},
+      {with("RecordRequestSize", "abc"),
+       "(FATAL) : Invalid RecordRequestSize in deployment.cfg: \"abc\" (allowed: 1 to "},
+      {with("RecordRequestSize", 1e12), "(FATAL) : Invalid RecordRequestSize in deployment.cfg: "},
+      {with("ConnectAttemptTimeout", -1),
+       "(FATAL) : Invalid ConnectAttemptTimeout in deployment.cfg: -1 (allowed: 1 to 600)\n"},
+      {with("ConnectAttemptMaxTries", 0),
+       "(FATAL) : Invalid ConnectAttemptMaxTries in deployment.cfg: 0 (allowed: 1 to 100)\n"},
+      {with("RunTimeLimit", 86401),
+       "(FATAL) : Invalid RunTimeLimit in deployment.cfg: 86401 (allowed: 1 to 86400)\n"},
+      {with("Prompt", ""),
+       "(FATAL) : Invalid Prompt in deployment.cfg: \"\" (it may not be empty)\n"},
       {with("Baud", "9600"),
        "(FATAL) : Connect(): PortSourceInvalidPortError:PortSource.Constructor():/dev/"
        "pelox5-no-such-device does not appear to be a valid serial port on this host.\n"},
@@ -230,7 +287,16 @@ TEST_F(DownloadRun, StopsOnEachBadConfiguration) {
     Deploy(c.cfgText);
     auto r = Run();
     EXPECT_EQ(r.status, 1) << c.cfgText;
+    // The journal names the first FATAL line of each refusal.
+    json line = Journal().back();
+    EXPECT_EQ(line["outcome"], "fatal");
+    EXPECT_TRUE(("(FATAL) : " + line["fatal"].get<std::string>() + "\n").starts_with(c.fatal))
+        << line;
     EXPECT_TRUE(Logged(c.fatal)) << c.cfgText << "\n" << log;
+    // Every refusal but the last comes before the port is touched.
+    if (&c != &cases.back()) {
+      EXPECT_FALSE(Logged("Connect():Attempt")) << c.cfgText;
+    }
     fs::remove_all(box.Downloads("site1"));
   }
 }
@@ -249,6 +315,33 @@ TEST_F(DownloadRun, MissingConfigurationAndDeploymentStopTheRun) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Logged("(FATAL) : Unable to find or unable to parse the deployment cfg file:" +
                      box.ProjectFolder() + "/site1/cfg/deployment.cfg\n"));
+}
+
+TEST_F(DownloadRun, EveryPathComesFromTheFolderThatWasFound) {
+  SimProcess sim(box, {"--tcp", "0", "--records", "40"});
+  const std::string folder = box.ProjectFolder() + "/Site1";
+  fs::create_directories(folder + "/cfg");
+  WriteFile(folder + "/cfg/deployment.cfg", Cfg(sim.PortText()).dump());
+  WriteFile(folder + "/extract.rcd", "5-9\n");
+  ASSERT_EQ(Run().status, 0) << log;
+  // The record file is read from the folder found for "site1", not from a
+  // folder named as typed.
+  EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\ngetlog 0 5\nquit\n");
+  EXPECT_TRUE(
+      Logged("(INFO) : Getting deployment config file:" + folder + "/cfg/deployment.cfg\n"));
+  EXPECT_TRUE(Logged("(INFO) : Accessing the record recovery file:" + folder + "/extract.rcd\n"));
+  EXPECT_TRUE(Logged("(INFO) : Download SessionFile:" + folder + "/downloads/raw.site1."));
+
+  // A second folder for the same name: the run cannot tell which one is meant.
+  fs::create_directories(box.DeploymentFolder("site1") + "/cfg");
+  auto r = Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(
+      Logged("(FATAL) : getDeploymentFolderByName(): - more than one deployment folder "
+             "matches. \nPath:" +
+             box.ProjectFolder() + "\nDeployment Name:site1\nFolders:Site1, site1\n"))
+      << log;
+  EXPECT_FALSE(fs::exists(box.Downloads("site1")));
 }
 
 TEST_F(DownloadRun, OptionalSettingsAndTheRecordFile) {
@@ -316,6 +409,11 @@ TEST_F(DownloadRun, ASignalKeepsEveryByteReceivedBeforeIt) {
   EXPECT_TRUE(Logged("(FATAL) : Stopped by SIGTERM")) << log;
   std::string session = OnlySession();
   std::string sent = sim.SentBytes();
+  json line = Journal().at(0);
+  EXPECT_EQ(line["outcome"], "stopped");
+  EXPECT_EQ(line["status"], 1);
+  EXPECT_EQ(line["fatal"].get<std::string>().rfind("Stopped by SIGTERM", 0), 0u) << line;
+  EXPECT_EQ(line["session_bytes"], session.size());
   EXPECT_GE(session.size(), 20000u);
   EXPECT_EQ(sent.compare(0, session.size(), session), 0);
 }

@@ -44,6 +44,12 @@ TEST_F(FileFaults, AFullDiskEndsTheRunWithTheBytesThatFit) {
   EXPECT_TRUE(r.Logged("(FATAL) : Unable to write the raw download session: ")) << r.log;
   EXPECT_EQ(r.session.size(), limit);
   EXPECT_TRUE(IsPrefix(r.session, sim.SentBytes()));
+  // The journal, a small file beside it, still tells how the run ended.
+  json line = json::parse(ReadFile(box.DeploymentFolder("site1") + "/runs.jsonl"));
+  EXPECT_EQ(line["outcome"], "fatal");
+  EXPECT_EQ(line["fatal"].get<std::string>().rfind("Unable to write the raw download session: ", 0),
+            0u);
+  EXPECT_EQ(line["session_bytes"], limit);
 }
 
 TEST_F(FileFaults, AKilledRunLeavesEveryByteItHadReadOnDisk) {

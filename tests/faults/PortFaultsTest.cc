@@ -181,6 +181,24 @@ TEST_F(PortFaults, AnEndlessLineEndsAtTheReplysBoundWithoutGrowingMemory) {
   EXPECT_TRUE(IsPrefix(r.session, sim.SentBytes()));
 }
 
+TEST_F(PortFaults, AControllerThatNeverStopsTalkingMeetsTheRunTimeLimit) {
+  // An endless reply that keeps the line busy: the silence time-out never comes.
+  SimProcess sim(box, {"--tcp", "0", "--no-newlines", "--throttle", "20000"});
+  nlohmann::json cfg = Cfg("endless", sim.PortText());
+  cfg["RunTimeLimit"] = 2;
+  Deploy("endless", cfg);
+  RunOutcome r = Run("endless");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(
+      r.Logged("(FATAL) : Run time limit reached: RunTimeLimit is 2 s; the session file "
+               "keeps every byte received.\n"))
+      << r.log;
+  EXPECT_EQ(r.FatalCount(), 1u) << r.log;
+  // Everything read is kept, including the line that was never ended.
+  EXPECT_GT(r.session.size(), 20000u);
+  EXPECT_TRUE(IsPrefix(r.session, sim.SentBytes()));
+}
+
 TEST_F(PortFaults, ASerialDeviceThatGoesAwayKeepsWhatArrived) {
   SimProcess sim(box, {"--pty", "--records", "5000", "--throttle", "20000"});
   nlohmann::json cfg = Cfg("serial", sim.PortText());

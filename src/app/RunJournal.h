@@ -1,0 +1,46 @@
+#pragma once
+// The run journal: one line of JSON per run, appended to "runs.jsonl" in the
+// deployment's folder, so that monitoring reads how each run ended without
+// reading its log. Keys keep the order below; absent values are null.
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+struct RunRecord {
+  std::string deployment;  // the deployment folder's name
+  std::time_t start = 0;   // wall-clock start and end of the run
+  std::time_t end = 0;
+  double durationSeconds = 0;  // measured on a monotonic clock
+  int32_t status = 0;
+  std::string outcome;                 // "complete", "fatal", "no-prompt" or "stopped"
+  std::optional<std::string> fatal;    // the text of the run's first FATAL line
+  std::optional<std::string> session;  // the session file's name
+  uint64_t sessionBytes = 0;
+  std::optional<std::string> port;
+  std::string version;
+  std::optional<int64_t> recordsLogged;  // from the controller's "logs" reply
+  std::optional<int64_t> nextDownload;
+  int32_t getdataRequests = 0;
+  int32_t getlogRequests = 0;
+  int64_t recordsRequested = 0;
+};
+
+namespace RunJournal {
+
+inline constexpr const char* kFileName = "runs.jsonl";
+
+// Local time with its UTC offset: "2026-12-09T18:04:54+00:00".
+std::string IsoTime(std::time_t t);
+
+// The record as one line of JSON ending with a line feed. Bytes that are not
+// valid UTF-8 are replaced, so the line is always valid JSON.
+std::string Line(const RunRecord& record);
+
+// Appends `line` to the file at `path` (created when missing) with one write()
+// in append mode, so that lines of runs side by side never mix. Returns 0, or
+// the errno of the failure (a short write counts as ENOSPC).
+int Append(const std::string& path, const std::string& line);
+
+}  // namespace RunJournal
