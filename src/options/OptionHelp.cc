@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/AsciiText.h"
 #include "options/OptionParser.h"
 #include "options/OptionText.h"
 
@@ -14,19 +15,18 @@ constexpr size_t kLongKeyText = 20;  // longer key texts put the description bel
 constexpr size_t kOneLineLimit = 73;
 const char kEntryIndent[] = "  ";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // Characters at which a long line may be broken: blanks, controls, "-".
 bool IsBreak(char c) { return static_cast<unsigned char>(c) <= ' ' || c == '-'; }
 
 std::string TrimLeadingBlanks(const std::string& text) {
   size_t begin = 0;
-  while (begin < text.size() && IsBlank(text[begin])) ++begin;
+  while (begin < text.size() && AsciiText::IsBlank(text[begin])) ++begin;
   return text.substr(begin);
 }
 
 std::string TrimTrailingBlanks(const std::string& text) {
   size_t end = text.size();
-  while (end > 0 && IsBlank(text[end - 1])) --end;
+  while (end > 0 && AsciiText::IsBlank(text[end - 1])) --end;
   return text.substr(0, end);
 }
 

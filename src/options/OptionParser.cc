@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "base/AsciiText.h"
 #include "base/SpecialFolders.h"
 #include "options/OptionExceptions.h"
 #include "options/OptionText.h"
@@ -125,7 +126,7 @@ void OptionParser::HandleElement(const std::vector<std::string>& list, size_t& i
 
   Option* option = OptionValue(key);
   if (!option) {
-    if (!OptionText::StartsWithNoCase(key, "no-")) RaiseUnrecognizedKeyException(key);
+    if (!AsciiText::StartsWithIgnoringCase(key, "no-")) RaiseUnrecognizedKeyException(key);
     std::string negated = key.substr(3);
     option = OptionValue(negated);
     if (!option || option->Type != Option::BooleanType) RaiseUnrecognizedKeyException(negated);

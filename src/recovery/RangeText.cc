@@ -4,19 +4,16 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/AsciiText.h"
 #include "base/NumberText.h"
 
 namespace RecordRecoveryUtils {
 
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
 bool IsBlankOnly(std::string_view text) {
   for (char c : text)
-    if (!IsBlank(c)) return false;
+    if (!AsciiText::IsSpace(c)) return false;
   return true;
 }
 
@@ -41,8 +38,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Plain decimal digits with white space around them, 0 to 2147483647.
 std::optional<int32_t> PlainNumber(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && AsciiText::IsSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && AsciiText::IsSpace(text.back())) text.remove_suffix(1);
   if (text.empty()) return std::nullopt;
   for (char c : text)
     if (!IsDigit(c)) return std::nullopt;
