@@ -76,12 +76,18 @@ std::string OptionParser::HelpText(const std::string& message) const {
   for (const auto& option : mOptions) {
     bool takesValue = option->Type != Option::BooleanType;
     std::vector<std::string> parts;
-    if (!option->ShortKey.empty())
-      parts.push_back(KeyWithDashes(option->ShortKey) +
-                      (takesValue ? " " + option->TypeString() : ""));
-    if (!option->LongKey.empty())
-      parts.push_back(KeyWithDashes(option->LongKey) +
-                      (takesValue ? "=" + option->TypeString() : ""));
+    // Appended piece by piece: GCC 12 reports a false -Wrestrict overlap for
+    // `"literal" + std::string` when optimising.
+    auto keyPart = [&](const std::string& key, char separator) {
+      std::string part = KeyWithDashes(key);
+      if (takesValue) {
+        part += separator;
+        part += option->TypeString();
+      }
+      return part;
+    };
+    if (!option->ShortKey.empty()) parts.push_back(keyPart(option->ShortKey, ' '));
+    if (!option->LongKey.empty()) parts.push_back(keyPart(option->LongKey, '='));
     std::string keyText = Join(parts, ", ");
     std::string description = option->HelpDescription();
     size_t keyLength = OptionText::CharCount(keyText);
