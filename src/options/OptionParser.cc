@@ -137,8 +137,8 @@ void OptionParser::HandleElement(const std::vector<std::string>& list, size_t& i
     if (option->Type == Option::BooleanType) {
       value = "Yes";
     } else if (HelpRequested()) {
-      // Only the help will be shown: there is no value to check or store.
-      return;
+      // Nothing is consumed: the value stays empty, and an option with allowed
+      // values refuses it below.
     } else if (index + 1 >= list.size()) {
       RaiseInvalidKeyValueException(key, "key value is missing");
     } else {
