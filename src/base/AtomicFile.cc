@@ -14,14 +14,14 @@
 
 namespace AtomicFile {
 
-namespace {
-
 std::string FolderOf(const std::string& path) {
   auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
+
+namespace {
 
 // The file that `path` finally names: symbolic links at the last component
 // are followed (a relative target is taken from the link's folder), so the
@@ -51,9 +51,11 @@ bool MayWrite(const std::string& path, const struct stat& st) {
 
 }  // namespace
 
+int32_t FollowLinks(std::string& path) { return FolderItem::CodeFromErrno(ResolveLinks(path)); }
+
 int32_t Replace(const std::string& linkPath, std::string_view contents) {
   std::string path = linkPath;
-  if (int err = ResolveLinks(path); err != 0) return FolderItem::CodeFromErrno(err);
+  if (int32_t code = FollowLinks(path); code != 0) return code;
   struct stat existing {};
   const bool exists = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
   if (exists && !MayWrite(path, existing)) return FolderItem::CodeFromErrno(EACCES);

@@ -18,4 +18,12 @@ namespace AtomicFile {
 // for root when the file has no write bit at all.
 int32_t Replace(const std::string& path, std::string_view contents);
 
+// The path of the file that Replace(path) writes: `path` with the symbolic
+// links at its last component followed. 0, or a negative code (ELOOP after 40
+// links) with `path` left at the last link read.
+int32_t FollowLinks(std::string& path);
+
+// The folder part of `path`: "." when it has none, "/" for a file at the root.
+std::string FolderOf(const std::string& path);
+
 }  // namespace AtomicFile

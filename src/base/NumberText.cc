@@ -5,18 +5,17 @@
 #include <cstdlib>
 #include <limits>
 
+#include "base/AsciiText.h"
+
 namespace NumberText {
 
 namespace {
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 double LeadingNumber(std::string_view text) {
   size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
+  while (i < text.size() && AsciiText::IsSpace(text[i])) ++i;
   size_t start = i;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
   size_t digits = 0;
@@ -43,7 +42,7 @@ double LeadingNumber(std::string_view text) {
 
 std::optional<int32_t> LeadingInt32Checked(std::string_view text) {
   size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
+  while (i < text.size() && AsciiText::IsSpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   int64_t value = 0;
@@ -65,7 +64,7 @@ std::optional<int32_t> LeadingInt32Checked(std::string_view text) {
 int32_t LeadingInt32(std::string_view text) {
   if (auto value = LeadingInt32Checked(text)) return *value;
   size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
+  while (i < text.size() && AsciiText::IsSpace(text[i])) ++i;
   bool negative = i < text.size() && text[i] == '-';
   return negative ? std::numeric_limits<int32_t>::min() : std::numeric_limits<int32_t>::max();
 }

@@ -1,19 +1,7 @@
 #include "base/Variant.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "base/AsciiText.h"
 #include "base/NumberText.h"
-
-namespace {
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-}  // namespace
 
 std::string Variant::ToText() const {
   if (IsBoolean()) return std::get<bool>(mValue) ? "True" : "False";
@@ -40,7 +28,7 @@ bool Variant::ToBoolean() const {
   if (IsBoolean()) return std::get<bool>(mValue);
   if (IsNumber()) return std::get<double>(mValue) != 0.0;
   if (IsText()) {
-    std::string text = Lower(std::get<std::string>(mValue));
+    std::string text = AsciiText::Lower(std::get<std::string>(mValue));
     return text == "y" || text == "yes" || text == "t" || text == "true" || text == "on" ||
            text == "1";
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/AsciiText.h"
 #include "base/NumberText.h"
 #include "options/OptionExceptions.h"
 #include "options/OptionParser.h"
@@ -17,13 +18,13 @@ std::string StripLeadingDashes(std::string key) {
 
 bool ContainsNoCase(const std::vector<std::string>& list, const std::string& value) {
   return std::any_of(list.begin(), list.end(), [&](const std::string& item) {
-    return OptionText::EqualsNoCase(item, value);
+    return AsciiText::EqualsIgnoringCase(item, value);
   });
 }
 
 bool IsTrueText(const std::string& value) {
   for (const char* word : {"y", "yes", "t", "true", "on", "1"}) {
-    if (OptionText::EqualsNoCase(value, word)) return true;
+    if (AsciiText::EqualsIgnoringCase(value, word)) return true;
   }
   return false;
 }

@@ -1,6 +1,6 @@
 #include "options/OptionDict.h"
 
-#include "options/OptionText.h"
+#include "base/AsciiText.h"
 
 Option* OptionDict::Find(int32_t charCode) const {
   auto found = mCodes.find(charCode);
@@ -8,10 +8,10 @@ Option* OptionDict::Find(int32_t charCode) const {
 }
 
 Option* OptionDict::Find(const std::string& text) const {
-  auto found = mTexts.find(OptionText::Lower(text));
+  auto found = mTexts.find(AsciiText::Lower(text));
   return found == mTexts.end() ? nullptr : found->second;
 }
 
 void OptionDict::Add(const std::string& text, Option* option) {
-  mTexts[OptionText::Lower(text)] = option;
+  mTexts[AsciiText::Lower(text)] = option;
 }

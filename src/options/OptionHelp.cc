@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/AsciiText.h"
 #include "options/OptionParser.h"
 #include "options/OptionText.h"
 
@@ -14,19 +15,18 @@ constexpr size_t kLongKeyText = 20;  // longer key texts put the description bel
 constexpr size_t kOneLineLimit = 73;
 const char kEntryIndent[] = "  ";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // Characters at which a long line may be broken: blanks, controls, "-".
 bool IsBreak(char c) { return static_cast<unsigned char>(c) <= ' ' || c == '-'; }
 
 std::string TrimLeadingBlanks(const std::string& text) {
   size_t begin = 0;
-  while (begin < text.size() && IsBlank(text[begin])) ++begin;
+  while (begin < text.size() && AsciiText::IsBlank(text[begin])) ++begin;
   return text.substr(begin);
 }
 
 std::string TrimTrailingBlanks(const std::string& text) {
   size_t end = text.size();
-  while (end > 0 && IsBlank(text[end - 1])) --end;
+  while (end > 0 && AsciiText::IsBlank(text[end - 1])) --end;
   return text.substr(0, end);
 }
 
@@ -76,12 +76,18 @@ std::string OptionParser::HelpText(const std::string& message) const {
   for (const auto& option : mOptions) {
     bool takesValue = option->Type != Option::BooleanType;
     std::vector<std::string> parts;
-    if (!option->ShortKey.empty())
-      parts.push_back(KeyWithDashes(option->ShortKey) +
-                      (takesValue ? " " + option->TypeString() : ""));
-    if (!option->LongKey.empty())
-      parts.push_back(KeyWithDashes(option->LongKey) +
-                      (takesValue ? "=" + option->TypeString() : ""));
+    // Appended piece by piece: GCC 12 reports a false -Wrestrict overlap for
+    // `"literal" + std::string` when optimising.
+    auto keyPart = [&](const std::string& key, char separator) {
+      std::string part = KeyWithDashes(key);
+      if (takesValue) {
+        part += separator;
+        part += option->TypeString();
+      }
+      return part;
+    };
+    if (!option->ShortKey.empty()) parts.push_back(keyPart(option->ShortKey, ' '));
+    if (!option->LongKey.empty()) parts.push_back(keyPart(option->LongKey, '='));
     std::string keyText = Join(parts, ", ");
     std::string description = option->HelpDescription();
     size_t keyLength = OptionText::CharCount(keyText);

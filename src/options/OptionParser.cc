@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "base/AsciiText.h"
 #include "base/SpecialFolders.h"
 #include "options/OptionExceptions.h"
 #include "options/OptionText.h"
@@ -125,7 +126,7 @@ void OptionParser::HandleElement(const std::vector<std::string>& list, size_t& i
 
   Option* option = OptionValue(key);
   if (!option) {
-    if (!OptionText::StartsWithNoCase(key, "no-")) RaiseUnrecognizedKeyException(key);
+    if (!AsciiText::StartsWithIgnoringCase(key, "no-")) RaiseUnrecognizedKeyException(key);
     std::string negated = key.substr(3);
     option = OptionValue(negated);
     if (!option || option->Type != Option::BooleanType) RaiseUnrecognizedKeyException(negated);
@@ -136,8 +137,8 @@ void OptionParser::HandleElement(const std::vector<std::string>& list, size_t& i
     if (option->Type == Option::BooleanType) {
       value = "Yes";
     } else if (HelpRequested()) {
-      // Only the help will be shown: there is no value to check or store.
-      return;
+      // Nothing is consumed: the value stays empty, and an option with allowed
+      // values refuses it below.
     } else if (index + 1 >= list.size()) {
       RaiseInvalidKeyValueException(key, "key value is missing");
     } else {

@@ -1,13 +1,11 @@
 #include "options/OptionText.h"
 
+#include "base/AsciiText.h"
+
 namespace OptionText {
 
 namespace {
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-char LowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 }  // namespace
 
 std::vector<size_t> CharStarts(std::string_view text) {
@@ -50,27 +48,9 @@ int32_t CharCode(std::string_view text) {
 
 std::string Trim(std::string_view text) {
   size_t begin = 0, end = text.size();
-  while (begin < end && IsSpace(text[begin])) ++begin;
-  while (end > begin && IsSpace(text[end - 1])) --end;
+  while (begin < end && AsciiText::IsSpace(text[begin])) ++begin;
+  while (end > begin && AsciiText::IsSpace(text[end - 1])) --end;
   return std::string(text.substr(begin, end - begin));
-}
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = LowerChar(c);
-  return lower;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerChar(a[i]) != LowerChar(b[i])) return false;
-  }
-  return true;
 }
 
 std::string NormaliseLineEndings(std::string_view text) {

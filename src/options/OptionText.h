@@ -22,10 +22,6 @@ int32_t CharCode(std::string_view text);
 
 // Drops white space (blank, tab, CR, LF, FF, VT) from both ends.
 std::string Trim(std::string_view text);
-// ASCII letters to lower case; other bytes unchanged.
-std::string Lower(std::string_view text);
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
-bool EqualsNoCase(std::string_view a, std::string_view b);
 // Turns "\r\n" and lone "\r" into "\n".
 std::string NormaliseLineEndings(std::string_view text);
 

@@ -4,19 +4,16 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/AsciiText.h"
 #include "base/NumberText.h"
 
 namespace RecordRecoveryUtils {
 
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
 bool IsBlankOnly(std::string_view text) {
   for (char c : text)
-    if (!IsBlank(c)) return false;
+    if (!AsciiText::IsSpace(c)) return false;
   return true;
 }
 
@@ -37,7 +34,43 @@ void ParseToken(std::string_view token, std::vector<RangeEntry>& ranges) {
   ranges.emplace_back(*min, *max);
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Plain decimal digits with white space around them, 0 to 2147483647.
+std::optional<int32_t> PlainNumber(std::string_view text) {
+  while (!text.empty() && AsciiText::IsSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && AsciiText::IsSpace(text.back())) text.remove_suffix(1);
+  if (text.empty()) return std::nullopt;
+  for (char c : text)
+    if (!IsDigit(c)) return std::nullopt;
+  int32_t value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+bool IsPlainToken(std::string_view token) {
+  size_t dash = token.find('-');
+  std::optional<int32_t> min = PlainNumber(token.substr(0, dash));
+  if (dash == std::string_view::npos) return min.has_value();
+  std::optional<int32_t> max = PlainNumber(token.substr(dash + 1));
+  return min && max && *min <= *max;
+}
+
 }  // namespace
+
+std::optional<UnreadToken> FirstUnreadToken(std::string_view text) {
+  size_t line = 1;
+  while (!text.empty()) {
+    size_t end = text.find_first_of(",\n");
+    std::string_view token = text.substr(0, end);
+    if (!IsBlankOnly(token) && !IsPlainToken(token)) return UnreadToken{line, token};
+    if (end == std::string_view::npos) break;
+    if (text[end] == '\n') ++line;
+    text.remove_prefix(end + 1);
+  }
+  return std::nullopt;
+}
 
 void ParseRangeText(std::string_view text, std::vector<RangeEntry>& ranges) {
   while (!text.empty()) {

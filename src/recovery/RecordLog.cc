@@ -51,6 +51,7 @@ bool RecordLog::readRCD() {
   receivedRanges.clear();
   missingRanges.clear();
   mReadFailure.clear();
+  mUnreadToken.reset();
   std::optional<std::string> path = RecordLogPath(mFilename);
   if (!path) {
     mReadFailure = "not a usable file URL";
@@ -71,6 +72,8 @@ bool RecordLog::readRCD() {
     std::fflush(stdout);
     return false;
   }
+  if (auto unread = RecordRecoveryUtils::FirstUnreadToken(contents))
+    mUnreadToken = UnreadToken{unread->line, std::string(unread->token)};
   ParseRangeText(contents, receivedRanges);
   cleanupRanges();
   return true;

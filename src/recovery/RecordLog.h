@@ -51,6 +51,15 @@ class RecordLog {
   // blocks on a FIFO or a device.
   bool readRCD();
 
+  // The first token of the file last read that reading skipped or read as
+  // other than it is written (see FirstUnreadToken in RangeText.h), with its
+  // line number; none when every token was plain. A rewrite would lose it.
+  struct UnreadToken {
+    size_t line;
+    std::string token;
+  };
+  const std::optional<UnreadToken>& FirstUnreadToken() const { return mUnreadToken; }
+
   // Why the last readRCD returned false ("not a regular file", "larger than
   // 67108864 bytes", "Permission denied", ...); empty after a successful read.
   const std::string& ReadFailure() const { return mReadFailure; }
@@ -82,6 +91,7 @@ class RecordLog {
 
  private:
   std::string mReadFailure;
+  std::optional<UnreadToken> mUnreadToken;
 };
 
 // The POSIX path that a record log name denotes (see above); nullopt for a

@@ -50,12 +50,18 @@ TEST_F(LogFacility, FiltersByRankAndNamesSeveritiesInUpperCase) {
 
 TEST_F(LogFacility, EachLevelShowsItsRankAndBelow) {
   Attach();
-  const char* severities[] = {"FATAL", "WARNING", "INFO", "DEBUG"};
-  for (const char* level : severities) {
+  const std::string severities[] = {"FATAL", "WARNING", "INFO", "DEBUG"};
+  for (const std::string& level : severities) {
     app.mLogLevel = level;
-    for (const char* severity : severities) app.LogNewMessage(severity, level);
+    for (const std::string& severity : severities) app.LogNewMessage(severity, "at " + level);
   }
-  EXPECT_EQ(Lines().size(), 1u + 2u + 3u + 4u);
+  // Each level shows its own rank and every rank below it, and nothing above.
+  const std::vector<std::string> expected{
+      "(FATAL) : at FATAL",                                                  //
+      "(FATAL) : at WARNING", "(WARNING) : at WARNING",                      //
+      "(FATAL) : at INFO",    "(WARNING) : at INFO",    "(INFO) : at INFO",  //
+      "(FATAL) : at DEBUG",   "(WARNING) : at DEBUG",   "(INFO) : at DEBUG", "(DEBUG) : at DEBUG"};
+  EXPECT_EQ(Lines(), expected);
 }
 
 TEST_F(LogFacility, AnUnknownLevelShowsOnlyUnknownSeverities) {

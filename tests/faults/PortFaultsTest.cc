@@ -218,5 +218,9 @@ TEST_F(PortFaults, ASerialDeviceThatGoesAwayKeepsWhatArrived) {
   EXPECT_TRUE(r.Logged("(FATAL) : run(): quitting\n"));
   std::string sent = sim.SentBytes();
   EXPECT_TRUE(IsPrefix(r.session, sent));
-  EXPECT_GE(r.session.size(), 6000u);
+  // The run had read at least the prompt after the logs reply before it sent
+  // getdata; how far it got into the records depends on how busy the machine is.
+  size_t beforeRecords = sent.find("PELOX>", sent.find("Next download is record"));
+  ASSERT_NE(beforeRecords, std::string::npos);
+  EXPECT_GE(r.session.size(), beforeRecords + 6);
 }

@@ -131,16 +131,23 @@ TEST_F(ParserTest, HelpSpellings) {
 }
 
 TEST_F(ParserTest, HelpStopsTheChecks) {
-  Run({"-h", "--count"});
+  // After help, a value option at the end takes the empty value, consumes
+  // nothing, and the missing required option is not reported.
+  Run({"-h", "--count", "-v"});
   EXPECT_TRUE(parser.HelpRequested());
-  EXPECT_FALSE(count->WasSet);
-  // A value-taking option after help is left alone rather than handed an empty
-  // value that its allowed values would refuse.
+  EXPECT_TRUE(count->WasSet);
+  EXPECT_EQ(count->Value.ToInt32(), 0);
+  EXPECT_TRUE(parser.OptionValue("v")->WasSet);
+  // An option with allowed values refuses that empty value.
   OptionParser again("t");
   again.AddOption(std::make_unique<Option>("l", "", "", Option::StringType))
       .AddAllowedValue({"INFO"});
-  again.Parse({"-?", "-l"}, false);
-  EXPECT_TRUE(again.HelpRequested());
+  try {
+    again.Parse({"-?", "-l"}, false);
+    FAIL();
+  } catch (const OptionInvalidKeyValueException& e) {
+    EXPECT_EQ(e.Message, "The key value is not allowed: ");
+  }
 }
 
 TEST_F(ParserTest, HelpAfterAFailureComesTooLate) {

@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
+#include "RcdLock.h"
 #include "recovery/RangeText.h"
 #include "recovery/RecordLog.h"
 
@@ -16,6 +18,9 @@ namespace {
 
 using RecordRecoveryUtils::RangeEntry;
 using RecordRecoveryUtils::RecordLog;
+
+// How long add waits for another writer of the same folder.
+constexpr std::chrono::milliseconds kLockPatience{30000};
 
 constexpr const char* kHelp =
     "Usage: pelox5-rcd show FILE\n"
@@ -30,12 +35,15 @@ constexpr const char* kHelp =
     "  missing  prints the missing ranges, one \"min-max\" a line: the gap before the\n"
     "           first range, counted from record 0, and every gap between two ranges\n"
     "  add      marks record N, or records A to B, received and writes the file back\n"
-    "           atomically, one \"min-max\" a line; FILE may not exist yet\n"
+    "           atomically, one \"min-max\" a line; FILE may not exist yet; adds to\n"
+    "           files in one folder wait for each other; a FILE holding a token that\n"
+    "           is not N or A-B, or that may not be written, is left as it is\n"
     "\n"
     "FILE is a path, or a file URL: \"file://\" + absolute path, %XX escapes decoded.\n"
     "Record numbers are 0 to 2147483647. In FILE, tokens are separated by \",\" and line\n"
     "ends; a token is N or A-B. An empty token adds nothing; a token with more than one\n"
     "\"-\", a number beyond 2147483647, or A greater than B is skipped.\n"
+    "FILE must be a regular file of at most 64 MiB.\n"
     "Exit status: 0 on success; 1 on a bad argument, a missing FILE for show and\n"
     "missing, or when FILE cannot be read or written.\n";
 
@@ -113,10 +121,23 @@ int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   }
   if (!adding && !FileExists(args[1])) return Fail(err, command + ": no such file: " + args[1]);
 
+  // Writers wait for each other from before the read to after the write, so
+  // no one's records are lost.
+  std::optional<FolderLock> lock;
+  if (adding) {
+    if (std::optional<std::string> path = RecordRecoveryUtils::RecordLogPath(args[1])) {
+      std::string error;
+      lock = FolderLock::Take(*path, kLockPatience, error);
+      if (!lock) return Fail(err, "add: " + error);
+    }
+  }
   RecordLog log(args[1]);
   if (!log.readRCD()) return 1;
   if (command == "show") return Show(log, out, err);
   if (command == "missing") return Missing(log, out, err);
+  if (const auto& unread = log.FirstUnreadToken())
+    return Fail(err, "add: " + args[1] + " line " + std::to_string(unread->line) + " holds '" +
+                         unread->token + "', which is not N or A-B; the file is left as it is");
   for (const RangeEntry& range : additions) {
     if (range.min == range.max)
       log.addRecordToRanges(range.min);

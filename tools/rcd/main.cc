@@ -1,5 +1,6 @@
 // pelox5-rcd: keeps record recovery files for operators.
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +8,9 @@
 #include "RcdCommand.h"
 
 int main(int argc, char** argv) {
+  // Under a file-size limit a write fails with EFBIG instead of killing the
+  // process, so the temporary file is removed and the old file stays.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   int status = RcdTool::Run(args, stdout, stderr);
   if (std::fflush(stdout) != 0) status = 1;

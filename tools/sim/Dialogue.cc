@@ -4,6 +4,8 @@
 #include <cctype>
 #include <charconv>
 
+#include "base/AsciiText.h"
+
 namespace {
 
 constexpr char kCrLf[] = "\r\n";
@@ -64,9 +66,7 @@ Dialogue::Answer Dialogue::Respond(std::string_view line) {
     answer.reply = Shaped(Text(""));
     return answer;
   }
-  std::string command = words[0];
-  std::transform(command.begin(), command.end(), command.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string command = AsciiText::Lower(words[0]);
   if (command == "quit" && words.size() == 1) {
     answer.quit = true;
   } else if (command == "logs" && words.size() == 1) {
