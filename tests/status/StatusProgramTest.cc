@@ -194,6 +194,8 @@ TEST_F(StatusProgramTest, JsonHoldsTheSame) {
 }
 
 TEST_F(StatusProgramTest, PrometheusParsesBackToTheSameValues) {
+  // A folder name that needs escaping and is not UTF-8 must not spoil the file.
+  fs::create_directories(box.ProjectFolder() + "/odd\"\\name\xff");
   auto r = Status({"--prometheus"});
   EXPECT_EQ(r.status, 1);
   Exposition e(r.out);
@@ -212,6 +214,7 @@ TEST_F(StatusProgramTest, PrometheusParsesBackToTheSameValues) {
   EXPECT_EQ(e.Get("pelox5_deployment_active", "good"), 1);
   EXPECT_EQ(e.Get("pelox5_deployment_active", "locked"), 0);
   EXPECT_EQ(e.Get("pelox5_records_logged", "failed"), 90);
+  EXPECT_EQ(e.Get("pelox5_session_bytes", "odd\\\"\\\\name?"), 0);
 }
 
 TEST_F(StatusProgramTest, ExitStatusPerDeploymentAndUsage) {
