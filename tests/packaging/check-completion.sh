@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Drives the pelox5-download bash completion the way bash does (COMP_WORDS and
 # COMP_CWORD set, the function called) against a temporary HOME that holds a
-# preferences file and a project tree.
-# Usage: check-completion.sh COMPLETION_FILE
+# preferences file and a project tree; with a second file, the pelox5-status
+# completion too, loaded on its own as bash-completion loads it.
+# Usage: check-completion.sh COMPLETION_FILE [STATUS_COMPLETION_FILE]
 set -uo pipefail
 
 completion=$1
+status_completion=${2-}
 bash -n "$completion" || { echo "FAIL: syntax error in $completion"; exit 1; }
+if [[ -n $status_completion ]]; then
+  bash -n "$status_completion" || { echo "FAIL: syntax error in $status_completion"; exit 1; }
+fi
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -15,16 +20,21 @@ checks=0
 
 # complete_words [ENV=VALUE...] -- WORD... : the replies, sorted, one a line.
 # The word being completed is the last one.
+# The first word names the program, and so which file and function are used.
 complete_words() {
   local env=()
   while [[ $1 != -- ]]; do env+=("$1"); shift; done
   shift
+  local file=$completion
+  [[ $1 == pelox5-status ]] && file=$status_completion
   env -i PATH="${TEST_PATH:-$PATH}" HOME="$tmp/home" "${env[@]}" "$BASH" --norc --noprofile -c '
     source "$1"; shift
     COMP_WORDS=("$@")
     COMP_CWORD=$(($# - 1))
-    _pelox5_download pelox5-download "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-    printf "%s\n" "${COMPREPLY[@]}"' check "$completion" "$@" | sed '/^$/d' | LC_ALL=C sort
+    function=_pelox5_download
+    [[ $1 == pelox5-status ]] && function=_pelox5_status
+    "$function" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+    printf "%s\n" "${COMPREPLY[@]}"' check "$file" "$@" | sed '/^$/d' | LC_ALL=C sort
 }
 
 # expect NAME EXPECTED ACTUAL
@@ -84,6 +94,19 @@ expect "deployment in one word" "$(lines -d=site1)" \
   "$(complete_words -- pelox5-download -d=site1)"
 expect "deployment after other options" "$(lines site1)" \
   "$(complete_words -- pelox5-download -l DEBUG -d site1)"
+
+if [[ -n $status_completion ]]; then
+  expect "status: all options" \
+    "$(lines --deployment --help --json --output --prometheus -d -h -o | LC_ALL=C sort)" \
+    "$(complete_words -- pelox5-status '')"
+  expect "status: deployments as the tool finds them" "$(lines site1 site2)" \
+    "$(complete_words -- pelox5-status -d S)"
+  expect "status: deployment in one word" "$(lines --deployment=site2)" \
+    "$(complete_words -- pelox5-status --json --deployment=site2)"
+  expect "status: output file" "$(lines "$root/Sites/sitefile")" \
+    "$(complete_words -- pelox5-status -o "$root/Sites/sitef")"
+  expect "status: no values after --json" "" "$(complete_words -- pelox5-status --json s)"
+fi
 
 # Without python3 the preferences are read with sed; escapes are undone.
 mkdir -p "$tmp/nopython" "$tmp/data/Quote\"d/Sites/alpha"

@@ -32,8 +32,11 @@ expected_files() {
     echo "share/man/man1/$program.1.gz"
   done
   echo "share/bash-completion/completions/pelox5-download"
+  echo "share/bash-completion/completions/pelox5-status"
   echo "lib/systemd/system/pelox5-download@.service"
   echo "lib/systemd/system/pelox5-download@.timer"
+  echo "lib/systemd/system/pelox5-status.service"
+  echo "lib/systemd/system/pelox5-status.timer"
   echo "share/doc/pelox5-download/README.md"
 }
 
@@ -52,6 +55,20 @@ check_unit() {
     return 1
   }
   grep -q '^Type=oneshot$' "$1" && grep -q '^SupplementaryGroups=dialout$' "$1"
+}
+
+# check_status_unit FILE BINDIR: the status service writes the node exporter's
+# textfile folder through the installed program, and may write nothing else.
+check_status_unit() {
+  local exec
+  exec=$(grep '^ExecStart=' "$1")
+  [[ $exec == "ExecStart=$2/pelox5-status --prometheus -o /var/lib/prometheus/node-exporter/pelox5.prom" ]] || {
+    echo "  $1: $exec"
+    return 1
+  }
+  grep -q '^ProtectSystem=strict$' "$1" &&
+    grep -q '^ReadWritePaths=/var/lib/prometheus/node-exporter$' "$1" &&
+    grep -q '^SuccessExitStatus=1$' "$1"
 }
 
 # check_manpage FILE.gz: a compressed page whose title names its program.
@@ -104,6 +121,8 @@ else
   "$dpkg_deb" -x "$deb" "$tmp/deb"
   check "package unit: runs /usr/bin/pelox5-download, reaches devices and folders" \
     check_unit "$tmp/deb/usr/lib/systemd/system/pelox5-download@.service" /usr/bin
+  check "package status unit: runs /usr/bin/pelox5-status into the textfile folder" \
+    check_status_unit "$tmp/deb/usr/lib/systemd/system/pelox5-status.service" /usr/bin
   for program in "${programs[@]}"; do
     check "package manual page of $program" \
       check_manpage "$tmp/deb/usr/share/man/man1/$program.1.gz"
@@ -121,6 +140,8 @@ else
   done < <(expected_files)
   check "installed unit: runs $prefix/bin/pelox5-download, reaches devices and folders" \
     check_unit "$prefix/lib/systemd/system/pelox5-download@.service" "$prefix/bin"
+  check "installed status unit: runs $prefix/bin/pelox5-status" \
+    check_status_unit "$prefix/lib/systemd/system/pelox5-status.service" "$prefix/bin"
   # systemd's own parser on an instance of each unit, when it is at hand: any
   # complaint (unknown key, bad value, missing program) fails.
   if command -v systemd-analyze >/dev/null 2>&1; then
@@ -129,9 +150,11 @@ else
     for kind in service timer; do
       cp "$prefix/lib/systemd/system/pelox5-download@.$kind" "$units/"
       ln -s "pelox5-download@.$kind" "$units/pelox5-download@site1.$kind"
+      cp "$prefix/lib/systemd/system/pelox5-status.$kind" "$units/"
     done
     verify=$(cd "$units" && MANPATH=$prefix/share/man systemd-analyze verify \
-      pelox5-download@site1.service pelox5-download@site1.timer 2>&1)
+      pelox5-download@site1.service pelox5-download@site1.timer \
+      pelox5-status.service pelox5-status.timer 2>&1)
     checks=$((checks + 1))
     [[ -z $verify ]] || fail "systemd-analyze verify: $verify"
   fi

@@ -3,6 +3,10 @@
 // whose cfg is broken, in each of the three report forms, with exit statuses.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -113,6 +117,43 @@ class StatusProgramTest : public ::testing::Test {
     WriteFile(box.ProjectFolder() + "/README", "not a deployment");
   }
 
+  // Runs with standard output on a pseudo-terminal; returns what it printed.
+  std::string StatusOnTerminal(const std::vector<std::string>& args,
+                               const std::map<std::string, std::string>& extraEnv = {}) {
+    int master = -1, slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "openpty failed";
+    std::vector<std::string> argv{StatusPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (std::string& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(slave, STDOUT_FILENO);
+      ::close(master);
+      for (const auto& [key, value] : box.ProcessOptions().env)
+        ::setenv(key.c_str(), value.c_str(), 1);
+      ::unsetenv("NO_COLOR");
+      for (const auto& [key, value] : extraEnv) ::setenv(key.c_str(), value.c_str(), 1);
+      ::execv(cargv[0], cargv.data());
+      ::_exit(127);
+    }
+    ::close(slave);
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 20000) <= 0) break;
+      ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n <= 0) break;  // EIO once the child has closed the terminal
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(master);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return out;
+  }
+
   Subprocess::Result Status(const std::vector<std::string>& args) {
     return Subprocess::Run(StatusPath(), args, box.ProcessOptions(), std::chrono::seconds(30));
   }
@@ -156,6 +197,13 @@ TEST_F(StatusProgramTest, TextShowsOneLinePerDeployment) {
                                                        "0", "0 B", "-", "-"}));
 }
 
+TEST_F(StatusProgramTest, ColoursOnlyOnATerminal) {
+  EXPECT_NE(StatusOnTerminal({"-d", "good"}).find("\033[32m5m ago complete"), std::string::npos);
+  EXPECT_NE(StatusOnTerminal({"-d", "failed"}).find("\033[31m3h ago fatal"), std::string::npos);
+  EXPECT_EQ(StatusOnTerminal({"-d", "good"}, {{"NO_COLOR", "1"}}).find('\033'), std::string::npos);
+  EXPECT_EQ(StatusOnTerminal({"-d", "good", "--json"}).find('\033'), std::string::npos);
+}
+
 TEST_F(StatusProgramTest, JsonHoldsTheSame) {
   auto r = Status({"--json"});
   EXPECT_EQ(r.status, 1);
@@ -194,6 +242,8 @@ TEST_F(StatusProgramTest, JsonHoldsTheSame) {
 }
 
 TEST_F(StatusProgramTest, PrometheusParsesBackToTheSameValues) {
+  // A folder name that needs escaping and is not UTF-8 must not spoil the file.
+  fs::create_directories(box.ProjectFolder() + "/odd\"\\name\xff");
   auto r = Status({"--prometheus"});
   EXPECT_EQ(r.status, 1);
   Exposition e(r.out);
@@ -212,6 +262,7 @@ TEST_F(StatusProgramTest, PrometheusParsesBackToTheSameValues) {
   EXPECT_EQ(e.Get("pelox5_deployment_active", "good"), 1);
   EXPECT_EQ(e.Get("pelox5_deployment_active", "locked"), 0);
   EXPECT_EQ(e.Get("pelox5_records_logged", "failed"), 90);
+  EXPECT_EQ(e.Get("pelox5_session_bytes", "odd\\\"\\\\name?"), 0);
 }
 
 TEST_F(StatusProgramTest, ExitStatusPerDeploymentAndUsage) {
@@ -248,7 +299,8 @@ TEST_F(StatusProgramTest, OutputFileIsReplacedWhole) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(ReadFile(file), Status({"--prometheus"}).out);
   int files = 0;
-  for (const auto& entry : fs::directory_iterator(box.Root() + "/textfile")) files += entry.is_regular_file();
+  for (const auto& entry : fs::directory_iterator(box.Root() + "/textfile"))
+    files += entry.is_regular_file();
   EXPECT_EQ(files, 1);  // no temporary file left beside it
 
   auto bad = Status({"--prometheus", "-o", box.Root() + "/no/such/folder/x.prom"});

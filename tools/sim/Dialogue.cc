@@ -1,10 +1,14 @@
 #include "Dialogue.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 
+#include "Replay.h"
 #include "base/AsciiText.h"
+#include "base/WriteAll.h"
 
 namespace {
 
@@ -63,10 +67,15 @@ Dialogue::Answer Dialogue::Respond(std::string_view line) {
   std::vector<std::string> words = Words(line);
   Answer answer;
   if (words.empty()) {
+    if (mOptions.replay) return Replayed(line, words);
     answer.reply = Shaped(Text(""));
     return answer;
   }
   std::string command = AsciiText::Lower(words[0]);
+  if (mOptions.replay) {
+    words[0] = command;
+    return Replayed(line, words);
+  }
   if (command == "quit" && words.size() == 1) {
     answer.quit = true;
   } else if (command == "logs" && words.size() == 1) {
@@ -116,4 +125,31 @@ std::unique_ptr<ReplySource> Dialogue::GetLog(const std::vector<std::string>& wo
   // Written so that no sum can overflow: from <= records here.
   const int64_t last = count - 1 > records - from ? records : from + count - 1;
   return MakeRecordsReply(kCrLf, mFormat, std::max<int64_t>(from, 1), last, mPrompt);
+}
+
+Dialogue::Answer Dialogue::Replayed(std::string_view line, const std::vector<std::string>& words) {
+  const ReplayScript& script = *mOptions.replay;
+  const size_t count = script.Count();
+  const std::string number = std::to_string(++mCommandCount);
+  auto report = [](const std::string& text) {
+    WriteAll(STDERR_FILENO, "pelox5-sim: replay: " + text + "\n");
+  };
+  Answer answer;
+  if (!words.empty() && words[0] == "quit" && words.size() == 1) {
+    if (mReplayNext < count)
+      report("quit (command " + number + ") after " + std::to_string(mReplayNext) + " of " +
+             std::to_string(count) + " recorded replies");
+    answer.quit = true;
+    return answer;
+  }
+  const std::string shown = "command " + number + " \"" + std::string(line) + "\"";
+  if (mReplayNext >= count) {
+    report(shown + ": no recorded reply left; nothing is sent");
+    return answer;
+  }
+  if (std::string instead = script.Mismatch(mReplayNext, words); !instead.empty())
+    report(shown + " differs from the recording: recorded reply " +
+           std::to_string(mReplayNext + 1) + " of " + std::to_string(count) + " is " + instead);
+  answer.reply = Shaped(script.Reply(mReplayNext++));
+  return answer;
 }

@@ -41,17 +41,26 @@ class Dialogue {
   // around words do not matter.
   Answer Respond(std::string_view line);
 
-  // Starts a new connection: the count of getdata replies without "done" restarts.
-  void Reset() { mGetdataCount = 0; }
+  // Starts a new connection: the count of getdata replies without "done"
+  // restarts, and a replay starts again from its first recorded reply.
+  void Reset() {
+    mGetdataCount = 0;
+    mCommandCount = 0;
+    mReplayNext = 0;
+  }
 
  private:
   std::unique_ptr<ReplySource> Text(std::string text) const;
   std::unique_ptr<ReplySource> Shaped(std::unique_ptr<ReplySource> reply) const;
   std::unique_ptr<ReplySource> GetData(const std::vector<std::string>& words);
   std::unique_ptr<ReplySource> GetLog(const std::vector<std::string>& words) const;
+  // With --replay: the next recorded reply; differences go to standard error.
+  Answer Replayed(std::string_view line, const std::vector<std::string>& words);
 
   const SimOptions& mOptions;
   RecordFormat mFormat;
   std::string mPrompt;
   int64_t mGetdataCount = 0;
+  int64_t mCommandCount = 0;
+  size_t mReplayNext = 0;
 };

@@ -23,6 +23,7 @@ constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 
 SimOptions ParseSimOptions(const std::vector<std::string>& args) {
   SimOptions o;
+  std::string dataOption;  // the last option that --replay makes pointless
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     if (arg == "-h" || arg == "--help") {
@@ -62,10 +63,13 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
     } else if (name == "once") {
       flag(o.once);
     } else if (name == "records") {
+      dataOption = "--" + name;
       o.records = number(0, kInt32Max);
     } else if (name == "next") {
+      dataOption = "--" + name;
       o.next = number(0, kInt64Max);
     } else if (name == "record-size") {
+      dataOption = "--" + name;
       o.recordSize = number(3, 65536);
     } else if (name == "prompt") {
       o.prompt = text();
@@ -80,6 +84,7 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
     } else if (name == "silent-after") {
       o.silentAfter = number(0, kInt64Max);
     } else if (name == "no-done") {
+      dataOption = "--" + name;
       o.noDone = number(-1, kInt64Max);
     } else if (name == "garbage") {
       flag(o.garbage);
@@ -92,7 +97,11 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
     } else if (name == "quit-reply") {
       o.quitReply = text();
     } else if (name == "no-newlines") {
+      dataOption = "--" + name;
       flag(o.noNewlines);
+    } else if (name == "replay") {
+      o.replayPath = text();
+      if (o.replayPath.empty()) throw UsageError("--replay needs a session file");
     } else if (name == "log-commands") {
       o.logCommands = text();
     } else if (name == "log-sent") {
@@ -105,6 +114,9 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
   if (o.link == SimOptions::Link::kNone) throw UsageError("one of --tcp PORT or --pty is needed");
   if (!o.linkPath.empty() && o.link != SimOptions::Link::kPty) {
     throw UsageError("--link works only with --pty");
+  }
+  if (!o.replayPath.empty() && !dataOption.empty()) {
+    throw UsageError(dataOption + " has no effect with --replay: the replies are recorded ones");
   }
   return o;
 }
@@ -147,6 +159,22 @@ Data:
                        connects (pty: at start and after each "quit");
                        CR or LF separate several commands, so
                        $'getdata 100\rquit' closes after the reply
+
+Replay:
+  --replay SESSION_FILE
+                       answer with the replies recorded in a raw session file
+                       of pelox5-download, to reproduce a site's run in the
+                       lab: the file is split after each prompt (--prompt);
+                       the first part answers the wake-up, then one part per
+                       command, in the order the commands come, whatever they
+                       are; bytes after the last prompt answer the next
+                       command without a prompt; "quit" is handled as usual.
+                       A command that the recorded reply does not fit (a
+                       different command sequence), a command with no reply
+                       left, and replies left unused at "quit" are reported
+                       on standard error. --records, --next, --record-size,
+                       --no-done and --no-newlines do not apply; the link
+                       options and the other faults do.
 
 Faults (counts are per connection; pty: per session up to "quit"):
   --no-prompt          never send the prompt; input is still read

@@ -3,10 +3,13 @@
 // to inject. ParseSimOptions checks every value; HelpText documents them all.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "SysIo.h"
+
+class ReplayScript;
 
 // A command line that cannot be used; Message says why.
 PELOX5_DECLARE_ERROR(UsageError, SimError);
@@ -35,6 +38,10 @@ struct SimOptions {
   bool echo = false;
   std::string quitReply;  // sent, with CR LF, in answer to "quit" ("" = nothing)
   bool noNewlines = false;
+
+  // --replay: the session file, and its replies once main has loaded them.
+  std::string replayPath;
+  std::shared_ptr<const ReplayScript> replay;
 
   std::string logCommands;
   std::string logSent;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Replay.h"
 #include "Server.h"
 #include "SimOptions.h"
 
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   try {
+    if (!options.replayPath.empty())
+      options.replay = std::make_shared<const ReplayScript>(options.replayPath, options.prompt);
     StopSignal stop;
     if (options.link == SimOptions::Link::kTcp) {
       ServeTcp(options, stop);

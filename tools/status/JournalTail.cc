@@ -70,6 +70,20 @@ std::optional<Run> ParseLine(std::string_view text, std::optional<int64_t>& reco
   return run;
 }
 
+// Cheap tests on the raw text, so that the lines passed over while looking for
+// an older complete run or record count are not all parsed: false only when
+// the line cannot be what is still wanted.
+bool MayBeComplete(std::string_view line) {
+  return line.find("\"complete\"") != std::string_view::npos;
+}
+bool MayHaveRecordCount(std::string_view line) {
+  size_t at = line.find("\"records_logged\"");
+  if (at == std::string_view::npos) return false;
+  at += 16;
+  while (at < line.size() && (line[at] == ' ' || line[at] == ':' || line[at] == '\t')) ++at;
+  return at < line.size() && ((line[at] >= '0' && line[at] <= '9') || line[at] == '-');
+}
+
 }  // namespace
 
 std::optional<int64_t> ParseTime(const std::string& text) {
@@ -122,6 +136,9 @@ Tail ReadTail(const std::string& path) {
   bool haveLogged = false;
   // Takes one whole line; true once nothing more is needed.
   auto take = [&](std::string_view line) {
+    if (tail.last && !(!tail.lastComplete && MayBeComplete(line)) &&
+        !(!haveLogged && MayHaveRecordCount(line)))
+      return false;
     std::optional<int64_t> logged;
     std::optional<Run> run = ParseLine(line, logged);
     if (!run) return false;

@@ -47,6 +47,35 @@ const char* Colour(const DeploymentStatus& d) {
   return d.LastRunComplete() ? kGreen : kRed;
 }
 
+// Prometheus rejects a whole exposition over one label that is not UTF-8: a
+// folder name that is not keeps its ASCII and shows every other byte as "?".
+std::string LabelValue(const std::string& name) {
+  bool valid = true;
+  for (size_t i = 0; i < name.size() && valid;) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    const size_t length = c < 0x80           ? 1
+                          : (c >> 5) == 0x6  ? 2
+                          : (c >> 4) == 0xe  ? 3
+                          : (c >> 3) == 0x1e ? 4
+                                             : 0;
+    valid = length > 0 && i + length <= name.size();
+    for (size_t k = 1; valid && k < length; ++k)
+      valid = (static_cast<unsigned char>(name[i + k]) & 0xc0) == 0x80;
+    i += length;
+  }
+  std::string label;
+  for (char c : name) {
+    if (!valid && static_cast<unsigned char>(c) >= 0x80) c = '?';
+    if (c == '\\' || c == '"') label += '\\';
+    if (c == '\n') {
+      label += "\\n";
+      continue;
+    }
+    label += c;
+  }
+  return label;
+}
+
 std::string Optional(const std::optional<int64_t>& n) { return n ? std::to_string(*n) : "-"; }
 
 }  // namespace
@@ -175,17 +204,8 @@ std::string Prometheus(const std::vector<DeploymentStatus>& list) {
     for (const DeploymentStatus& d : list) {
       std::optional<int64_t> value = gauge.value(d);
       if (!value) continue;
-      std::string label;
-      for (char c : d.name) {
-        if (c == '\\' || c == '"') label += '\\';
-        if (c == '\n') {
-          label += "\\n";
-          continue;
-        }
-        label += c;
-      }
-      out += std::string(gauge.name) + "{deployment=\"" + label + "\"} " + std::to_string(*value) +
-             "\n";
+      out += std::string(gauge.name) + "{deployment=\"" + LabelValue(d.name) + "\"} " +
+             std::to_string(*value) + "\n";
     }
   }
   return out;
