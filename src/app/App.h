@@ -51,10 +51,10 @@ class App {
   void HandleRawDataAvailable(Controller& sender);
   void HandleGotPrompt(Controller& sender);
 
-  // Called on every way out: hands over whatever the controller and the port
-  // still hold (except after "quit", where the session ends with the last
-  // prompt), flushes the session file to disk and closes it. Returns false (after a FATAL
-  // line) when the data could not be stored.
+  // Called on every way out: writes whatever the controller holds and, except
+  // after "quit" (a complete session ends with the last prompt), what the port
+  // still holds; then syncs the session file to disk and closes it. Returns
+  // false (after a FATAL line) when the data could not be stored.
   bool FinishSession();
 
   // Appends the run's line to the run journal in the deployment folder, once,
@@ -121,6 +121,8 @@ class App {
   bool mQuitSent = false;
   // The part of the current chunk not yet written to the session file.
   std::string mUnwritten;
+  // How many bytes at the head of the controller's rawBuffer are written already.
+  size_t mWrittenAhead = 0;
   // Start of the run (PortSourceUtils::nowUsecs) and its limit in seconds, 0
   // until deployment.cfg is read.
   uint32_t mRunStart = 0;
@@ -139,8 +141,6 @@ class App {
   uint64_t mSessionBytes = 0;
   std::optional<int64_t> mNextDownload;
   bool mJournalWritten = false;
-  // How many bytes at the head of the controller's rawBuffer are written already.
-  size_t mWrittenAhead = 0;
 
   // The clock every part of the run reads; installed for the App's lifetime.
   RealClock mClock;

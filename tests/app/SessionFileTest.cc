@@ -16,6 +16,7 @@ TEST(SessionFile, NeverOverwritesAndKeepsEveryByte) {
   ASSERT_EQ(SessionFile::Create(path, file), 0);
   std::string big(600 * 1024, 'b');
   EXPECT_TRUE(file.Append("a\r\n"));
+  EXPECT_EQ(ReadFile(path), "a\r\n");  // on disk at once, nothing held back
   EXPECT_TRUE(file.Append(big));
   EXPECT_TRUE(file.Append(std::string("\0z", 2)));
   EXPECT_TRUE(file.Close());

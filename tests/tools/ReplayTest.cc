@@ -102,18 +102,30 @@ TEST_F(ReplayRunTest, ReproducesARecordedRunByteForByte) {
   }
   ASSERT_FALSE(original.empty());
 
-  SimProcess replay(box, {"--tcp", "0", "--replay", recorded});
+  // With --once each replay ends after the run's connection, so its standard
+  // error is complete once it has exited.
+  SimProcess replay(box, {"--tcp", "0", "--once", "--replay", recorded});
   std::string again = RunAgainst(replay, box.Root() + "/replayed");
   EXPECT_EQ(again, original);
+  ASSERT_EQ(replay.Process().Wait(std::chrono::seconds(20)), 0);
   EXPECT_EQ(replay.Commands(), "\nlogs\ngetdata 30\ngetlog 0 1\ngetlog 51 9\nquit\n");
   EXPECT_EQ(replay.Process().Stderr(), "");
 
   // Another record recovery file makes the tool ask for other records: the
   // replay still answers in order, and says where the run left the recording.
   WriteFile(box.DeploymentFolder("site1") + "/extract.rcd", "1-40,60-80\n");
-  SimProcess differs(box, {"--tcp", "0", "--replay", recorded});
+  SimProcess differs(box, {"--tcp", "0", "--once", "--replay", recorded});
   RunAgainst(differs, box.Root() + "/differs");
+  ASSERT_EQ(differs.Process().Wait(std::chrono::seconds(20)), 0);
   EXPECT_EQ(differs.Process().Stderr(),
             "pelox5-sim: replay: command 5 \"getlog 41 19\" differs from the recording: "
             "recorded reply 5 of 5 is records from 51\n");
+
+  // Fewer commands than the recording: the replies left over are reported.
+  WriteFile(box.DeploymentFolder("site1") + "/extract.rcd", "1-80\n");
+  SimProcess fewer(box, {"--tcp", "0", "--once", "--replay", recorded});
+  RunAgainst(fewer, box.Root() + "/fewer");
+  ASSERT_EQ(fewer.Process().Wait(std::chrono::seconds(20)), 0);
+  EXPECT_EQ(fewer.Process().Stderr(),
+            "pelox5-sim: replay: quit (command 5) after 4 of 5 recorded replies\n");
 }
