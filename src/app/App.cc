@@ -12,6 +12,7 @@
 #include "app/RunJournal.h"
 #include "app/StopSignals.h"
 #include "app/Version.h"
+#include "base/Clock.h"
 #include "base/NumberText.h"
 #include "base/WriteAll.h"
 #include "config/Configuration.h"
@@ -157,9 +158,8 @@ void App::WriteRunJournal(int32_t status) {
     RunRecord r;
     r.deployment = mPaths->folder.Name();
     r.start = mStartWall;
-    r.end = std::time(nullptr);
-    r.durationSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - mStartMono).count();
+    r.end = Clock::Get().WallSeconds();
+    r.durationSeconds = static_cast<double>(Clock::Get().MonotonicMs() - mStartMonoMs) / 1000.0;
     r.status = status;
     r.outcome = mStopSignalled ? "stopped"
                 : mNoPrompt    ? "no-prompt"

@@ -3,9 +3,7 @@
 // order a run fills it, and is the log facility every other part writes through.
 // One global instance, App::Instance(), lives for the whole process.
 
-#include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -132,8 +130,8 @@ class App {
 
   // What the run journal reports: when the run began, how it ended, and what the
   // controller told.
-  std::time_t mStartWall = 0;
-  std::chrono::steady_clock::time_point mStartMono;
+  int64_t mStartWall = 0;  // seconds since 1970, from the run's clock
+  int64_t mStartMonoMs = 0;
   std::optional<std::string> mFirstFatal;
   bool mStopSignalled = false;
   bool mNoPrompt = false;

@@ -41,8 +41,8 @@ constexpr NumericSetting kRunTimeLimit{"RunTimeLimit", 3600, 1, 86400};
 
 int32_t App::Run(const std::vector<std::string>& args) {
   mRunStart = PortSourceUtils::nowUsecs();
-  mStartWall = std::time(nullptr);
-  mStartMono = std::chrono::steady_clock::now();
+  mStartWall = Clock::Get().WallSeconds();
+  mStartMonoMs = Clock::Get().MonotonicMs();
   StartUp(args);
   StopSignals::Install();
   PortSourceUtils::SetPendingEventsHandler([this] { ProcessPendingEvents(); });

@@ -96,7 +96,7 @@ class StatusProgramTest : public ::testing::Test {
   void SetUp() override {
     box.AddDeployment("good", R"({"Name": "good", "Status": "Active", "Port": "127.0.0.1:5000",
                                   "ExtractReceivedRecordFile": "extract.rcd"})");
-    WriteFile(box.DeploymentFolder("good") + "/extract.rcd", "1-50,60-80\n");
+    WriteFile(box.DeploymentFolder("good") + "/extract.rcd", "1-50,60-80,200-210\n");
     fs::create_directories(box.Downloads("good"));
     WriteFile(box.Downloads("good") + "/raw.good.2026343.100000", std::string(100, 'a'));
     WriteFile(box.Downloads("good") + "/raw.good.2026343.110000", std::string(23, 'b'));
@@ -192,7 +192,7 @@ TEST_F(StatusProgramTest, TextShowsOneLinePerDeployment) {
                                       "0", "0 B", "-", "90"}));
   EXPECT_EQ(cells(lines[3]),
             (std::vector<std::string>{"good", "Active", "127.0.0.1:5000", "5m ago complete",
-                                      "5m ago", "2", "123 B", "10", "120"}));
+                                      "5m ago", "2", "123 B", "50", "120"}));
   EXPECT_EQ(cells(lines[4]), (std::vector<std::string>{"locked", "Locked", "COM3", "never", "never",
                                                        "0", "0 B", "-", "-"}));
 }
@@ -219,7 +219,9 @@ TEST_F(StatusProgramTest, JsonHoldsTheSame) {
   EXPECT_NEAR(good["last_run"]["age_s"].get<double>(), 300, 60);
   EXPECT_EQ(good["session_files"], 2);
   EXPECT_EQ(good["session_bytes"], 123);
-  EXPECT_EQ(good["missing_records"], 10);  // record 0 and 51-59
+  // Record 0, 51-59 and 81-120: the gap before 200 counts only up to the
+  // controller's last known record, 120.
+  EXPECT_EQ(good["missing_records"], 50);
   EXPECT_EQ(good["records_logged"], 120);
   EXPECT_EQ(good["needs_attention"], false);
 
@@ -255,7 +257,7 @@ TEST_F(StatusProgramTest, PrometheusParsesBackToTheSameValues) {
   EXPECT_NEAR(*e.Get("pelox5_last_success_time_seconds", "good"), now - 300, 60);
   EXPECT_NEAR(*e.Get("pelox5_last_success_time_seconds", "failed"), now - 2 * 86400, 60);
   EXPECT_EQ(e.Get("pelox5_last_success_time_seconds", "locked"), 0);
-  EXPECT_EQ(e.Get("pelox5_missing_records", "good"), 10);
+  EXPECT_EQ(e.Get("pelox5_missing_records", "good"), 50);
   EXPECT_FALSE(e.Get("pelox5_missing_records", "failed"));
   EXPECT_EQ(e.Get("pelox5_session_bytes", "good"), 123);
   EXPECT_EQ(e.Get("pelox5_session_bytes", "broken"), 0);

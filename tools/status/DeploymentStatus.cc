@@ -87,9 +87,14 @@ void CountMissing(DeploymentStatus& d, const std::string& rcdName) {
   RecordRecoveryUtils::ParseRangeText(text, log.receivedRanges);
   log.cleanupRanges();
   if (log.receivedRanges.empty()) return;  // the run skips recovery then
+  // Records past the controller's last known count are not missing yet: the
+  // controller has not logged them.
+  const std::optional<int64_t> logged = d.journal.recordsLogged;
   int64_t missing = 0;
-  for (const RecordRecoveryUtils::RangeEntry& gap : log.missingRanges)
-    missing += int64_t{gap.max} - gap.min + 1;
+  for (const RecordRecoveryUtils::RangeEntry& gap : log.missingRanges) {
+    const int64_t last = logged ? std::min<int64_t>(gap.max, *logged) : gap.max;
+    if (last >= gap.min) missing += last - gap.min + 1;
+  }
   d.missingRecords = missing;
 }
 
