@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <string>
 
 namespace {
 
@@ -13,12 +15,15 @@ bool IsGone(int err) { return err == ECONNRESET || err == EPIPE || err == EIO ||
 }  // namespace
 
 ConnectionEnd ServeConnection(int fd, bool isSocket, Session& session, FaultShaper& shaper,
-                              StopSignal& stop) {
+                              StopSignal& stop, AppendFile& timingLog) {
   using Clock = FaultShaper::Clock;
   static char input[64 * 1024];
   shaper.Start(Clock::now());
   session.Start();
   bool inputOpen = true;
+  // When the last reply byte went out, and whether a command end is still to be timed.
+  Clock::time_point lastSent{};
+  bool timing = false;
 
   for (;;) {
     if (stop.Requested()) return ConnectionEnd::kStop;
@@ -43,7 +48,14 @@ ConnectionEnd ServeConnection(int fd, bool isSocket, Session& session, FaultShap
     if (inputOpen && (pfd.revents & (POLLIN | POLLHUP | POLLERR))) {
       ssize_t n = isSocket ? ::recv(fd, input, sizeof input, 0) : ::read(fd, input, sizeof input);
       if (n > 0) {
-        session.Receive(std::string_view(input, static_cast<size_t>(n)));
+        const std::string_view data(input, static_cast<size_t>(n));
+        if (timing && data.find('\r') != std::string_view::npos) {
+          const auto us =
+              std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - lastSent);
+          timingLog.Append(std::to_string(us.count()) + "\n");
+          timing = false;
+        }
+        session.Receive(data);
       } else if (n == 0) {
         inputOpen = false;
       } else if (IsGone(errno)) {
@@ -64,6 +76,8 @@ ConnectionEnd ServeConnection(int fd, bool isSocket, Session& session, FaultShap
       if (n > 0) {
         session.Sent(static_cast<size_t>(n));
         shaper.Sent(static_cast<size_t>(n));
+        lastSent = Clock::now();
+        timing = true;
       } else if (n < 0 && IsGone(errno)) {
         return ConnectionEnd::kPeerClosed;
       } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {

@@ -17,5 +17,6 @@ enum class ConnectionEnd {
 // fd must be non-blocking and stay open for the call; isSocket selects
 // send/recv (no SIGPIPE) over write/read. Raises SimError on an unexpected
 // failure of the descriptor.
+// `timingLog` gets the time from the last byte sent to each command's end.
 ConnectionEnd ServeConnection(int fd, bool isSocket, Session& session, FaultShaper& shaper,
-                              StopSignal& stop);
+                              StopSignal& stop, AppendFile& timingLog);

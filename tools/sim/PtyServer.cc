@@ -59,10 +59,11 @@ void ServePty(const SimOptions& options, StopSignal& stop) {
   AnnounceLink(std::string("pty ") + name);
   AppendFile commandLog(options.logCommands);
   AppendFile sentLog(options.logSent);
+  AppendFile timingLog(options.logTiming);
   Session session(options, commandLog, sentLog);
   FaultShaper shaper(options);
   for (;;) {
-    ConnectionEnd end = ServeConnection(master.Get(), false, session, shaper, stop);
+    ConnectionEnd end = ServeConnection(master.Get(), false, session, shaper, stop, timingLog);
     if (end == ConnectionEnd::kStop) return;
     if (end == ConnectionEnd::kQuit && options.once) return;
     // A new session: replies the last client left unread must not reach the next.

@@ -57,7 +57,12 @@ std::string_view Session::Pending() {
     }
     if (!mMuted) mReply = std::move(answer.reply);
   }
-  return std::string_view(mOut).substr(mOutPos);
+  std::string_view pending = std::string_view(mOut).substr(mOutPos);
+  if (mOptions.lineWrites) {
+    const size_t lineFeed = pending.find('\n');
+    if (lineFeed != std::string_view::npos) pending = pending.substr(0, lineFeed + 1);
+  }
+  return pending;
 }
 
 void Session::Sent(size_t n) {

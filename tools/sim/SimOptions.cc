@@ -106,6 +106,10 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
       o.logCommands = text();
     } else if (name == "log-sent") {
       o.logSent = text();
+    } else if (name == "log-timing") {
+      o.logTiming = text();
+    } else if (name == "line-writes") {
+      flag(o.lineWrites);
     } else {
       throw UsageError("unknown option \"" + arg + "\"");
     }
@@ -186,6 +190,8 @@ Faults (counts are per connection; pty: per session up to "quit"):
                        reply: as many as the reply would have had, at least 32
   --throttle BPS       send at most BPS bytes per second, smoothly
   --chunk B            write at most B bytes at a time, each piece separately
+  --line-writes        write each line of a reply (up to its line feed) with a
+                       write of its own, as a controller sending line by line
   --echo               echo every byte received before replying
   --quit-reply TEXT    answer "quit" with TEXT and CR LF before closing
   --no-newlines        getdata sends an endless stream without line feeds
@@ -194,6 +200,9 @@ Faults (counts are per connection; pty: per session up to "quit"):
 Logs:
   --log-commands FILE  append every command line received, one a line
   --log-sent FILE      append every byte sent, exactly as sent
+  --log-timing FILE    append, for each command line received after a reply,
+                       the microseconds from the reply's last byte sent to the
+                       command's end arriving, one number a line
 
   -h, --help           this text
 

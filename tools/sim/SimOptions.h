@@ -33,8 +33,9 @@ struct SimOptions {
   int64_t silentAfter = -1;  // -1: never
   int64_t noDone = 0;        // getdata replies without "done"; -1: all
   bool garbage = false;
-  int64_t throttle = 0;  // bytes per second; 0: unlimited
-  int64_t chunk = 0;     // largest single write; 0: unlimited
+  int64_t throttle = 0;     // bytes per second; 0: unlimited
+  int64_t chunk = 0;        // largest single write; 0: unlimited
+  bool lineWrites = false;  // each line of a reply is a write of its own
   bool echo = false;
   std::string quitReply;  // sent, with CR LF, in answer to "quit" ("" = nothing)
   bool noNewlines = false;
@@ -45,6 +46,7 @@ struct SimOptions {
 
   std::string logCommands;
   std::string logSent;
+  std::string logTiming;
 
   bool help = false;
 

@@ -61,6 +61,7 @@ void ServeTcp(const SimOptions& options, StopSignal& stop) {
   AnnounceLink("tcp 127.0.0.1:" + std::to_string(BoundPort(listener.Get())));
   AppendFile commandLog(options.logCommands);
   AppendFile sentLog(options.logSent);
+  AppendFile timingLog(options.logTiming);
   Session session(options, commandLog, sentLog);
   FaultShaper shaper(options);
   for (;;) {
@@ -69,7 +70,7 @@ void ServeTcp(const SimOptions& options, StopSignal& stop) {
     // Small pieces (--chunk, --throttle, the prompt) go out at once.
     int on = 1;
     ::setsockopt(client.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    ConnectionEnd end = ServeConnection(client.Get(), true, session, shaper, stop);
+    ConnectionEnd end = ServeConnection(client.Get(), true, session, shaper, stop, timingLog);
     if (end == ConnectionEnd::kStop) return;
     // Closing with unread input would reset the connection and could cost the
     // peer the last reply: end our side first and take what is already here.
