@@ -73,10 +73,9 @@ void App::WriteToSession() {
     mWrittenAhead = mController->rawBuffer.size();
   }
   if (mUnwritten.empty()) return;
-  std::string bytes;
-  bytes.swap(mUnwritten);
-  if (!outstream->Append(bytes))
-    Fatal("Unable to write the raw download session: " + outstream->ErrorText());
+  const bool written = outstream->Append(mUnwritten);
+  mUnwritten.clear();  // keeps its capacity for the next chunk
+  if (!written) Fatal("Unable to write the raw download session: " + outstream->ErrorText());
 }
 
 void App::HandleRawDataAvailable(Controller&) {

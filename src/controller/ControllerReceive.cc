@@ -41,6 +41,22 @@ class ByteFinder {
   size_t mHit = 0;
 };
 
+// How often `byte` occurs in `text`; memchr skips the bytes between hits at
+// vector speed, which a byte loop does not.
+int64_t CountByte(const std::string& text, char byte) {
+  int64_t count = 0;
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  while (at < end) {
+    const void* hit =
+        std::memchr(at, static_cast<unsigned char>(byte), static_cast<size_t>(end - at));
+    if (hit == nullptr) break;
+    ++count;
+    at = static_cast<const char*>(hit) + 1;
+  }
+  return count;
+}
+
 }  // namespace
 
 bool Controller::ReceivedEndsWith(const std::string& suffix) const {
@@ -173,8 +189,8 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
     }
     if (!chunk.empty() && (bound.lines > 0 || bound.bytes > 0)) {
       bytes += static_cast<int64_t>(chunk.size());
-      lineFeeds += std::count(chunk.begin(), chunk.end(), '\n');
-      returns += std::count(chunk.begin(), chunk.end(), '\r');
+      lineFeeds += CountByte(chunk, '\n');
+      returns += CountByte(chunk, '\r');
       std::string exceeded;
       if (bound.lines > 0 && std::max(lineFeeds, returns) > bound.lines) {
         exceeded = std::to_string(bound.lines) + " lines";

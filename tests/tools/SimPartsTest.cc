@@ -180,16 +180,24 @@ TEST(FaultShaperTest, ThrottleKeepsTheRateAndSaysHowLongToWait) {
   FaultShaper shaper(options);
   auto t = FaultShaper::Clock::now();
   shaper.Start(t);
+  // Bytes go out a whole budget at a time, not one by one as the rate allows.
   FaultShaper::Plan plan = shaper.Next(500, t);
   EXPECT_EQ(plan.bytes, 0u);
-  EXPECT_EQ(plan.waitMs, 1);
+  EXPECT_EQ(plan.waitMs, 20);
+  plan = shaper.Next(500, t + std::chrono::milliseconds(10));
+  EXPECT_EQ(plan.bytes, 0u);
+  EXPECT_EQ(plan.waitMs, 10);
+  // Less pending than a budget goes out as soon as the rate allows all of it.
+  plan = shaper.Next(5, t + std::chrono::milliseconds(10));
+  EXPECT_EQ(plan.bytes, 5u);
+  shaper.Start(t);
   size_t sent = 0;
   for (int ms = 1; ms <= 1000; ++ms) {
     plan = shaper.Next(500, t + std::chrono::milliseconds(ms));
     shaper.Sent(plan.bytes);
     sent += plan.bytes;
   }
-  EXPECT_GE(sent, 990u);
+  EXPECT_GE(sent, 980u);
   EXPECT_LE(sent, 1000u);
   // After a long pause only the small budget is available, not a burst.
   plan = shaper.Next(5000, t + std::chrono::seconds(10));

@@ -36,8 +36,11 @@ FaultShaper::Plan FaultShaper::Next(size_t pending, Clock::time_point now) {
     std::chrono::duration<double> elapsed = now - mLast;
     mLast = now;
     mTokens = std::min(mBurst, mTokens + elapsed.count() * mRate);
-    if (mTokens < 1) {
-      plan.waitMs = std::max(1, static_cast<int>(std::ceil((1 - mTokens) / mRate * 1000)));
+    // Write a whole budget (or all that is pending, when less) at once, as a
+    // device does, rather than a few bytes each time one more is allowed.
+    const double wanted = std::min(std::floor(mBurst), static_cast<double>(limit));
+    if (mTokens < wanted) {
+      plan.waitMs = std::max(1, static_cast<int>(std::ceil((wanted - mTokens) / mRate * 1000)));
       return plan;
     }
     limit = std::min(limit, static_cast<int64_t>(mTokens));
