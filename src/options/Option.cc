@@ -180,7 +180,15 @@ std::string Option::TypeString() const {
 
 std::string Option::HelpDescription() const {
   std::string text = Description;
-  if (!AllowedValues.empty()) text += " " + ValueNote("[can be: ", AllowedValues);
-  if (!DisallowedValues.empty()) text += " " + ValueNote("[may not be: ", DisallowedValues);
+  // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict overlap
+  // for `"literal" + std::string`.
+  if (!AllowedValues.empty()) {
+    text += ' ';
+    text += ValueNote("[can be: ", AllowedValues);
+  }
+  if (!DisallowedValues.empty()) {
+    text += ' ';
+    text += ValueNote("[may not be: ", DisallowedValues);
+  }
   return text;
 }
