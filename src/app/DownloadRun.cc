@@ -115,6 +115,10 @@ void App::LoadConfiguration(const std::string& name) {
       mConfig = std::make_unique<Configuration>(std::move(*cfg));
   } catch (const ConfigurationBadFormatException&) {
     mConfig.reset();
+  } catch (const ConfigurationFileUnreadableException& e) {
+    // Too large, not a regular file, or refused by the OS: say which first.
+    LogNewMessage("FATAL", e.Message);
+    mConfig.reset();
   }
   if (!mConfig) Fatal("Unable to find or unable to parse the deployment cfg file:" + cfgPath);
 
@@ -261,7 +265,12 @@ void App::RecoverMissingRecords() {
   std::string path = mPaths->Shown(*fileName);
   LogNewMessage("INFO", "Accessing the record recovery file:" + path);
   mExtractRecordLog = std::make_unique<RecordRecoveryUtils::RecordLog>(path);
-  mExtractRecordLog->readRCD();
+  if (!mExtractRecordLog->readRCD()) {
+    LogNewMessage("WARNING", "Record recovery file " + path + " cannot be read (" +
+                                 mExtractRecordLog->ReadFailure() +
+                                 "). Record recovery will be skipped.");
+    return;
+  }
   if (mExtractRecordLog->receivedRanges.empty()) {
     LogNewMessage("WARNING",
                   "record recovery log has not been initialized.  Record recovery will be "

@@ -165,7 +165,11 @@ TEST_F(FileFaults, ARecordRecoveryFileThatIsNotARegularFileIsSkippedWithoutWaiti
   ASSERT_EQ(::mkfifo(rcd.c_str(), 0600), 0);  // a plain open would wait for a writer
   RunOutcome r = Run("site1");
   EXPECT_EQ(r.status, 0) << r.log;
-  EXPECT_TRUE(r.Logged("Record recovery will be skipped.")) << r.log;
+  EXPECT_TRUE(r.Logged("(WARNING) : Record recovery file ")) << r.log;
+  EXPECT_TRUE(
+      r.Logged("extract.rcd cannot be read (not a regular file). Record recovery will be "
+               "skipped."))
+      << r.log;
   EXPECT_FALSE(r.Logged("getlog"));
   EXPECT_EQ(r.session, sim.SentBytes());
 }
