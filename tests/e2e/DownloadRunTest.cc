@@ -123,6 +123,32 @@ TEST_F(DownloadRun, CapturesEveryByteOverTcp) {
   EXPECT_TRUE(Logged("(INFO) : Call GetRecentData()\n"));
 }
 
+TEST_F(DownloadRun, RcdPlanListsTheRequestsTheRunSends) {
+  // Gaps of every kind: split by the request size, cut at the controller's
+  // count (120), and lying wholly beyond it.
+  SimProcess sim(box, {"--tcp", "0", "--records", "120"});
+  json cfg = Cfg(sim.PortText());
+  cfg["RecordRequestSize"] = 7;
+  Deploy(cfg);
+  WriteRcd("5-10,40-60\n100-110,130-140\n200-210\n");
+  ASSERT_EQ(Run().status, 0) << log;
+  std::string sent;
+  std::string commands = sim.CommandsThrough("quit");
+  for (size_t at = 0; (at = commands.find("getlog ", at)) != std::string::npos;) {
+    const size_t end = commands.find('\n', at) + 1;
+    sent += commands.substr(at, end - at);
+    at = end;
+  }
+  ASSERT_EQ(Journal().at(0)["records_logged"], 120);
+  auto plan = Subprocess::Run(
+      Sandbox::RcdTool(),
+      {"plan", box.DeploymentFolder("site1") + "/extract.rcd", "--logged", "120", "--size", "7"},
+      box.ProcessOptions(), std::chrono::seconds(20));
+  ASSERT_EQ(plan.status, 0) << plan.err;
+  EXPECT_EQ(plan.out, sent + "total: 87 records in 14 requests\n");
+  EXPECT_EQ(sent.substr(0, 23), "getlog 0 5\ngetlog 11 7\n");
+}
+
 TEST_F(DownloadRun, ACompleteSessionEndsWithTheLastPromptEveryTime) {
   // A controller that echoes and says goodbye to "quit": those bytes come after
   // the run has finished with the controller and must never reach the file.

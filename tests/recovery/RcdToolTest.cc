@@ -107,7 +107,9 @@ TEST_F(RcdToolTest, BadArgumentsGetOneLineAndStatusOne) {
        {std::string(""), "frobnicate " + file, std::string("show"), "show " + file + " extra",
         "add " + file, "add " + file + " x", "add " + file + " 5-3", "add " + file + " -4",
         "add " + file + " 2147483648", "add " + file + " 1-2-3", "add " + file + " 7 +8",
-        "show " + PathOf("absent.rcd")}) {
+        "show " + PathOf("absent.rcd"), "plan " + file, "plan " + file + " --logged -1",
+        "plan " + file + " --logged 9 --size 0", "plan " + file + " --logged=9 extra",
+        "plan " + PathOf("absent.rcd") + " --logged 9"}) {
     Outcome outcome = Rcd(arguments);
     EXPECT_EQ(outcome.status, 1) << arguments;
     EXPECT_EQ(outcome.out, "") << arguments;

@@ -11,6 +11,7 @@
 #include "RcdLock.h"
 #include "recovery/RangeText.h"
 #include "recovery/RecordLog.h"
+#include "recovery/RequestPlan.h"
 
 namespace RcdTool {
 
@@ -26,6 +27,7 @@ constexpr const char* kHelp =
     "Usage: pelox5-rcd show FILE\n"
     "       pelox5-rcd missing FILE\n"
     "       pelox5-rcd add FILE N|A-B ...\n"
+    "       pelox5-rcd plan FILE --logged N [--size C]\n"
     "       pelox5-rcd -h|--help\n"
     "Keeps a record recovery file: the record numbers already received, as ranges.\n"
     "\n"
@@ -38,6 +40,10 @@ constexpr const char* kHelp =
     "           atomically, one \"min-max\" a line; FILE may not exist yet; adds to\n"
     "           files in one folder wait for each other; a FILE holding a token that\n"
     "           is not N or A-B, or that may not be written, is left as it is\n"
+    "  plan     prints the \"getlog FIRST COUNT\" requests a download run would send\n"
+    "           for FILE to a controller that reports N records logged, asking at\n"
+    "           most C records at a time (RecordRequestSize, default 30, 1 to\n"
+    "           1000000), one a line, then \"total: R records in Q requests\"\n"
     "\n"
     "FILE is a path, or a file URL: \"file://\" + absolute path, %XX escapes decoded.\n"
     "Record numbers are 0 to 2147483647. In FILE, tokens are separated by \",\" and line\n"
@@ -97,15 +103,88 @@ int Missing(RecordLog& log, std::FILE* out, std::FILE* err) {
   return Emit(text, out, err);
 }
 
+// "--name VALUE" or "--name=VALUE" among args[first..]: a whole number in
+// [min, max]. Sets `error` and returns nullopt when it is bad or absent.
+std::optional<int32_t> NumberOption(const std::vector<std::string>& args, size_t first,
+                                    const std::string& name, int32_t min, int32_t max,
+                                    std::optional<int32_t> fallback, std::string& error) {
+  std::optional<std::string> text;
+  for (size_t i = first; i < args.size(); ++i) {
+    if (args[i] == "--" + name && i + 1 < args.size()) {
+      text = args[++i];
+    } else if (args[i].rfind("--" + name + "=", 0) == 0) {
+      text = args[i].substr(name.size() + 3);
+    }
+  }
+  if (!text) {
+    if (!fallback) error = "plan: missing --" + name;
+    return fallback;
+  }
+  std::optional<int32_t> value = ParseRecord(*text);
+  if (!value || *value < min || *value > max) {
+    error = "plan: --" + name + " needs a whole number from " + std::to_string(min) + " to " +
+            std::to_string(max) + ", not '" + *text + "'";
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The requests GetMissingRecords would send: the same plan, not a copy of it.
+int Plan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool valued = a == "--logged" || a == "--size";
+    if (valued && i + 1 < args.size()) {
+      ++i;
+    } else if (a.rfind("--logged=", 0) != 0 && a.rfind("--size=", 0) != 0) {
+      return Fail(err, "plan: unexpected argument '" + a + "'");
+    }
+  }
+  std::string error;
+  const std::optional<int32_t> logged =
+      NumberOption(args, 2, "logged", 0, INT32_MAX, std::nullopt, error);
+  if (!logged) return Fail(err, error);
+  const std::optional<int32_t> size = NumberOption(args, 2, "size", 1, 1000000, 30, error);
+  if (!size) return Fail(err, error);
+  if (!FileExists(args[1])) return Fail(err, "plan: no such file: " + args[1]);
+  RecordLog log(args[1]);
+  if (!log.readRCD()) return 1;
+  std::string text;
+  int64_t records = 0, requests = 0;
+  // A run asks for nothing while the file holds no range yet.
+  if (!log.receivedRanges.empty()) {
+    const RecordRecoveryUtils::MissingRequestPlan plan =
+        RecordRecoveryUtils::PlanMissingRequests(log, *logged, *size);
+    for (const RecordRecoveryUtils::PlannedRange& range : plan.ranges) {
+      for (int64_t i = 0; i < plan.RequestsIn(range); ++i) {
+        const RecordRecoveryUtils::RecordRequest request = plan.RequestAt(range, i);
+        text +=
+            "getlog " + std::to_string(request.first) + " " + std::to_string(request.count) + "\n";
+        records += request.count;
+        ++requests;
+        // Flush as it goes: a plan over 2e9 records is long.
+        if (text.size() >= 64 * 1024) {
+          if (Emit(text, out, err) != 0) return 1;
+          text.clear();
+        }
+      }
+    }
+  }
+  text += "total: " + std::to_string(records) + " records in " + std::to_string(requests) +
+          " requests\n";
+  return Emit(text, out, err);
+}
+
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   if (args.empty()) return Fail(err, "missing command; try pelox5-rcd --help");
   const std::string& command = args[0];
   if (command == "-h" || command == "--help") return Emit(kHelp, out, err);
-  if (command != "show" && command != "missing" && command != "add")
+  if (command != "show" && command != "missing" && command != "add" && command != "plan")
     return Fail(err, "unknown command '" + command + "'; try pelox5-rcd --help");
   if (args.size() < 2) return Fail(err, command + ": missing FILE");
+  if (command == "plan") return Plan(args, out, err);
   const bool adding = command == "add";
   if (!adding && args.size() > 2)
     return Fail(err, command + ": unexpected argument '" + args[2] + "'");
