@@ -13,13 +13,14 @@
 
 TEST(ProgressLine, UpdatesInPlaceOnATerminalAndMakesWayForLogLines) {
   Sandbox box;
-  SimProcess sim(box, {"--tcp", "0", "--records", "400", "--throttle", "30000"});
+  // Two seconds of data: the line is redrawn however late the run gets its turns.
+  SimProcess sim(box, {"--tcp", "0", "--records", "1400", "--throttle", "30000"});
   nlohmann::json cfg = {{"Name", "site1"},
                         {"Status", "Active"},
                         {"Port", sim.PortText()},
                         {"ConnectAttemptMaxTries", 2},
                         {"ConnectAttemptTimeout", 2},
-                        {"RecordRequestSize", 400}};
+                        {"RecordRequestSize", 1400}};
   box.AddDeployment("site1", cfg.dump());
 
   int master = -1, slave = -1;
