@@ -28,9 +28,20 @@ class SimProcess {
   // Gives up after 20 s and returns what was logged.
   std::string CommandsThrough(const std::string& last) const;
   Subprocess& Process() { return *mProcess; }
+  // The first line the simulator printed, and the TCP port or pty path in it.
+  const std::string& StartLine() const { return mStartLine; }
+  int Port() const;
+  std::string PtyPath() const;
+  // Sends SIGTERM and returns the exit status (-1 when killed by a signal, -2
+  // when it did not end within 5 s).
+  int Terminate();
+  // Waits up to timeoutMs for the simulator to end: its status, -1 when killed
+  // by a signal, -2 on time-out (it is then killed).
+  int WaitExit(int timeoutMs);
 
  private:
   std::unique_ptr<Subprocess> mProcess;
+  std::string mStartLine;
   std::string mPortText;
   std::string mSentPath, mCommandsPath;
 };

@@ -5,9 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "LiveSim.h"
 #include "RecordFormat.h"
+#include "SimLink.h"
 #include "TempDir.h"
+#include "support/SimProcess.h"
 
 namespace {
 
@@ -33,7 +34,8 @@ int RunToExit(const std::vector<std::string>& args, std::string* output) {
 }  // namespace
 
 TEST(SimTcpTest, ServesTheDialogueToConnectionsInSequence) {
-  LiveSim sim({"--tcp", "0", "--records", "50", "--next", "41"});
+  Sandbox box;
+  SimProcess sim(box, {"--tcp", "0", "--records", "50", "--next", "41"});
   for (int round = 0; round < 2; ++round) {
     SimLink link = SimLink::Tcp(sim.Port());
     link.Send("\r");
@@ -52,7 +54,8 @@ TEST(SimTcpTest, ServesTheDialogueToConnectionsInSequence) {
 }
 
 TEST(SimTcpTest, OnceEndsWithTheFirstConnection) {
-  LiveSim sim({"--tcp", "0", "--once"});
+  Sandbox box;
+  SimProcess sim(box, {"--tcp", "0", "--once"});
   {
     SimLink link = SimLink::Tcp(sim.Port());
     link.Send("\r");
@@ -62,9 +65,10 @@ TEST(SimTcpTest, OnceEndsWithTheFirstConnection) {
 }
 
 TEST(SimTcpTest, BigRepliesStreamWhole) {
+  Sandbox box;
   // 200,000 records of 100 bytes: the reply passes through many buffer blocks.
-  LiveSim sim({"--tcp", "0", "--records", "200000", "--record-size", "100", "--once",
-               "--send-on-connect", "getdata 300000\rquit"});
+  SimProcess sim(box, {"--tcp", "0", "--records", "200000", "--record-size", "100", "--once",
+                       "--send-on-connect", "getdata 300000\rquit"});
   SimLink link = SimLink::Tcp(sim.Port());
   std::string all = link.ReadToEnd(20000);
   ASSERT_EQ(all.size(), 2 + 200000u * 100 + 6 + 6);
@@ -74,9 +78,10 @@ TEST(SimTcpTest, BigRepliesStreamWhole) {
 }
 
 TEST(SimPtyTest, ServesLaterClientsAndQuitEndsOnce) {
+  Sandbox box;
   TempDir dir;
   std::string linkPath = dir.Path() + "/ttySIM";
-  LiveSim sim({"--pty", "--once", "--link", linkPath, "--records", "3", "--prompt", "C>"});
+  SimProcess sim(box, {"--pty", "--once", "--link", linkPath, "--records", "3", "--prompt", "C>"});
   char target[256] = {};
   ASSERT_GT(::readlink(linkPath.c_str(), target, sizeof target - 1), 0);
   EXPECT_EQ(std::string(target), sim.PtyPath());
@@ -95,7 +100,8 @@ TEST(SimPtyTest, ServesLaterClientsAndQuitEndsOnce) {
 }
 
 TEST(SimFaultTest, NoDoneLeavesOutDoneForTheFirstReplies) {
-  LiveSim sim({"--tcp", "0", "--records", "4", "--no-done", "1"});
+  Sandbox box;
+  SimProcess sim(box, {"--tcp", "0", "--records", "4", "--no-done", "1"});
   for (int round = 0; round < 2; ++round) {
     SimLink link = SimLink::Tcp(sim.Port());
     link.Send("getdata 2\r");
@@ -106,7 +112,8 @@ TEST(SimFaultTest, NoDoneLeavesOutDoneForTheFirstReplies) {
 }
 
 TEST(SimFaultTest, CloseAfterSendsExactlyThatManyBytes) {
-  LiveSim sim({"--tcp", "0", "--records", "100", "--close-after", "1000"});
+  Sandbox box;
+  SimProcess sim(box, {"--tcp", "0", "--records", "100", "--close-after", "1000"});
   SimLink link = SimLink::Tcp(sim.Port());
   link.Send("getdata 100\r");
   std::string all = link.ReadToEnd();
@@ -114,23 +121,20 @@ TEST(SimFaultTest, CloseAfterSendsExactlyThatManyBytes) {
 }
 
 TEST(SimFaultTest, SilentAfterStopsSendingButStillListens) {
-  TempDir dir;
-  std::string commands = dir.Path() + "/commands";
-  LiveSim sim({"--tcp", "0", "--silent-after", "5", "--log-commands", commands});
+  Sandbox box;
+  SimProcess sim(box, {"--tcp", "0", "--silent-after", "5"});
   SimLink link = SimLink::Tcp(sim.Port());
   link.Send("logs\r");
   EXPECT_EQ(link.ReadUntil("\r\nRec"), "\r\nRec");
   link.Send("quit\r");
   EXPECT_EQ(link.ReadToEnd(), "");
-  EXPECT_EQ(ReadFile(commands), "logs\nquit\n");
+  EXPECT_EQ(sim.CommandsThrough("quit"), "logs\nquit\n");
 }
 
 TEST(SimFaultTest, ChunkedEchoedReplyMatchesTheSentLog) {
-  TempDir dir;
-  std::string sent = dir.Path() + "/sent";
-  std::string commands = dir.Path() + "/commands";
-  LiveSim sim({"--tcp", "0", "--records", "20", "--chunk", "7", "--echo", "--log-sent", sent,
-               "--log-commands", commands, "--send-on-connect", "logs"});
+  Sandbox box;
+  SimProcess sim(box, {"--tcp", "0", "--records", "20", "--chunk", "7", "--echo",
+                       "--send-on-connect", "logs"});
   SimLink link = SimLink::Tcp(sim.Port());
   std::string received = link.ReadUntil("PELOX>");
   link.Send("\r\ngetdata 20\r");
@@ -140,12 +144,13 @@ TEST(SimFaultTest, ChunkedEchoedReplyMatchesTheSentLog) {
   EXPECT_EQ(received.substr(0, 20), "\r\nRecords logged: 20");
   EXPECT_NE(received.find("PELOX>\r\ngetdata 20\r\r\nPELOX>\r\n" + Records(1, 20) + "done"),
             std::string::npos);
-  EXPECT_EQ(ReadFile(sent), received);
-  EXPECT_EQ(ReadFile(commands), "logs\n\ngetdata 20\nquit\n");
+  EXPECT_EQ(sim.SentBytes(), received);
+  EXPECT_EQ(sim.CommandsThrough("quit"), "logs\n\ngetdata 20\nquit\n");
 }
 
 TEST(SimFaultTest, NoNewlinesStreamsUntilTheClientLeaves) {
-  LiveSim sim({"--tcp", "0", "--no-newlines"});
+  Sandbox box;
+  SimProcess sim(box, {"--tcp", "0", "--no-newlines"});
   {
     SimLink link = SimLink::Tcp(sim.Port());
     link.Send("getdata 1\r");

@@ -1,10 +1,9 @@
-#include "LiveSim.h"
+#include "SimLink.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -36,45 +35,6 @@ bool WaitReadable(int fd, Clock::time_point deadline) {
 }  // namespace
 
 std::string SimPath() { return PELOX5_BINARY_DIR "/tools/sim/pelox5-sim"; }
-
-LiveSim::LiveSim(const std::vector<std::string>& args) {
-  Subprocess::Options options;
-  options.workDir = mDir.Path();
-  mProcess = std::make_unique<Subprocess>(SimPath(), args, options);
-  auto line = mProcess->FirstStdoutLine(std::chrono::seconds(5));
-  if (!line) throw std::runtime_error("no start line from the simulator: " + mProcess->Stderr());
-  mStartLine = *line;
-}
-
-LiveSim::~LiveSim() { Terminate(); }
-
-int LiveSim::Port() const {
-  auto colon = mStartLine.rfind(':');
-  if (mStartLine.rfind("tcp 127.0.0.1:", 0) != 0 || colon == std::string::npos) {
-    throw std::runtime_error("not a TCP start line: " + mStartLine);
-  }
-  return std::stoi(mStartLine.substr(colon + 1));
-}
-
-std::string LiveSim::PtyPath() const {
-  if (mStartLine.rfind("pty ", 0) != 0) throw std::runtime_error("not a pty: " + mStartLine);
-  return mStartLine.substr(4);
-}
-
-int LiveSim::Terminate() {
-  mProcess->Signal(SIGTERM);  // nothing when it has already ended
-  return WaitExit(5000);
-}
-
-int LiveSim::WaitExit(int timeoutMs) {
-  auto status = mProcess->Wait(std::chrono::milliseconds(timeoutMs));
-  if (!status) {
-    mProcess->Signal(SIGKILL);
-    mProcess->Wait(std::chrono::seconds(5));
-    return -2;
-  }
-  return *status >= 0 ? *status : -1;
-}
 
 SimLink SimLink::Tcp(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
