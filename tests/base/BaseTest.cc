@@ -13,6 +13,7 @@
 #include "base/NumberText.h"
 #include "base/Variant.h"
 #include "base/WholeFile.h"
+#include "support/Subprocess.h"  // ReadFile
 
 TEST(AsciiText, FoldsOnlyAsciiLetters) {
   EXPECT_EQ(AsciiText::Lower("PELOX> \xC3\x84Z"), "pelox> \xC3\x84z");
@@ -84,8 +85,7 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
   std::string path = dir.Path() + "/file";
   ASSERT_EQ(AtomicFile::Replace(path, "one"), 0);
   ASSERT_EQ(AtomicFile::Replace(path, "two\n"), 0);
-  std::ifstream in(path);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "two\n");
+  EXPECT_EQ(ReadFile(path), "two\n");
   // A folder standing at the target: the rename fails and nothing is left behind.
   FolderItem(dir.Path() + "/sub").CreateAsFolder();
   EXPECT_NE(AtomicFile::Replace(dir.Path() + "/sub", "x"), 0);
@@ -95,10 +95,7 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
 
 TEST(AtomicFile, WritesThroughLinksAndRefusesReadOnlyFiles) {
   TempDir dir;
-  auto read = [](const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
+  auto read = [](const std::string& path) { return ReadFile(path); };
   const std::string target = dir.Path() + "/target";
   std::ofstream(target) << "old";
   ASSERT_EQ(::symlink("target", (dir.Path() + "/link").c_str()), 0);

@@ -12,14 +12,11 @@
 #include <optional>
 #include <string>
 
+#include "support/Subprocess.h"  // ReadFile
+
 inline void WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
-}
-
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline void MakeFolder(const std::string& path) { std::filesystem::create_directories(path); }

@@ -86,7 +86,7 @@ TEST_F(ConfigurationTest, SavedFormatIsIndentedWithoutFinalLineEnding) {
   config.Set("Name", "site1");
   config.Set("Nested", nlohmann::json{{"a", {1, "x"}}});
   ASSERT_TRUE(config.Save());
-  EXPECT_EQ(ReadText(CfgPath()),
+  EXPECT_EQ(ReadFile(CfgPath()),
             "{\n  \"Name\": \"site1\",\n  \"Nested\": {\n    \"a\": [\n      1,\n      \"x\"\n"
             "    ]\n  }\n}");
 }
@@ -162,12 +162,12 @@ TEST_F(ConfigurationTest, FailedSaveIsFalseAndKeepsOldFileWhole) {
     FileSizeLimit diskFull(64);
     EXPECT_FALSE(config.Save());
   }
-  EXPECT_EQ(ReadText(CfgPath()), old);
+  EXPECT_EQ(ReadFile(CfgPath()), old);
 
   // A text that is not valid UTF-8 cannot be written as JSON: nothing is written.
   config.Set("Padding", std::string("\xff\xfe"));
   EXPECT_FALSE(config.Save());
-  EXPECT_EQ(ReadText(CfgPath()), old);
+  EXPECT_EQ(ReadFile(CfgPath()), old);
   EXPECT_EQ(ItemsInFolder(), 1u);  // no temporary file left behind
 
   // A folder standing where the file must go.

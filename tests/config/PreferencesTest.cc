@@ -36,7 +36,7 @@ TEST_F(PreferencesTest, FirstRunCreatesFolderThenSaveWritesFile) {
   prefs.Set("ProjectRootFolder", "Pelox5");
   prefs["LogLevel"] = "INFO";
   ASSERT_TRUE(prefs.Save());
-  EXPECT_EQ(ReadText(File()),
+  EXPECT_EQ(ReadFile(File()),
             "{\n  \"LogLevel\": \"INFO\",\n  \"ProjectRootFolder\": \"Pelox5\"\n}\n");
 
   Prefs again("Pelox5Apps");
@@ -50,7 +50,7 @@ TEST_F(PreferencesTest, ApplicationDataFolderComesFromXdgConfigHome) {
   Prefs prefs("Pelox5Apps");
   EXPECT_FALSE(prefs.Load());
   ASSERT_TRUE(prefs.Save());
-  EXPECT_EQ(ReadText(mHome.Path() + "/xdg/config/Pelox5Apps/Pelox5Apps.pref"), "{}\n");
+  EXPECT_EQ(ReadFile(mHome.Path() + "/xdg/config/Pelox5Apps/Pelox5Apps.pref"), "{}\n");
 }
 
 TEST_F(PreferencesTest, InvalidFileIsFalseAndKeepsEarlierValues) {
@@ -82,16 +82,16 @@ TEST_F(PreferencesTest, SaveFailuresAreFalseAndKeepOldFile) {
     FileSizeLimit diskFull(64);
     EXPECT_FALSE(prefs.Save());
   }
-  EXPECT_EQ(ReadText(File()), old);
+  EXPECT_EQ(ReadFile(File()), old);
   prefs.Set("Padding", "\xc3");
   EXPECT_FALSE(prefs.Save());
-  EXPECT_EQ(ReadText(File()), old);
+  EXPECT_EQ(ReadFile(File()), old);
 
   // A file the account may not write (root included) is not rewritten.
   prefs.Set("Padding", "x");
   std::filesystem::permissions(File(), std::filesystem::perms::owner_read);
   EXPECT_FALSE(prefs.Save());
-  EXPECT_EQ(ReadText(File()), old);
+  EXPECT_EQ(ReadFile(File()), old);
 
   // Through a symbolic link the file behind it is replaced and the link stays.
   std::filesystem::permissions(File(), std::filesystem::perms::owner_all);
@@ -99,7 +99,7 @@ TEST_F(PreferencesTest, SaveFailuresAreFalseAndKeepOldFile) {
   std::filesystem::create_symlink(mHome.Path() + "/real.pref", File());
   EXPECT_TRUE(prefs.Save());
   EXPECT_TRUE(std::filesystem::is_symlink(File()));
-  EXPECT_EQ(ReadText(mHome.Path() + "/real.pref"),
+  EXPECT_EQ(ReadFile(mHome.Path() + "/real.pref"),
             "{\n  \"LogLevel\": \"WARNING\",\n  \"Padding\": \"x\"\n}\n");
 }
 

@@ -116,7 +116,7 @@ TEST_F(ProjectFoldersTest, DeploymentConfigIsNoneForEachMissingLevel) {
   // The configuration is bound to the "cfg" folder: Save writes back there.
   config->Set("Status", "Active");
   ASSERT_TRUE(config->Save());
-  EXPECT_NE(ReadText(site + "/cfg/deployment.cfg").find("\"Status\": \"Active\""),
+  EXPECT_NE(ReadFile(site + "/cfg/deployment.cfg").find("\"Status\": \"Active\""),
             std::string::npos);
 
   WriteText(site + "/cfg/deployment.cfg", "{\"Name\": ");

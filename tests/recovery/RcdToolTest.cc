@@ -14,6 +14,7 @@
 
 #include "RcdCommand.h"
 #include "TempDir.h"
+#include "support/Subprocess.h"  // ReadFile
 
 namespace {
 
@@ -29,11 +30,6 @@ class RcdToolTest : public ::testing::Test {
 
   void WriteFile(const std::string& name, const std::string& contents) const {
     std::ofstream(PathOf(name), std::ios::binary) << contents;
-  }
-
-  std::string ReadFile(const std::string& path) const {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
   // Runs the command with `arguments` (words separated by blanks) and collects

@@ -11,6 +11,7 @@
 
 #include "TempDir.h"
 #include "recovery/RecordLog.h"
+#include "support/Subprocess.h"  // ReadFile
 
 using RecordRecoveryUtils::RangeEntry;
 using RecordRecoveryUtils::RecordLog;
@@ -27,10 +28,7 @@ class RecordLogFile : public ::testing::Test {
     std::ofstream(PathOf(name), std::ios::binary) << contents;
   }
 
-  std::string ReadFile(const std::string& name) const {
-    std::ifstream in(PathOf(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string ReadFile(const std::string& name) const { return ::ReadFile(PathOf(name)); }
 
   // Ranges that readRCD finds in a file holding `contents`.
   Ranges ReadRanges(const std::string& contents) {
