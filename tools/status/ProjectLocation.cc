@@ -51,7 +51,7 @@ Location Find() {
     FolderItem documents = SpecialFolders::Documents();
     root = documents.Exists() ? documents.NativePath() : "";
     folder = "Pelox5";
-    delimiter = "/";
+    delimiter.assign(1, '/');
   }
   if (delimiter.empty() || root.size() < delimiter.size() ||
       root.compare(root.size() - delimiter.size(), delimiter.size(), delimiter) != 0)

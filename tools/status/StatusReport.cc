@@ -95,7 +95,10 @@ std::string Text(const std::vector<DeploymentStatus>& list, int64_t now, bool co
   std::vector<std::string> notes{""};
   for (const DeploymentStatus& d : list) {
     std::string lastRun = AgeOf(d.journal.last, now);
-    if (d.journal.last) lastRun += " " + OneLine(d.journal.last->outcome);
+    if (d.journal.last) {
+      lastRun += ' ';
+      lastRun += OneLine(d.journal.last->outcome);
+    }
     rows.push_back({OneLine(d.name), d.cfgError.empty() ? OneLine(d.status.value_or("-")) : "cfg?",
                     OneLine(d.port.value_or("-")), lastRun, AgeOf(d.journal.lastComplete, now),
                     std::to_string(d.sessionFiles), Bytes(d.sessionBytes),
