@@ -50,9 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Script script = Parse(data, size);
   if (script.chunks.empty()) return 0;
 
+  // Time moves only as the scripted port says: no input ever waits on the wall clock.
+  FakeClock clock;
   Controller controller;
   controller.mConnectAttemptMaxTries = 1;
-  auto backend = std::make_unique<ScriptedPort>();
+  auto backend = std::make_unique<ScriptedPort>(clock);
   for (const std::string& chunk : script.chunks) backend->Arrive(chunk);
   backend->dropWhenDrained = true;
   controller.mPort = std::make_unique<PortSourceUtils::PortSource>(std::move(backend));

@@ -352,7 +352,7 @@ TEST_F(DownloadRun, EveryPathComesFromTheFolderThatWasFound) {
   ASSERT_EQ(Run().status, 0) << log;
   // The record file is read from the folder found for "site1", not from a
   // folder named as typed.
-  EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\ngetlog 0 5\nquit\n");
+  EXPECT_EQ(sim.CommandsThrough("quit"), "\nlogs\ngetdata 30\ngetlog 0 5\nquit\n");
   EXPECT_TRUE(
       Logged("(INFO) : Getting deployment config file:" + folder + "/cfg/deployment.cfg\n"));
   EXPECT_TRUE(Logged("(INFO) : Accessing the record recovery file:" + folder + "/extract.rcd\n"));
