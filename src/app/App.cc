@@ -139,9 +139,9 @@ void App::ProcessPendingEvents() {
     Fatal(std::string("Stopped by ") + StopSignals::Name(signal) +
           "; the session file keeps every byte received.");
   }
-  // Unsigned arithmetic: the second counter may wrap.
+  // Measured from the run's start, the same reading the journal's duration uses.
   if (mRunTimeLimit > 0 &&
-      PortSourceUtils::nowUsecs() - mRunStart > static_cast<uint32_t>(mRunTimeLimit)) {
+      Clock::Get().MonotonicMs() - mStartMonoMs > int64_t{mRunTimeLimit} * 1000) {
     mStopping = true;
     Fatal("Run time limit reached: RunTimeLimit is " + std::to_string(mRunTimeLimit) +
           " s; the session file keeps every byte received.");

@@ -121,9 +121,8 @@ class App {
   std::string mUnwritten;
   // How many bytes at the head of the controller's rawBuffer are written already.
   size_t mWrittenAhead = 0;
-  // Start of the run (PortSourceUtils::nowUsecs) and its limit in seconds, 0
-  // until deployment.cfg is read.
-  uint32_t mRunStart = 0;
+  // The run's time limit in seconds (from mStartMonoMs), 0 until deployment.cfg
+  // is read.
   int32_t mRunTimeLimit = 0;
   // Set once a stop (signal or time limit) is under way.
   bool mStopping = false;

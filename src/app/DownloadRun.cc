@@ -40,7 +40,6 @@ constexpr NumericSetting kRunTimeLimit{"RunTimeLimit", 3600, 1, 86400};
 }  // namespace
 
 int32_t App::Run(const std::vector<std::string>& args) {
-  mRunStart = PortSourceUtils::nowUsecs();
   mStartWall = Clock::Get().WallSeconds();
   mStartMonoMs = Clock::Get().MonotonicMs();
   StartUp(args);
