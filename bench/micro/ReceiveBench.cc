@@ -35,7 +35,7 @@ class FeedPort : public PortSourceUtils::PortBackend {
   void Poll() override {}
   int32_t LastErrorCode() override { return 0; }
   void Close() override {}
-  void WaitForData(int32_t) override {}
+  void WaitForData(int32_t, const PortSourceUtils::WaitCue&) override {}
 
  private:
   const std::string& mReply;

@@ -207,8 +207,13 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
     }
     // The wait is a poll that returns as soon as data comes; while the controller
     // trickles, the port gathers its lines but stops at a byte that may end the
-    // prompt, so a reply's end is seen the moment it arrives.
-    mPort->WaitForData(chunk.empty() ? 20 : 10, promptEnd);
+    // prompt, so a reply's end is seen the moment it arrives. A reply to a
+    // request for C records holds at least C line ends before its prompt: until
+    // they are in, the port need not wake for each line.
+    const int64_t linesIn = std::max(lineFeeds, returns);
+    const size_t linesAhead =
+        bound.records > linesIn ? static_cast<size_t>(bound.records - linesIn) : 0;
+    mPort->WaitForData(chunk.empty() ? 20 : 10, {promptEnd, linesAhead});
   }
   return result;
 }

@@ -38,9 +38,7 @@ class NetPort : public PortBackend {
   int32_t BytesLeftToSend();
   void Cancel() { mAbort = true; }
   void Close() override { mSocket.Close(); }
-  void WaitForData(int32_t ms, std::string_view wakeOn) override {
-    mSocket.WaitReadable(ms, wakeOn);
-  }
+  void WaitForData(int32_t ms, const WaitCue& cue) override { mSocket.WaitReadable(ms, cue); }
 
  private:
   void CheckError(const char* prefix);

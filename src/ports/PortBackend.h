@@ -6,7 +6,8 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
+
+#include "ports/WaitCue.h"
 
 namespace PortSourceUtils {
 
@@ -36,8 +37,9 @@ class PortBackend {
   // Waits up to `ms` for the port to become readable, moving what arrives into the
   // receive buffer; returns early when data came. While the peer trickles, a
   // wait may gather several small pieces before it returns, but never past a
-  // byte of `wakeOn` (the caller's cue, such as the end of a prompt). Never spins.
-  virtual void WaitForData(int32_t ms, std::string_view wakeOn) = 0;
+  // byte of `cue.end` (such as the end of a prompt), and it may let the
+  // `cue.bytesAhead` bytes that must come first collect unseen. Never spins.
+  virtual void WaitForData(int32_t ms, const WaitCue& cue) = 0;
 };
 
 }  // namespace PortSourceUtils

@@ -96,8 +96,8 @@ void PortSource::SetConnectTimeout(int32_t seconds) {
   mBackend->SetConnectTimeoutMs(static_cast<int32_t>(ms));
 }
 
-void PortSource::WaitForData(int32_t ms, std::string_view wakeOn) {
-  mBackend->WaitForData(ms, wakeOn);
+void PortSource::WaitForData(int32_t ms, const WaitCue& cue) {
+  mBackend->WaitForData(ms, cue);
   ProcessPendingEvents();
 }
 

@@ -44,8 +44,8 @@ class PortSource {
   // The longest one Connect may wait, in seconds (a network link; 0 or less: no wait).
   void SetConnectTimeout(int32_t seconds);
   // The application's turn at pending events: waits up to `ms` for data (see
-  // PortBackend::WaitForData for `wakeOn`), then lets pending events run.
-  void WaitForData(int32_t ms, std::string_view wakeOn = {});
+  // PortBackend::WaitForData for `cue`), then lets pending events run.
+  void WaitForData(int32_t ms, const WaitCue& cue = {});
 
   // The backend, if it is of that kind; null otherwise.
   NetPort* Net();

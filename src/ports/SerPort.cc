@@ -75,7 +75,7 @@ void SerPort::Close() {
   mDevice.CloseDevice();
 }
 
-void SerPort::WaitForData(int32_t ms, std::string_view wakeOn) { mDevice.WaitReadable(ms, wakeOn); }
+void SerPort::WaitForData(int32_t ms, const WaitCue& cue) { mDevice.WaitReadable(ms, cue); }
 
 void SerPort::CheckError(const char* prefix) {
   int32_t code = LastErrorCode();

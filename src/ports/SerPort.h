@@ -46,7 +46,7 @@ class SerPort : public PortBackend {
   int32_t BytesLeftToSend();
   // Clears the connected flag, then closes the device.
   void Close() override;
-  void WaitForData(int32_t ms, std::string_view wakeOn) override;
+  void WaitForData(int32_t ms, const WaitCue& cue) override;
 
  private:
   void CheckError(const char* prefix);

@@ -1,5 +1,7 @@
 // Port acquisition, the wake-up, and the lines the commands send.
 
+#include <algorithm>
+
 #include "ControllerFixture.h"
 
 namespace {
@@ -147,6 +149,20 @@ TEST_F(CommandsTest, GetRecentDataSendsAgainUntilDone) {
   EXPECT_EQ(captured, "rec 1\r\nPELOX>rec 1\r\nrec 2\r\ndone\r\nPELOX>");
   EXPECT_EQ(controller.mRequestCounts.getdata, 2);
   EXPECT_EQ(controller.mRequestCounts.records, 60);
+}
+
+TEST_F(CommandsTest, ARecordReplyOwesALineEndPerRecordUntilItsRecordsAreIn) {
+  port->ReplyToWrite({});
+  port->Arrive("\r\nrec 1\r\n", 100);
+  port->Arrive("rec 2\r\n", 100);
+  port->Arrive("rec 3\r\n", 100);
+  port->Arrive("done\r\nPELOX>", 100);
+  controller.GetRecentData(3, 5);
+  const std::vector<size_t>& owed = port->bytesAhead;
+  ASSERT_FALSE(owed.empty());
+  EXPECT_EQ(owed.front(), 3u);
+  EXPECT_EQ(owed.back(), 0u);  // the prompt can come next: nothing may hold it back
+  EXPECT_TRUE(std::is_sorted(owed.rbegin(), owed.rend()));
 }
 
 TEST_F(CommandsTest, GetRecentDataGivesUpOnAControllerThatNeverSaysDone) {

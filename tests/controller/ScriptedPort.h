@@ -115,8 +115,9 @@ class ScriptedPort : public PortSourceUtils::PortBackend {
 
   // Returns at once when input is waiting; otherwise advances the clock to the
   // next chunk's arrival, or by `ms` when none is due sooner, as a real wait would.
-  void WaitForData(int32_t ms, std::string_view) override {
+  void WaitForData(int32_t ms, const PortSourceUtils::WaitCue& cue) override {
     ++waits;
+    bytesAhead.push_back(cue.bytesAhead);
     if (!buffer.empty()) return;
     const int64_t limit = clock.MonotonicMs() + (ms > 0 ? ms : 0);
     clock.AdvanceTo(!pending.empty() && Due() < limit ? Due() : limit);
@@ -143,4 +144,5 @@ class ScriptedPort : public PortSourceUtils::PortBackend {
   int lookAheads = 0;
   int polls = 0;
   int waits = 0;
+  std::vector<size_t> bytesAhead;  // what each wait was told must come first
 };

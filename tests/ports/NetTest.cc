@@ -13,7 +13,7 @@
 #include "ports/NetPort.h"
 #include "ports/PortSource.h"
 #include "ports/PortSourceUtils.h"
-#include "support/FakeClock.h"
+#include "ports/posix/TcpSocket.h"
 
 using namespace PortSourceUtils;
 using PortTest::MessageOf;
@@ -100,20 +100,70 @@ TEST_F(NetPortTest, PurgeDropsWhatArrivedIncludingDuringTheWait) {
   EXPECT_EQ(mPort->ReadAll(), "fresh");
 }
 
-TEST_F(NetPortTest, WhileGatheringATrickleAPromptEndsTheWaitAtOnce) {
-  Send("rec 1\r\n", 7);  // a small piece: the next wait gathers
-  mPort->ReadAll();
-  FakeClock still;  // stands still: any sleep shows in its count
-  ASSERT_TRUE(WriteBytes(mPeer, "PELOX>"));
-  mPort->WaitForData(10, ">");
-  EXPECT_EQ(mPort->ReadAll(), "PELOX>");
-  EXPECT_EQ(still.sleeps, 0);  // woken by the data, not by the end of a pause
+// The waits of a trickling reply, told apart by what ended them: input or the
+// end of a pause. Counts, not durations, so a slow machine cannot fail them.
+class TrickleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(mSocket.Connect("127.0.0.1", mListener.Port(), 2000), 0);
+    mPeer = mListener.Accept();
+    ASSERT_GE(mPeer, 0);
+    // A first small piece: the waits after it gather.
+    ASSERT_TRUE(WriteBytes(mPeer, "rec 1\r\n"));
+    ASSERT_TRUE(WaitFor(7));
+    mSocket.ReadAll();
+  }
+  void TearDown() override {
+    if (mPeer >= 0) close(mPeer);
+  }
+  bool WaitFor(size_t bytes, const WaitCue& cue = {}) {
+    for (int i = 0; i < 100 && mSocket.Buffered() < bytes; ++i) mSocket.WaitReadable(10, cue);
+    return mSocket.Buffered() >= bytes;
+  }
+  Posix::TcpSocket::WakeUps Since(const Posix::TcpSocket::WakeUps& before) const {
+    return {mSocket.WaitWakeUps().byInput - before.byInput,
+            mSocket.WaitWakeUps().byTimer - before.byTimer};
+  }
 
-  // A line without the cue is gathered; the wait polls, it never sleeps blind.
-  ASSERT_TRUE(WriteBytes(mPeer, "rec 2\r\n"));
-  mPort->WaitForData(10, ">");
-  EXPECT_EQ(mPort->ReadAll(), "rec 2\r\n");
-  EXPECT_EQ(still.sleeps, 0);
+  Listener mListener;
+  Posix::TcpSocket mSocket;
+  int mPeer = -1;
+};
+
+TEST_F(TrickleTest, APromptEndsAGatheringWaitWithoutWaitingOutThePause) {
+  auto before = mSocket.WaitWakeUps();
+  ASSERT_TRUE(WriteBytes(mPeer, "rec 2\r\nPELOX>"));
+  mSocket.WaitReadable(10, {">"});
+  EXPECT_EQ(mSocket.ReadAll(), "rec 2\r\nPELOX>");
+  EXPECT_EQ(Since(before).byInput, 1u);
+  EXPECT_EQ(Since(before).byTimer, 0u);
+
+  // A piece without the cue is gathered until the pause is over.
+  before = mSocket.WaitWakeUps();
+  ASSERT_TRUE(WriteBytes(mPeer, "rec 3\r\n"));
+  mSocket.WaitReadable(10, {">"});
+  EXPECT_EQ(mSocket.ReadAll(), "rec 3\r\n");
+  EXPECT_EQ(Since(before).byTimer, 1u);
+}
+
+TEST_F(TrickleTest, BytesThatMustComeFirstCollectInTheSocketUnseen) {
+  auto before = mSocket.WaitWakeUps();
+  for (const char* line : {"a\r\n", "b\r\n", "c\r\n"}) ASSERT_TRUE(WriteBytes(mPeer, line));
+  // 100 bytes must come before the prompt can: nine do not wake the wait,
+  // and the end of its pause takes them all the same.
+  const WaitCue lines{">", 100};
+  mSocket.WaitReadable(10, lines);
+  EXPECT_EQ(Since(before).byInput, 0u);
+  EXPECT_EQ(Since(before).byTimer, 1u);
+  ASSERT_TRUE(WaitFor(9, lines));
+  EXPECT_EQ(mSocket.ReadAll(), "a\r\nb\r\nc\r\n");
+
+  // With nothing more owed, the prompt wakes the wait at once.
+  before = mSocket.WaitWakeUps();
+  ASSERT_TRUE(WriteBytes(mPeer, "PELOX>"));
+  mSocket.WaitReadable(10, {">"});
+  EXPECT_EQ(mSocket.ReadAll(), "PELOX>");
+  EXPECT_EQ(Since(before).byTimer, 0u);
 }
 
 TEST_F(NetPortTest, PeerCloseIsReportedAfterItsLastBytes) {

@@ -45,7 +45,7 @@ class MemoryBackend : public PortBackend {
   void Poll() override {}
   int32_t LastErrorCode() override { return errorCode; }
   void Close() override {}
-  void WaitForData(int32_t, std::string_view) override {}
+  void WaitForData(int32_t, const WaitCue&) override {}
 };
 
 }  // namespace

@@ -24,6 +24,12 @@ constexpr size_t kTrickleBytes = 1024;
 // How long a wait on a slow peer gathers its bytes: under 500 bytes even at
 // 230400 bit/s, far below any OS input buffer.
 constexpr int32_t kTricklePauseMs = 20;
+// Once the pause is over, the gathering ends at the next arrival rather than at
+// a timer of its own, so a steady trickle costs one wake-up per arrival and no
+// more; bytes already read wait at most this long when the stream pauses.
+constexpr int32_t kTrickleHoldMs = 100;
+// The most a socket is asked to hold back before it reports input.
+constexpr size_t kMaxLowWater = 16 * 1024;
 
 }  // namespace
 
@@ -35,6 +41,7 @@ void FdStream::Attach(UniqueFd fd) {
   mInputError = 0;
   mInputEnded = false;
   mTrickling = false;
+  mLowWater = 1;
 }
 
 void FdStream::Close() {
@@ -98,7 +105,7 @@ void FdStream::SurfaceInputError() {
   if (mInputError != 0 && mReceived.Empty() && mLastError == 0) mLastError = mInputError;
 }
 
-void FdStream::WaitReadable(int32_t ms, std::string_view wakeOn) {
+void FdStream::WaitReadable(int32_t ms, const WaitCue& cue) {
   SurfaceInputError();
   if (ms <= 0) {
     Poll();
@@ -106,30 +113,72 @@ void FdStream::WaitReadable(int32_t ms, std::string_view wakeOn) {
   }
   Clock& clock = Clock::Get();
   const bool gather = mTrickling && mToSend.Empty();
+  const int64_t start = clock.MonotonicMs();
   // One millisecond more: readings are whole milliseconds, and the wait must not
   // end before the time asked for.
-  const int64_t deadline = clock.MonotonicMs() + (gather ? std::max(ms, kTricklePauseMs) : ms) + 1;
+  const int64_t pauseEnd = start + (gather ? std::max(ms, kTricklePauseMs) : ms) + 1;
   const size_t before = mReceived.Size();
-  while (mFd.Valid() && !mInputEnded) {
-    short events = POLLIN | (mToSend.Empty() ? 0 : POLLOUT);
-    if (PollUntil(mFd.Get(), events, deadline) <= 0) break;
-    const size_t seen = mReceived.Size();
-    Poll();
-    const size_t got = mReceived.Size() - before;
-    if (got > 0 &&
-        (!gather || got >= kTrickleBytes || mInputEnded ||
-         mReceived.View().substr(seen).find_first_of(wakeOn) != std::string_view::npos)) {
-      break;
+  if (mFd.Valid() && !mInputEnded) {
+    if (SetLowWater(gather ? cue.bytesAhead : 1)) {
+      GatherInSocket(pauseEnd);
+    } else {
+      GatherByPolling(start, pauseEnd, gather, cue.end);
     }
-    if (clock.MonotonicMs() >= deadline) break;
   }
   const size_t got = mReceived.Size() - before;
   // Nothing at all: the next wait returns on the first byte again.
   mTrickling = got > 0 && got < kTrickleBytes;
   if (got == 0 && (!mFd.Valid() || mInputEnded)) {
     // Nothing left to wait on: the caller still gets the pause it asked for.
-    Sleep(static_cast<int32_t>(std::max<int64_t>(0, deadline - clock.MonotonicMs())));
+    Sleep(static_cast<int32_t>(std::max<int64_t>(0, pauseEnd - clock.MonotonicMs())));
   }
+}
+
+void FdStream::GatherInSocket(int64_t pauseEnd) {
+  // Woken by the mark, an error or the end of the input; at the end of the
+  // pause whatever came is taken as well.
+  PollCounted(POLLIN, pauseEnd);
+  Poll();
+}
+
+int FdStream::PollCounted(short events, int64_t deadline) {
+  const int revents = PollUntil(mFd.Get(), events, deadline);
+  if (revents > 0) ++mWakeUps.byInput;
+  if (revents == 0) ++mWakeUps.byTimer;
+  return revents;
+}
+
+void FdStream::GatherByPolling(int64_t start, int64_t pauseEnd, bool gather, std::string_view end) {
+  Clock& clock = Clock::Get();
+  const size_t before = mReceived.Size();
+  int64_t deadline = pauseEnd;
+  while (mFd.Valid() && !mInputEnded) {
+    short events = POLLIN | (mToSend.Empty() ? 0 : POLLOUT);
+    if (PollCounted(events, deadline) <= 0) break;
+    const size_t seen = mReceived.Size();
+    Poll();
+    const size_t got = mReceived.Size() - before;
+    const int64_t now = clock.MonotonicMs();
+    if (got == 0) {
+      if (now >= deadline) break;
+      continue;
+    }
+    if (!gather || got >= kTrickleBytes || mInputEnded || now >= pauseEnd ||
+        mReceived.View().substr(seen).find_first_of(end) != std::string_view::npos) {
+      break;
+    }
+    deadline = std::max(deadline, start + kTrickleHoldMs);
+  }
+}
+
+bool FdStream::SetLowWater(size_t bytes) {
+  if (mKind != Kind::kSocket) return false;
+  const int want = static_cast<int>(std::clamp<size_t>(bytes, 1, kMaxLowWater));
+  if (want != mLowWater &&
+      ::setsockopt(mFd.Get(), SOL_SOCKET, SO_RCVLOWAT, &want, sizeof want) == 0) {
+    mLowWater = want;
+  }
+  return mLowWater > 1;
 }
 
 void FdStream::WaitWritable(int32_t ms) {

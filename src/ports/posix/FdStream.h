@@ -15,6 +15,7 @@
 
 #include "base/SysError.h"
 #include "base/UniqueFd.h"
+#include "ports/WaitCue.h"
 #include "ports/posix/ByteQueue.h"
 
 namespace PortSourceUtils::Posix {
@@ -41,11 +42,23 @@ class FdStream {
   // Waits up to `ms` for input, then polls; returns early when bytes came. When
   // closed or when the input has ended it only sleeps. While the peer trickles
   // (the last wait brought only a few bytes, and nothing was written since) it
-  // gathers for `ms`, but at least 20 ms, reading as bytes come, so a slow stream
-  // costs the caller some 50 passes a second instead of one for every few bytes;
-  // a byte of `wakeOn`, a burst or the end of the input ends the gathering at
+  // gathers for `ms`, but at least 20 ms, so a slow stream costs the caller some
+  // 50 passes a second instead of one for every few bytes:
+  //  - a socket told that `cue.bytesAhead` bytes must come before the reply can
+  //    end holds them back itself (its receive low-water mark), so the whole
+  //    pause costs one wake-up however many pieces arrive in it;
+  //  - otherwise the wait reads pieces as they come, and once the pause is over
+  //    returns at the next arrival (at most 100 ms after the pause began).
+  // A byte of `cue.end`, a burst or the end of the input ends the gathering at
   // once. Every wait is a poll on the descriptor, never a blind sleep.
-  void WaitReadable(int32_t ms, std::string_view wakeOn = {});
+  void WaitReadable(int32_t ms, const WaitCue& cue = {});
+  // How the waits of WaitReadable have ended so far: woken by the descriptor
+  // (input, an error, the end of the input) or by the end of a pause.
+  struct WakeUps {
+    uint64_t byInput = 0;
+    uint64_t byTimer = 0;
+  };
+  const WakeUps& WaitWakeUps() const { return mWakeUps; }
   // Waits up to `ms` until the OS takes more bytes to send (or the stream fails).
   void WaitWritable(int32_t ms);
 
@@ -72,6 +85,16 @@ class FdStream {
   void Drain();
   // Makes a recorded end-of-input error visible once the receive buffer is empty.
   void SurfaceInputError();
+  // Asks a socket to report input only once `bytes` (at least 1, at most 16 KiB)
+  // are in; returns whether a mark above one byte is in force. A terminal, or a
+  // socket that refuses, keeps reporting every byte: that only costs wake-ups.
+  bool SetLowWater(size_t bytes);
+  // The two ways a wait gathers (see WaitReadable): one poll against the
+  // socket's low-water mark, or a poll for every piece.
+  void GatherInSocket(int64_t pauseEnd);
+  // One poll of WaitReadable, counted in mWakeUps; returns as PollUntil does.
+  int PollCounted(short events, int64_t deadline);
+  void GatherByPolling(int64_t start, int64_t pauseEnd, bool gather, std::string_view end);
 
   Kind mKind;
   UniqueFd mFd;
@@ -81,6 +104,8 @@ class FdStream {
   int32_t mInputError = 0;
   bool mInputEnded = false;
   bool mTrickling = false;
+  int mLowWater = 1;
+  WakeUps mWakeUps;
 };
 
 }  // namespace PortSourceUtils::Posix
