@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 
 #include "base/Clock.h"
@@ -173,7 +174,9 @@ void FdStream::GatherByPolling(int64_t start, int64_t pauseEnd, bool gather, std
 
 bool FdStream::SetLowWater(size_t bytes) {
   if (mKind != Kind::kSocket) return false;
-  const int want = static_cast<int>(std::clamp<size_t>(bytes, 1, kMaxLowWater));
+  // A power of two at most `bytes`: a mark a little low only wakes a little
+  // early, and a mark that seldom changes is seldom set.
+  const int want = static_cast<int>(std::bit_floor(std::clamp<size_t>(bytes, 1, kMaxLowWater)));
   if (want != mLowWater &&
       ::setsockopt(mFd.Get(), SOL_SOCKET, SO_RCVLOWAT, &want, sizeof want) == 0) {
     mLowWater = want;

@@ -85,8 +85,8 @@ class FdStream {
   void Drain();
   // Makes a recorded end-of-input error visible once the receive buffer is empty.
   void SurfaceInputError();
-  // Asks a socket to report input only once `bytes` (at least 1, at most 16 KiB)
-  // are in; returns whether a mark above one byte is in force. A terminal, or a
+  // Asks a socket to report input only once about `bytes` (at least 1, at most
+  // 16 KiB, never more than `bytes`) are in; returns whether a mark above one byte is in force. A terminal, or a
   // socket that refuses, keeps reporting every byte: that only costs wake-ups.
   bool SetLowWater(size_t bytes);
   // The two ways a wait gathers (see WaitReadable): one poll against the
