@@ -25,10 +25,10 @@ constexpr size_t kTrickleBytes = 1024;
 // How long a wait on a slow peer gathers its bytes: under 500 bytes even at
 // 230400 bit/s, far below any OS input buffer.
 constexpr int32_t kTricklePauseMs = 20;
-// Once the pause is over, the gathering ends at the next arrival rather than at
-// a timer of its own, so a steady trickle costs one wake-up per arrival and no
-// more; bytes already read wait at most this long when the stream pauses.
-constexpr int32_t kTrickleHoldMs = 100;
+// Once the pause is over, a gathering that holds bytes ends at the next arrival
+// rather than at a timer of its own, so a steady trickle costs one wake-up per
+// arrival and no more; when the stream pauses, it ends this long after it began.
+constexpr int32_t kTrickleHoldMs = 40;
 // The most a socket is asked to hold back before it reports input.
 constexpr size_t kMaxLowWater = 16 * 1024;
 

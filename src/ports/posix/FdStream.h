@@ -48,7 +48,7 @@ class FdStream {
   //    end holds them back itself (its receive low-water mark), so the whole
   //    pause costs one wake-up however many pieces arrive in it;
   //  - otherwise the wait reads pieces as they come, and once the pause is over
-  //    returns at the next arrival (at most 100 ms after the pause began).
+  //    returns at the next arrival (at most 40 ms after the wait began).
   // A byte of `cue.end`, a burst or the end of the input ends the gathering at
   // once. Every wait is a poll on the descriptor, never a blind sleep.
   void WaitReadable(int32_t ms, const WaitCue& cue = {});
