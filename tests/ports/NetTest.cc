@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <thread>
 
@@ -14,6 +16,7 @@
 #include "ports/PortSource.h"
 #include "ports/PortSourceUtils.h"
 #include "ports/posix/TcpSocket.h"
+#include "support/FakeClock.h"
 
 using namespace PortSourceUtils;
 using PortTest::MessageOf;
@@ -101,24 +104,41 @@ TEST_F(NetPortTest, PurgeDropsWhatArrivedIncludingDuringTheWait) {
 }
 
 // The waits of a trickling reply, told apart by what ended them: input or the
-// end of a pause. Counts, not durations, so a slow machine cannot fail them.
+// end of a pause. Counts, not durations: the bytes are in the socket before each
+// wait, and a clock that stands still cannot end a pause early however slow the
+// machine (a wait's polls still last their real time).
 class TrickleTest : public ::testing::Test {
  protected:
+  // The tool's socket, with its descriptor in reach of the test.
+  struct ProbeSocket : Posix::TcpSocket {
+    using Posix::TcpSocket::Fd;
+  };
+
   void SetUp() override {
     ASSERT_EQ(mSocket.Connect("127.0.0.1", mListener.Port(), 2000), 0);
     mPeer = mListener.Accept();
     ASSERT_GE(mPeer, 0);
     // A first small piece: the waits after it gather.
     ASSERT_TRUE(WriteBytes(mPeer, "rec 1\r\n"));
-    ASSERT_TRUE(WaitFor(7));
-    mSocket.ReadAll();
+    for (int i = 0; i < 200 && mSocket.Buffered() < 7; ++i) mSocket.WaitReadable(10);
+    ASSERT_EQ(mSocket.ReadAll(), "rec 1\r\n");
   }
   void TearDown() override {
     if (mPeer >= 0) close(mPeer);
   }
-  bool WaitFor(size_t bytes, const WaitCue& cue = {}) {
-    for (int i = 0; i < 100 && mSocket.Buffered() < bytes; ++i) mSocket.WaitReadable(10, cue);
-    return mSocket.Buffered() >= bytes;
+  // Sends each piece with a write of its own and waits until the tool's socket
+  // holds them all, unread.
+  void Deliver(std::initializer_list<std::string> pieces) {
+    int sent = 0, queued = 0;
+    for (const std::string& piece : pieces) {
+      ASSERT_TRUE(WriteBytes(mPeer, piece));
+      sent += static_cast<int>(piece.size());
+    }
+    for (int i = 0; i < 2000 && queued < sent; ++i) {
+      ASSERT_EQ(ioctl(mSocket.Fd(), FIONREAD, &queued), 0);
+      if (queued < sent) poll(nullptr, 0, 1);
+    }
+    ASSERT_EQ(queued, sent);
   }
   Posix::TcpSocket::WakeUps Since(const Posix::TcpSocket::WakeUps& before) const {
     return {mSocket.WaitWakeUps().byInput - before.byInput,
@@ -126,13 +146,14 @@ class TrickleTest : public ::testing::Test {
   }
 
   Listener mListener;
-  Posix::TcpSocket mSocket;
+  ProbeSocket mSocket;
   int mPeer = -1;
 };
 
 TEST_F(TrickleTest, APromptEndsAGatheringWaitWithoutWaitingOutThePause) {
+  FakeClock still;
   auto before = mSocket.WaitWakeUps();
-  ASSERT_TRUE(WriteBytes(mPeer, "rec 2\r\nPELOX>"));
+  Deliver({"rec 2\r\nPELOX>"});
   mSocket.WaitReadable(10, {">"});
   EXPECT_EQ(mSocket.ReadAll(), "rec 2\r\nPELOX>");
   EXPECT_EQ(Since(before).byInput, 1u);
@@ -140,27 +161,27 @@ TEST_F(TrickleTest, APromptEndsAGatheringWaitWithoutWaitingOutThePause) {
 
   // A piece without the cue is gathered until the pause is over.
   before = mSocket.WaitWakeUps();
-  ASSERT_TRUE(WriteBytes(mPeer, "rec 3\r\n"));
+  Deliver({"rec 3\r\n"});
   mSocket.WaitReadable(10, {">"});
   EXPECT_EQ(mSocket.ReadAll(), "rec 3\r\n");
+  EXPECT_EQ(Since(before).byInput, 1u);
   EXPECT_EQ(Since(before).byTimer, 1u);
 }
 
 TEST_F(TrickleTest, BytesThatMustComeFirstCollectInTheSocketUnseen) {
+  FakeClock still;
   auto before = mSocket.WaitWakeUps();
-  for (const char* line : {"a\r\n", "b\r\n", "c\r\n"}) ASSERT_TRUE(WriteBytes(mPeer, line));
-  // 100 bytes must come before the prompt can: nine do not wake the wait,
-  // and the end of its pause takes them all the same.
-  const WaitCue lines{">", 100};
-  mSocket.WaitReadable(10, lines);
+  Deliver({"a\r\n", "b\r\n", "c\r\n"});
+  // 100 bytes must come before the prompt can: these do not wake the wait, and
+  // the end of its pause takes them all the same.
+  mSocket.WaitReadable(10, {">", 100});
+  EXPECT_EQ(mSocket.ReadAll(), "a\r\nb\r\nc\r\n");
   EXPECT_EQ(Since(before).byInput, 0u);
   EXPECT_EQ(Since(before).byTimer, 1u);
-  ASSERT_TRUE(WaitFor(9, lines));
-  EXPECT_EQ(mSocket.ReadAll(), "a\r\nb\r\nc\r\n");
 
   // With nothing more owed, the prompt wakes the wait at once.
   before = mSocket.WaitWakeUps();
-  ASSERT_TRUE(WriteBytes(mPeer, "PELOX>"));
+  Deliver({"PELOX>"});
   mSocket.WaitReadable(10, {">"});
   EXPECT_EQ(mSocket.ReadAll(), "PELOX>");
   EXPECT_EQ(Since(before).byTimer, 0u);
