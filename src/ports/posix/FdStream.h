@@ -52,8 +52,8 @@ class FdStream {
   // A byte of `cue.end`, a burst or the end of the input ends the gathering at
   // once. Every wait is a poll on the descriptor, never a blind sleep.
   void WaitReadable(int32_t ms, const WaitCue& cue = {});
-  // How the waits of WaitReadable have ended so far: woken by the descriptor
-  // (input, an error, the end of the input) or by the end of a pause.
+  // How the polls of WaitReadable have ended so far: woken by the descriptor
+  // (input, room to send, an error, the end of the input) or by the end of a pause.
   struct WakeUps {
     uint64_t byInput = 0;
     uint64_t byTimer = 0;
