@@ -85,16 +85,18 @@ class FdStream {
   void Drain();
   // Makes a recorded end-of-input error visible once the receive buffer is empty.
   void SurfaceInputError();
-  // Asks a socket to report input only once about `bytes` (at least 1, at most
-  // 16 KiB, never more than `bytes`) are in; returns whether a mark above one byte is in force. A terminal, or a
-  // socket that refuses, keeps reporting every byte: that only costs wake-ups.
+  // Asks a socket to report input only once about `bytes` are in (a power of
+  // two, at least 1, at most 16 KiB, never more than `bytes`); returns whether a
+  // mark above one byte is in force. A terminal reports every byte. Should a
+  // socket refuse a change, its old mark stays: a wait then ends at its pause,
+  // having read what came, so nothing is lost, only time.
   bool SetLowWater(size_t bytes);
   // The two ways a wait gathers (see WaitReadable): one poll against the
   // socket's low-water mark, or a poll for every piece.
   void GatherInSocket(int64_t pauseEnd);
+  void GatherByPolling(int64_t start, int64_t pauseEnd, bool gather, std::string_view end);
   // One poll of WaitReadable, counted in mWakeUps; returns as PollUntil does.
   int PollCounted(short events, int64_t deadline);
-  void GatherByPolling(int64_t start, int64_t pauseEnd, bool gather, std::string_view end);
 
   Kind mKind;
   UniqueFd mFd;
