@@ -140,7 +140,12 @@ class TrickleTest : public ::testing::Test {
     }
     ASSERT_EQ(queued, sent);
   }
-  Posix::TcpSocket::WakeUps Since(const Posix::TcpSocket::WakeUps& before) const {
+  // Delivers the pieces, then waits once; returns how that wait's polls ended.
+  Posix::TcpSocket::WakeUps WaitAfter(std::initializer_list<std::string> pieces,
+                                      const WaitCue& cue) {
+    const Posix::TcpSocket::WakeUps before = mSocket.WaitWakeUps();
+    Deliver(pieces);
+    mSocket.WaitReadable(10, cue);
     return {mSocket.WaitWakeUps().byInput - before.byInput,
             mSocket.WaitWakeUps().byTimer - before.byTimer};
   }
@@ -152,39 +157,31 @@ class TrickleTest : public ::testing::Test {
 
 TEST_F(TrickleTest, APromptEndsAGatheringWaitWithoutWaitingOutThePause) {
   FakeClock still;
-  auto before = mSocket.WaitWakeUps();
-  Deliver({"rec 2\r\nPELOX>"});
-  mSocket.WaitReadable(10, {">"});
+  auto woke = WaitAfter({"rec 2\r\nPELOX>"}, {">"});
   EXPECT_EQ(mSocket.ReadAll(), "rec 2\r\nPELOX>");
-  EXPECT_EQ(Since(before).byInput, 1u);
-  EXPECT_EQ(Since(before).byTimer, 0u);
+  EXPECT_EQ(woke.byInput, 1u);
+  EXPECT_EQ(woke.byTimer, 0u);
 
   // A piece without the cue is gathered until the pause is over.
-  before = mSocket.WaitWakeUps();
-  Deliver({"rec 3\r\n"});
-  mSocket.WaitReadable(10, {">"});
+  woke = WaitAfter({"rec 3\r\n"}, {">"});
   EXPECT_EQ(mSocket.ReadAll(), "rec 3\r\n");
-  EXPECT_EQ(Since(before).byInput, 1u);
-  EXPECT_EQ(Since(before).byTimer, 1u);
+  EXPECT_EQ(woke.byInput, 1u);
+  EXPECT_EQ(woke.byTimer, 1u);
 }
 
 TEST_F(TrickleTest, BytesThatMustComeFirstCollectInTheSocketUnseen) {
   FakeClock still;
-  auto before = mSocket.WaitWakeUps();
-  Deliver({"a\r\n", "b\r\n", "c\r\n"});
   // 100 bytes must come before the prompt can: these do not wake the wait, and
   // the end of its pause takes them all the same.
-  mSocket.WaitReadable(10, {">", 100});
+  auto woke = WaitAfter({"a\r\n", "b\r\n", "c\r\n"}, {">", 100});
   EXPECT_EQ(mSocket.ReadAll(), "a\r\nb\r\nc\r\n");
-  EXPECT_EQ(Since(before).byInput, 0u);
-  EXPECT_EQ(Since(before).byTimer, 1u);
+  EXPECT_EQ(woke.byInput, 0u);
+  EXPECT_EQ(woke.byTimer, 1u);
 
   // With nothing more owed, the prompt wakes the wait at once.
-  before = mSocket.WaitWakeUps();
-  Deliver({"PELOX>"});
-  mSocket.WaitReadable(10, {">"});
+  woke = WaitAfter({"PELOX>"}, {">"});
   EXPECT_EQ(mSocket.ReadAll(), "PELOX>");
-  EXPECT_EQ(Since(before).byTimer, 0u);
+  EXPECT_EQ(woke.byTimer, 0u);
 }
 
 TEST_F(NetPortTest, PeerCloseIsReportedAfterItsLastBytes) {
