@@ -7,6 +7,7 @@
 #include "base/Clock.h"
 #include "ports/PortSourceExceptions.h"
 #include "ports/PortSourceUtils.h"
+#include "recovery/RequestPlan.h"
 
 using PortSourceUtils::PortSource;
 using PortSourceUtils::PortSourceException;
@@ -86,7 +87,7 @@ int32_t Controller::GetLogs(int32_t timeout) {
 
 Controller::ReceiveResult Controller::RequestRecords(int32_t first, int32_t count,
                                                      int32_t timeout) {
-  SendLine("getlog " + std::to_string(first) + " " + std::to_string(count));
+  SendLine(RecordRecoveryUtils::RecordRequest{first, count}.Command());
   ++mRequestCounts.getlog;
   mRequestCounts.records += count;
   return Receive(mPrompt, timeout, false, BoundFor(count));

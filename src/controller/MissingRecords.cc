@@ -33,25 +33,25 @@ void Controller::GetMissingRecords(const RecordRecoveryUtils::RecordLog* log, in
                       " n2get:" + std::to_string(request.count));
       --left;
       // A controller that has gone is not asked for the rest of the list.
-      const std::string line =
-          "getlog " + std::to_string(request.first) + " " + std::to_string(request.count);
-      const std::string rest = "; " + std::to_string(left) + " requests left";
+      const auto rest = [left] { return "; " + std::to_string(left) + " requests left"; };
       ReceiveResult r;
       try {
         r = RequestRecords(request.first, request.count, timeout);
       } catch (const PortSourceException& e) {
-        throw PortSourceException("GetMissingRecords(): " + line + " failed: " + e.Message + rest);
+        throw PortSourceException("GetMissingRecords(): " + request.Command() +
+                                  " failed: " + e.Message + rest());
       }
       PromptCode(r);
       if (r.gotPrompt) continue;
+      const std::string line = request.Command();
       if (r.portError) {
         throw PortSourceException("GetMissingRecords(): port error after " + line +
-                                  ", LastErrorCode:" + std::to_string(PortErrorCode()) + rest);
+                                  ", LastErrorCode:" + std::to_string(PortErrorCode()) + rest());
       }
       if (!r.overBound.empty()) {
-        throw TimeoutException("GetMissingRecords(): " + r.overBound + " after " + line + rest);
+        throw TimeoutException("GetMissingRecords(): " + r.overBound + " after " + line + rest());
       }
-      throw TimeoutException("GetMissingRecords(): no reply to " + line + rest);
+      throw TimeoutException("GetMissingRecords(): no reply to " + line + rest());
     }
     if (planned.beyond) {
       Log("WARNING",

@@ -4,6 +4,7 @@
 // maintenance tool show exactly the same plan.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "recovery/RangeEntry.h"
@@ -16,6 +17,10 @@ struct RecordRequest {
   int32_t first = 0;
   int32_t count = 0;
   bool operator==(const RecordRequest&) const = default;
+  // The controller command that asks for these records: "getlog F C".
+  std::string Command() const {
+    return "getlog " + std::to_string(first) + " " + std::to_string(count);
+  }
 };
 
 // One missing range as far as it is asked for.

@@ -158,8 +158,7 @@ int Plan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     for (const RecordRecoveryUtils::PlannedRange& range : plan.ranges) {
       for (int64_t i = 0; i < plan.RequestsIn(range); ++i) {
         const RecordRecoveryUtils::RecordRequest request = plan.RequestAt(range, i);
-        text +=
-            "getlog " + std::to_string(request.first) + " " + std::to_string(request.count) + "\n";
+        text += request.Command() + "\n";
         records += request.count;
         ++requests;
         // Flush as it goes: a plan over 2e9 records is long.
