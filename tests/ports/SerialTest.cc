@@ -1,8 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -44,6 +47,16 @@ class SerialPortTest : public ::testing::Test {
   void Send(PortSource& port, const std::string& bytes, size_t expectedBuffered) {
     ASSERT_TRUE(WriteBytes(mMaster, bytes));
     ASSERT_TRUE(WaitUntil(port, [&] { return port.LookAhead().size() >= expectedBuffered; }));
+  }
+
+  // Whether the terminal is in exclusive use (a root test may open it anyway).
+  bool Exclusive() const {
+    const int fd = open(mName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == EBUSY;
+    int exclusive = 0;
+    const bool read = ioctl(fd, TIOCGEXCL, &exclusive) == 0;
+    close(fd);
+    return read && exclusive != 0;
   }
 
   int mMaster = -1;
@@ -174,6 +187,7 @@ TEST_F(SerialPortTest, ASecondOpenIsRefusedUntilTheFirstCloses) {
   EXPECT_EQ(MessageOf<ConnectionException>([&] { second.Connect(); }),
             "SerPort.Connect(): Could not connect. LastError:-11");
   EXPECT_FALSE(second.IsConnected());
+  EXPECT_TRUE(Exclusive());  // the refused open left the first one's hold alone
   first->Close();
   EXPECT_FALSE(first->IsConnected());
   second.Connect();

@@ -39,17 +39,24 @@ int32_t SerialDevice::Open(const std::string& path, const LineSettings& settings
   CloseDevice();
   mSettingsProblem.clear();
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  auto fail = [this, &fd](int err) {
+  // Set once this open holds the device exclusively: only then is it ours to
+  // clear. A device another program holds keeps its exclusive use.
+  bool exclusive = false;
+  auto fail = [this, &fd, &exclusive](int err) {
     if (fd.Valid()) {
       RestoreSettings(fd.Get());
-      ::ioctl(fd.Get(), TIOCNXCL);
+      if (exclusive) ::ioctl(fd.Get(), TIOCNXCL);
     }
     SetError(CodeFromErrno(err));
     return LastError();
   };
   if (!fd.Valid()) return fail(errno);
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return fail(errno);
-  if (::ioctl(fd.Get(), TIOCEXCL) != 0 && errno != EINVAL && errno != ENOTTY) return fail(errno);
+  if (::ioctl(fd.Get(), TIOCEXCL) == 0) {
+    exclusive = true;
+  } else if (errno != EINVAL && errno != ENOTTY) {
+    return fail(errno);
+  }
 
   termios t{};
   if (::tcgetattr(fd.Get(), &t) != 0) return fail(errno);
