@@ -17,5 +17,5 @@ std::string DeploymentPaths::CfgShown(const std::string& cfgName) const {
 }
 
 std::string DeploymentPaths::SessionShown(const std::string& fileName) const {
-  return Shown("downloads" + delimiter + fileName);
+  return Shown(DeploymentLayout::kDownloadsFolder + delimiter + fileName);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/FolderItem.h"
+#include "config/DeploymentLayout.h"
 
 struct DeploymentPaths {
   // `deploymentsPath` is the project folder as the log shows it; `delimiter` the
@@ -18,7 +19,7 @@ struct DeploymentPaths {
   std::string Shown(const std::string& relative) const;
   std::string CfgShown(const std::string& cfgName) const;
   std::string SessionShown(const std::string& fileName) const;
-  FolderItem Downloads() const { return folder.Child("downloads"); }
+  FolderItem Downloads() const { return folder.Child(DeploymentLayout::kDownloadsFolder); }
 
   FolderItem folder;
   std::string shown;  // deployments path + delimiter + the folder's own name

@@ -10,6 +10,7 @@
 #include "app/GeneralException.h"
 #include "app/SessionName.h"
 #include "app/StopSignals.h"
+#include "base/AtomicFile.h"
 #include "base/Clock.h"
 #include "config/Configuration.h"
 #include "config/FolderUtils.h"
@@ -165,7 +166,7 @@ void App::OpenSession(const std::string& name) {
 }
 
 void App::SyncFolder(const FolderItem& folder) {
-  int err = SessionFile::SyncFolder(folder.NativePath());
+  const int err = AtomicFile::SyncFolder(folder.NativePath());
   if (err != 0)
     LogNewMessage("WARNING", "Unable to sync the folder " + folder.NativePath() +
                                  " to disk: " + std::strerror(err));

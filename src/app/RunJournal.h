@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "config/DeploymentLayout.h"
+
 struct RunRecord {
   std::string deployment;  // the deployment folder's name
   std::time_t start = 0;   // wall-clock start and end of the run
@@ -29,7 +31,7 @@ struct RunRecord {
 
 namespace RunJournal {
 
-inline constexpr const char* kFileName = "runs.jsonl";
+inline constexpr const char* kFileName = DeploymentLayout::kRunJournalFile;
 
 // Local time with its UTC offset: "2026-12-09T18:04:54+00:00".
 std::string IsoTime(std::time_t t);

@@ -15,13 +15,6 @@ int SessionFile::Create(const std::string& path, SessionFile& out) {
   return 0;
 }
 
-int SessionFile::SyncFolder(const std::string& path) {
-  UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.Valid()) return errno;
-  if (::fsync(dir.Get()) != 0) return errno;
-  return dir.Close() != 0 ? errno : 0;
-}
-
 bool SessionFile::Fail(int err) {
   if (mError.empty()) mError = std::strerror(err);
   return false;

@@ -14,9 +14,6 @@ class SessionFile {
  public:
   // Result of Create: 0, or the errno of the failed open (EEXIST when the name is taken).
   static int Create(const std::string& path, SessionFile& out);
-  // Syncs a folder, so that entries just made in it survive a power cut.
-  // Returns 0 or the errno of the failure.
-  static int SyncFolder(const std::string& path);
 
   SessionFile() = default;
   SessionFile(const SessionFile&) = delete;

@@ -88,9 +88,15 @@ int32_t Replace(const std::string& linkPath, std::string_view contents) {
     ::unlink(tmp.c_str());
     return FolderItem::CodeFromErrno(err);
   }
-  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.Get() >= 0) ::fsync(dir.Get());  // best effort: the rename already happened
+  SyncFolder(folder);  // best effort: the rename already happened
   return 0;
+}
+
+int SyncFolder(const std::string& path) {
+  UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.Valid()) return errno;
+  if (::fsync(dir.Get()) != 0) return errno;
+  return dir.Close() != 0 ? errno : 0;
 }
 
 }  // namespace AtomicFile

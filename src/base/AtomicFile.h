@@ -26,4 +26,8 @@ int32_t FollowLinks(std::string& path);
 // The folder part of `path`: "." when it has none, "/" for a file at the root.
 std::string FolderOf(const std::string& path);
 
+// Flushes a folder to disk, so that entries just made in it survive a power cut.
+// Returns 0 or the errno of the failure.
+int SyncFolder(const std::string& path);
+
 }  // namespace AtomicFile

@@ -10,6 +10,7 @@
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
 #include "base/WholeFile.h"
+#include "config/DeploymentLayout.h"
 #include "config/JsonDocument.h"
 #include "config/ProjectFolders.h"
 #include "recovery/RangeText.h"
@@ -54,7 +55,7 @@ std::optional<std::string> ReadConfig(DeploymentStatus& d, const std::string& cf
 }
 
 void CountSessions(DeploymentStatus& d) {
-  FolderItem downloads = FolderItem(d.folder).Child("downloads");
+  FolderItem downloads = FolderItem(d.folder).Child(DeploymentLayout::kDownloadsFolder);
   if (!downloads.IsFolder()) return;
   for (const FolderItem& item : downloads.Children()) {
     if (item.Name().rfind("raw.", 0) != 0) continue;

@@ -8,10 +8,12 @@
 #include <optional>
 #include <string>
 
+#include "config/DeploymentLayout.h"
+
 namespace Journal {
 
 // The file name inside a deployment folder.
-inline constexpr const char* kFileName = "runs.jsonl";
+inline constexpr const char* kFileName = DeploymentLayout::kRunJournalFile;
 
 // The reader goes back at most this far from the end of the file; what lies
 // before is not looked at (a complete run older than that shows as none).
