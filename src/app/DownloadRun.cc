@@ -21,6 +21,7 @@
 #include "ports/PortSourceExceptions.h"
 #include "ports/PortSourceUtils.h"
 #include "recovery/RecordLog.h"
+#include "recovery/RequestPlan.h"
 
 namespace {
 
@@ -33,7 +34,9 @@ struct NumericSetting {
 };
 constexpr NumericSetting kConnectAttemptMaxTries{"ConnectAttemptMaxTries", 10, 1, 100};
 constexpr NumericSetting kConnectAttemptTimeout{"ConnectAttemptTimeout", 5, 1, 600};
-constexpr NumericSetting kRecordRequestSize{"RecordRequestSize", 30, 1, 1000000};
+constexpr NumericSetting kRecordRequestSize{"RecordRequestSize",
+                                            RecordRecoveryUtils::kDefaultRequestSize, 1,
+                                            RecordRecoveryUtils::kMaxRequestSize};
 // Seconds from the start of the process to the end of the run, however busy the
 // controller keeps the line.
 constexpr NumericSetting kRunTimeLimit{"RunTimeLimit", 3600, 1, 86400};

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "base/AsciiText.h"
 #include "config/JsonDocument.h"
 
 FolderItem getTopLevelProjectFolder(const std::string& path, bool createIfMissing, bool askUser) {
@@ -37,10 +38,7 @@ FolderItem getDeploymentFolderByName(const std::optional<FolderItem>& root,
   FolderItem listed = *root;
   for (const FolderItem& item : listed.Children()) {
     if (!item.IsFolder()) continue;
-    std::string lowered = item.Name();
-    for (char& c : lowered)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (lowered == name) matches.push_back(item);
+    if (AsciiText::Lower(item.Name()) == name) matches.push_back(item);
   }
   if (matches.size() > 1) {
     // Each would give the run a different configuration, downloads folder and

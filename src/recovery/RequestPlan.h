@@ -13,6 +13,11 @@
 namespace RecordRecoveryUtils {
 
 // "getlog first count".
+// RecordRequestSize, the most records one request asks for: its default and the
+// values a deployment may set.
+inline constexpr int32_t kDefaultRequestSize = 30;
+inline constexpr int32_t kMaxRequestSize = 1000000;
+
 struct RecordRequest {
   int32_t first = 0;
   int32_t count = 0;

@@ -23,6 +23,9 @@ using RecordRecoveryUtils::RecordLog;
 // How long add waits for another writer of the same folder.
 constexpr std::chrono::milliseconds kLockPatience{30000};
 
+// The help states RecordRequestSize's default and range as text.
+static_assert(RecordRecoveryUtils::kDefaultRequestSize == 30 &&
+              RecordRecoveryUtils::kMaxRequestSize == 1000000);
 constexpr const char* kHelp =
     "Usage: pelox5-rcd show FILE\n"
     "       pelox5-rcd missing FILE\n"
@@ -144,7 +147,9 @@ int Plan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const std::optional<int32_t> logged =
       NumberOption(args, 2, "logged", 0, INT32_MAX, std::nullopt, error);
   if (!logged) return Fail(err, error);
-  const std::optional<int32_t> size = NumberOption(args, 2, "size", 1, 1000000, 30, error);
+  const std::optional<int32_t> size =
+      NumberOption(args, 2, "size", 1, RecordRecoveryUtils::kMaxRequestSize,
+                   RecordRecoveryUtils::kDefaultRequestSize, error);
   if (!size) return Fail(err, error);
   if (!FileExists(args[1])) return Fail(err, "plan: no such file: " + args[1]);
   RecordLog log(args[1]);

@@ -75,11 +75,10 @@ void CountMissing(DeploymentStatus& d, const std::string& rcdName) {
     d.rcdError = "not a usable file URL: " + rcdName;
     return;
   }
-  FolderItem file(*path);
-  if (!file.Exists()) return;
   std::string text;
-  const WholeFile::ReadOutcome read =
-      WholeFile::Read(file.NativePath(), RecordRecoveryUtils::RecordLog::kMaxFileBytes, text);
+  const WholeFile::ReadOutcome read = WholeFile::Read(
+      FolderItem(*path).NativePath(), RecordRecoveryUtils::RecordLog::kMaxFileBytes, text);
+  if (read.result == WholeFile::ReadResult::kMissing) return;
   if (!read.Read()) {
     d.rcdError = rcdName + ": " + read.Reason();
     return;
