@@ -70,6 +70,11 @@ struct Exposition {
     std::set<std::string> helped;
     std::smatch m;
     for (const std::string& line : Lines(text)) {
+      try {
+        (void)nlohmann::json(line).dump();  // throws on text that is not UTF-8
+      } catch (const nlohmann::json::type_error&) {
+        problem += "not UTF-8: " + line + "\n";
+      }
       if (std::regex_match(line, m, help)) {
         helped.insert(m[1]);
       } else if (std::regex_match(line, m, type)) {
@@ -244,8 +249,10 @@ TEST_F(StatusProgramTest, JsonHoldsTheSame) {
 }
 
 TEST_F(StatusProgramTest, PrometheusParsesBackToTheSameValues) {
-  // A folder name that needs escaping and is not UTF-8 must not spoil the file.
+  // Folder names that need escaping or are not UTF-8 (a stray byte, an encoded
+  // surrogate) must not spoil the file.
   fs::create_directories(box.ProjectFolder() + "/odd\"\\name\xff");
+  fs::create_directories(box.ProjectFolder() + "/surrogate\xed\xa0\x80");
   auto r = Status({"--prometheus"});
   EXPECT_EQ(r.status, 1);
   Exposition e(r.out);

@@ -47,22 +47,21 @@ const char* Colour(const DeploymentStatus& d) {
   return d.LastRunComplete() ? kGreen : kRed;
 }
 
+// Strict UTF-8 (no overlong forms, surrogates or code points past U+10FFFF),
+// as the JSON writer checks it.
+bool IsUtf8(const std::string& text) {
+  try {
+    (void)nlohmann::json(text).dump();
+    return true;
+  } catch (const nlohmann::json::type_error&) {
+    return false;
+  }
+}
+
 // Prometheus rejects a whole exposition over one label that is not UTF-8: a
 // folder name that is not keeps its ASCII and shows every other byte as "?".
 std::string LabelValue(const std::string& name) {
-  bool valid = true;
-  for (size_t i = 0; i < name.size() && valid;) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    const size_t length = c < 0x80           ? 1
-                          : (c >> 5) == 0x6  ? 2
-                          : (c >> 4) == 0xe  ? 3
-                          : (c >> 3) == 0x1e ? 4
-                                             : 0;
-    valid = length > 0 && i + length <= name.size();
-    for (size_t k = 1; valid && k < length; ++k)
-      valid = (static_cast<unsigned char>(name[i + k]) & 0xc0) == 0x80;
-    i += length;
-  }
+  const bool valid = IsUtf8(name);
   std::string label;
   for (char c : name) {
     if (!valid && static_cast<unsigned char>(c) >= 0x80) c = '?';
