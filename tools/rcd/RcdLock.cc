@@ -1,7 +1,6 @@
 #include "RcdLock.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include <utility>
 
 #include "base/AtomicFile.h"
+#include "base/Clock.h"
 
 namespace RcdTool {
 
@@ -22,18 +22,19 @@ std::optional<FolderLock> FolderLock::Take(const std::string& path,
     error = "cannot lock the folder " + folder + ": " + std::strerror(errno);
     return std::nullopt;
   }
-  const auto deadline = std::chrono::steady_clock::now() + patience;
+  Clock& clock = Clock::Get();
+  const int64_t deadline = clock.MonotonicMs() + patience.count();
   for (;;) {
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) return FolderLock(std::move(fd));
     if (errno != EWOULDBLOCK && errno != EINTR) {
       error = "cannot lock the folder " + folder + ": " + std::strerror(errno);
       return std::nullopt;
     }
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (clock.MonotonicMs() >= deadline) {
       error = "the folder " + folder + " stays locked by another writer";
       return std::nullopt;
     }
-    ::poll(nullptr, 0, 10);
+    clock.SleepMs(10);
   }
 }
 
