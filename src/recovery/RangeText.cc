@@ -34,19 +34,11 @@ void ParseToken(std::string_view token, std::vector<RangeEntry>& ranges) {
   ranges.emplace_back(*min, *max);
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // Plain decimal digits with white space around them, 0 to 2147483647.
 std::optional<int32_t> PlainNumber(std::string_view text) {
   while (!text.empty() && AsciiText::IsSpace(text.front())) text.remove_prefix(1);
   while (!text.empty() && AsciiText::IsSpace(text.back())) text.remove_suffix(1);
-  if (text.empty()) return std::nullopt;
-  for (char c : text)
-    if (!IsDigit(c)) return std::nullopt;
-  int32_t value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
+  return PlainRecordNumber(text);
 }
 
 bool IsPlainToken(std::string_view token) {
@@ -58,6 +50,16 @@ bool IsPlainToken(std::string_view token) {
 }
 
 }  // namespace
+
+std::optional<int32_t> PlainRecordNumber(std::string_view text) {
+  // from_chars would take a leading minus: the first byte must be a digit, and
+  // the number must take the whole text.
+  if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+  int32_t value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
 
 std::optional<UnreadToken> FirstUnreadToken(std::string_view text) {
   size_t line = 1;

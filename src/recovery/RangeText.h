@@ -3,6 +3,7 @@
 // rules are in RecordLog.h). Parsing never allocates per token.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,10 @@ struct UnreadToken {
 // allowed); none when every token is plain. Rewriting a file drops or alters
 // such tokens, so a writer checks for them first.
 std::optional<UnreadToken> FirstUnreadToken(std::string_view text);
+
+// A record number written plainly: decimal digits only, nothing around them,
+// 0 to 2147483647.
+std::optional<int32_t> PlainRecordNumber(std::string_view text);
 
 // Appends one "min-max\n" line per range to `out`.
 void AppendRangeLines(const std::vector<RangeEntry>& ranges, std::string& out);

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -56,20 +55,13 @@ constexpr const char* kHelp =
     "Exit status: 0 on success; 1 on a bad argument, a missing FILE for show and\n"
     "missing, or when FILE cannot be read or written.\n";
 
-std::optional<int32_t> ParseRecord(std::string_view text) {
-  int32_t value = 0;
-  if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
 // "N" or "A-B" with A <= B, both 0 to 2147483647.
 std::optional<RangeEntry> ParseRecords(std::string_view text) {
   size_t dash = text.find('-');
-  std::optional<int32_t> min = ParseRecord(text.substr(0, dash));
-  std::optional<int32_t> max =
-      dash == std::string_view::npos ? min : ParseRecord(text.substr(dash + 1));
+  std::optional<int32_t> min = RecordRecoveryUtils::PlainRecordNumber(text.substr(0, dash));
+  std::optional<int32_t> max = dash == std::string_view::npos
+                                   ? min
+                                   : RecordRecoveryUtils::PlainRecordNumber(text.substr(dash + 1));
   if (!min || !max || *min > *max) return std::nullopt;
   return RangeEntry(*min, *max);
 }
@@ -123,7 +115,7 @@ std::optional<int32_t> NumberOption(const std::vector<std::string>& args, size_t
     if (!fallback) error = "plan: missing --" + name;
     return fallback;
   }
-  std::optional<int32_t> value = ParseRecord(*text);
+  std::optional<int32_t> value = RecordRecoveryUtils::PlainRecordNumber(*text);
   if (!value || *value < min || *value > max) {
     error = "plan: --" + name + " needs a whole number from " + std::to_string(min) + " to " +
             std::to_string(max) + ", not '" + *text + "'";
