@@ -66,7 +66,7 @@ std::optional<UnreadToken> FirstUnreadToken(std::string_view text) {
   while (!text.empty()) {
     size_t end = text.find_first_of(",\n");
     std::string_view token = text.substr(0, end);
-    if (!IsBlankOnly(token) && !IsPlainToken(token)) return UnreadToken{line, token};
+    if (!IsBlankOnly(token) && !IsPlainToken(token)) return UnreadToken{line, std::string(token)};
     if (end == std::string_view::npos) break;
     if (text[end] == '\n') ++line;
     text.remove_prefix(end + 1);

@@ -21,7 +21,7 @@ void ParseRangeText(std::string_view text, std::vector<RangeEntry>& ranges);
 // number of its line (from 1).
 struct UnreadToken {
   size_t line;
-  std::string_view token;
+  std::string token;
 };
 
 // The first non-blank token of `text` that is not plainly N or A-B (decimal

@@ -47,7 +47,7 @@ std::optional<std::string> RecordLogPath(const std::string& name) {
   return path;
 }
 
-bool RecordLog::readRCD() {
+bool RecordLog::readRCD(bool findUnread) {
   receivedRanges.clear();
   missingRanges.clear();
   mReadFailure.clear();
@@ -72,8 +72,7 @@ bool RecordLog::readRCD() {
     std::fflush(stdout);
     return false;
   }
-  if (auto unread = RecordRecoveryUtils::FirstUnreadToken(contents))
-    mUnreadToken = UnreadToken{unread->line, std::string(unread->token)};
+  if (findUnread) mUnreadToken = RecordRecoveryUtils::FirstUnreadToken(contents);
   ParseRangeText(contents, receivedRanges);
   cleanupRanges();
   return true;

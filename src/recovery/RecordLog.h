@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "recovery/RangeEntry.h"
+#include "recovery/RangeText.h"
 
 namespace RecordRecoveryUtils {
 
@@ -49,15 +50,13 @@ class RecordLog {
   // is larger than kMaxFileBytes or cannot be read, or when the name is an
   // unusable URL; the lists are then empty and ReadFailure() says why. Never
   // blocks on a FIFO or a device.
-  bool readRCD();
+  // With `findUnread`, it also looks for the token a rewrite would lose (see
+  // FirstUnreadToken()): a second pass over the text that only a writer needs.
+  bool readRCD(bool findUnread = false);
 
-  // The first token of the file last read that reading skipped or read as
-  // other than it is written (see FirstUnreadToken in RangeText.h), with its
-  // line number; none when every token was plain. A rewrite would lose it.
-  struct UnreadToken {
-    size_t line;
-    std::string token;
-  };
+  // After readRCD(true): the first token of the file that reading skipped or
+  // read as other than it is written (see FirstUnreadToken in RangeText.h),
+  // with its line number; none when every token was plain.
   const std::optional<UnreadToken>& FirstUnreadToken() const { return mUnreadToken; }
 
   // Why the last readRCD returned false ("not a regular file", "larger than

@@ -207,7 +207,7 @@ int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     }
   }
   RecordLog log(args[1]);
-  if (!log.readRCD()) return 1;
+  if (!log.readRCD(adding)) return 1;
   if (command == "show") return Show(log, out, err);
   if (command == "missing") return Missing(log, out, err);
   if (const auto& unread = log.FirstUnreadToken())
