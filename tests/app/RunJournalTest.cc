@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/RunJournal.h"
 
@@ -13,41 +15,28 @@ namespace {
 class Zone {
  public:
   explicit Zone(const char* tz) {
-    const char* old = std::getenv("TZ");
-    if (old) mOld = old;
-    mHad = old != nullptr;
+    if (const char* old = std::getenv("TZ")) mOld = old;
     ::setenv("TZ", tz, 1);
     ::tzset();
   }
   ~Zone() {
-    if (mHad) {
-      ::setenv("TZ", mOld.c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
+    mOld ? ::setenv("TZ", mOld->c_str(), 1) : ::unsetenv("TZ");
     ::tzset();
   }
 
  private:
-  std::string mOld;
-  bool mHad = false;
+  std::optional<std::string> mOld;
 };
 
 }  // namespace
 
 TEST(RunJournalLine, TimesCarryTheirOffsetAndAnyTextStaysValidJson) {
   const std::time_t t = 1796839494;  // 2026-12-09 18:04:54 UTC
-  {
-    Zone zone("UTC0");
-    EXPECT_EQ(RunJournal::IsoTime(t), "2026-12-09T18:04:54+00:00");
-  }
-  {
-    Zone zone("IST-5:30");
-    EXPECT_EQ(RunJournal::IsoTime(t), "2026-12-09T23:34:54+05:30");
-  }
-  {
-    Zone zone("NST3:30");
-    EXPECT_EQ(RunJournal::IsoTime(t), "2026-12-09T14:34:54-03:30");
+  for (const auto& [tz, expected] : {std::pair{"UTC0", "2026-12-09T18:04:54+00:00"},
+                                     std::pair{"IST-5:30", "2026-12-09T23:34:54+05:30"},
+                                     std::pair{"NST3:30", "2026-12-09T14:34:54-03:30"}}) {
+    Zone zone(tz);
+    EXPECT_EQ(RunJournal::IsoTime(t), expected) << tz;
   }
 
   RunRecord r;
