@@ -14,6 +14,7 @@
 
 #include "RcdCommand.h"
 #include "TempDir.h"
+#include "support/Sandbox.h"
 #include "support/Subprocess.h"  // ReadFile
 
 namespace {
@@ -57,8 +58,8 @@ class RcdToolTest : public ::testing::Test {
 
   // Runs `script` in bash with $RCD set to the built pelox5-rcd; its status.
   int Shell(const std::string& script) const {
-    std::string command = "RCD=" PELOX5_BINARY_DIR "/tools/rcd/pelox5-rcd bash -c '" + script +
-                          "' >" + PathOf("shell.out") + " 2>&1";
+    std::string command =
+        "RCD=" + Sandbox::RcdTool() + " bash -c '" + script + "' >" + PathOf("shell.out") + " 2>&1";
     int raw = std::system(command.c_str());
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   }

@@ -23,8 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-std::string StatusPath() { return PELOX5_BINARY_DIR "/tools/status/pelox5-status"; }
-
 // An ISO 8601 time `ago` seconds before now, as the journal holds it.
 std::string IsoAgo(int64_t ago) {
   std::time_t t = std::time(nullptr) - ago;
@@ -127,7 +125,7 @@ class StatusProgramTest : public ::testing::Test {
                                const std::map<std::string, std::string>& extraEnv = {}) {
     int master = -1, slave = -1;
     if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "openpty failed";
-    std::vector<std::string> argv{StatusPath()};
+    std::vector<std::string> argv{Sandbox::StatusTool()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     for (std::string& a : argv) cargv.push_back(a.data());
@@ -160,7 +158,8 @@ class StatusProgramTest : public ::testing::Test {
   }
 
   Subprocess::Result Status(const std::vector<std::string>& args) {
-    return Subprocess::Run(StatusPath(), args, box.ProcessOptions(), std::chrono::seconds(30));
+    return Subprocess::Run(Sandbox::StatusTool(), args, box.ProcessOptions(),
+                           std::chrono::seconds(30));
   }
 
   Sandbox box;

@@ -36,6 +36,7 @@ std::vector<std::string> Sandbox::SessionFiles(const std::string& name) const {
 std::string Sandbox::DownloadTool() { return PELOX5_BINARY_DIR "/src/app/pelox5-download"; }
 std::string Sandbox::Simulator() { return PELOX5_BINARY_DIR "/tools/sim/pelox5-sim"; }
 std::string Sandbox::RcdTool() { return PELOX5_BINARY_DIR "/tools/rcd/pelox5-rcd"; }
+std::string Sandbox::StatusTool() { return PELOX5_BINARY_DIR "/tools/status/pelox5-status"; }
 
 Subprocess::Result Sandbox::Download(const std::vector<std::string>& args,
                                      std::chrono::milliseconds timeout) const {

@@ -37,6 +37,7 @@ class Sandbox {
   static std::string DownloadTool();
   static std::string Simulator();
   static std::string RcdTool();
+  static std::string StatusTool();
 
   Subprocess::Result Download(const std::vector<std::string>& args,
                               std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;

@@ -34,8 +34,6 @@ bool WaitReadable(int fd, Clock::time_point deadline) {
 
 }  // namespace
 
-std::string SimPath() { return PELOX5_BINARY_DIR "/tools/sim/pelox5-sim"; }
-
 SimLink SimLink::Tcp(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};

@@ -30,6 +30,3 @@ class SimLink {
   explicit SimLink(int fd) : mFd(fd) {}
   int mFd;
 };
-
-// The path of the built simulator.
-std::string SimPath();

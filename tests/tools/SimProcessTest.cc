@@ -8,6 +8,7 @@
 #include "RecordFormat.h"
 #include "SimLink.h"
 #include "TempDir.h"
+#include "support/Sandbox.h"
 #include "support/SimProcess.h"
 
 namespace {
@@ -19,7 +20,7 @@ std::string Records(int64_t first, int64_t last, size_t size = 0) {
 }
 
 int RunToExit(const std::vector<std::string>& args, std::string* output) {
-  std::string command = SimPath();
+  std::string command = Sandbox::Simulator();
   for (const std::string& a : args) command += " '" + a + "'";
   command += " 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
