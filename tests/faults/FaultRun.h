@@ -20,7 +20,12 @@ struct RunOutcome {
   std::string log;      // standard error without time stamps
   std::string session;  // the run's session file ("" when there is none)
 
-  bool Logged(const std::string& text) const { return log.find(text) != std::string::npos; }
+  // Whether the log holds `text`; a failed check shows the whole log.
+  testing::AssertionResult Logged(const std::string& text) const {
+    if (log.find(text) != std::string::npos)
+      return testing::AssertionSuccess() << "logged: " << text;
+    return testing::AssertionFailure() << "not logged: " << text << "\nlog:\n" << log;
+  }
   size_t FatalCount() const;
 };
 

@@ -26,8 +26,7 @@ TEST_F(FileFaults, AFileWhereTheDownloadsFolderGoesStopsTheRun) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(
       r.Logged(" Download target is missing the 'downloads' folder or it is not "
-               "writeable.\n"))
-      << r.log;
+               "writeable.\n"));
   EXPECT_FALSE(r.Logged("Port requested:"));
   EXPECT_EQ(ReadFile(box.Downloads("site1")), "not a folder");
 }
@@ -41,7 +40,7 @@ TEST_F(FileFaults, AFullDiskEndsTheRunWithTheBytesThatFit) {
   const size_t limit = 1000 * 1024;
   RunOutcome r = Run("site1", {"/bin/bash", "-c", "ulimit -f 1000 && exec \"$0\" \"$@\""});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.Logged("(FATAL) : Unable to write the raw download session: ")) << r.log;
+  EXPECT_TRUE(r.Logged("(FATAL) : Unable to write the raw download session: "));
   EXPECT_EQ(r.session.size(), limit);
   EXPECT_TRUE(IsPrefix(r.session, sim.SentBytes()));
   // The journal, a small file beside it, still tells how the run ended.
@@ -132,18 +131,16 @@ TEST_F(FileFaults, ADeploymentCfgTooLargeOrNotAFileStopsTheRun) {
   Deploy("site1", padded);
   RunOutcome r = Run("site1");
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.Logged("(FATAL) : ")) << r.log;
+  EXPECT_TRUE(r.Logged("(FATAL) : "));
   EXPECT_TRUE(r.Logged("Configuration.Load():deployment.cfg cannot be read in:" +
-                       box.DeploymentFolder("site1") + "/cfg (larger than 1048576 bytes)"))
-      << r.log;
+                       box.DeploymentFolder("site1") + "/cfg (larger than 1048576 bytes)"));
 
   fs::remove(cfg);
   ASSERT_EQ(::mkfifo(cfg.c_str(), 0600), 0);  // a plain open would wait for a writer
   r = Run("site1");
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.Logged("deployment.cfg cannot be read in:" + box.DeploymentFolder("site1") +
-                       "/cfg (not a regular file)"))
-      << r.log;
+                       "/cfg (not a regular file)"));
   EXPECT_FALSE(r.Logged("Download SessionFile:"));
 }
 
@@ -153,8 +150,7 @@ TEST_F(FileFaults, ATruncatedDeploymentCfgStopsTheRun) {
   RunOutcome r = Run("site1");
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.Logged("(FATAL) : Unable to find or unable to parse the deployment cfg file:" +
-                       box.DeploymentFolder("site1") + "/cfg/deployment.cfg\n"))
-      << r.log;
+                       box.DeploymentFolder("site1") + "/cfg/deployment.cfg\n"));
   EXPECT_FALSE(r.Logged("Download SessionFile:"));
 }
 
@@ -165,11 +161,10 @@ TEST_F(FileFaults, ARecordRecoveryFileThatIsNotARegularFileIsSkippedWithoutWaiti
   ASSERT_EQ(::mkfifo(rcd.c_str(), 0600), 0);  // a plain open would wait for a writer
   RunOutcome r = Run("site1");
   EXPECT_EQ(r.status, 0) << r.log;
-  EXPECT_TRUE(r.Logged("(WARNING) : Record recovery file ")) << r.log;
+  EXPECT_TRUE(r.Logged("(WARNING) : Record recovery file "));
   EXPECT_TRUE(
       r.Logged("extract.rcd cannot be read (not a regular file). Record recovery will be "
-               "skipped."))
-      << r.log;
+               "skipped."));
   EXPECT_FALSE(r.Logged("getlog"));
   EXPECT_EQ(r.session, sim.SentBytes());
 }

@@ -61,9 +61,9 @@ TEST_F(Load, ASecondRunOnABusySerialDeviceFailsCleanly) {
   RunOutcome stopped = first.Finish();
 
   EXPECT_EQ(busy.status, 1);
-  EXPECT_TRUE(busy.Logged("(FATAL) : Connect(): PortSourceTimeoutError\n")) << busy.log;
+  EXPECT_TRUE(busy.Logged("(FATAL) : Connect(): PortSourceTimeoutError\n"));
   EXPECT_EQ(stopped.status, 1);
-  EXPECT_TRUE(stopped.Logged("(FATAL) : Stopped by SIGTERM")) << stopped.log;
+  EXPECT_TRUE(stopped.Logged("(FATAL) : Stopped by SIGTERM"));
   EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 2000\n");
 
   // Two session files: the first run's holds what it received, the other nothing.

@@ -54,8 +54,7 @@ TEST_F(PortFaults, RefusedOrSilentControllersEndWithinTheTimeOuts) {
   EXPECT_EQ(refused.status, 1);
   EXPECT_TRUE(
       refused.Logged("(FATAL) : Connect(): PortSourceTimeoutError\n"
-                     "(FATAL) : Connect(): quitting\n"))
-      << refused.log;
+                     "(FATAL) : Connect(): quitting\n"));
   EXPECT_EQ(refused.session, "");
 
   // Without a prompt the run ends with status 1 and only a DEBUG line.
@@ -120,7 +119,7 @@ TEST_F(PortFaults, DropsInsideGetdataAndGetlogKeepEveryByteSent) {
     EXPECT_EQ(r.session, sent);
     if (d.inGetdata) {
       EXPECT_EQ(r.status, 1);
-      EXPECT_TRUE(r.Logged("(FATAL) : run() getdata(): PortSourceTimeoutError: ")) << r.log;
+      EXPECT_TRUE(r.Logged("(FATAL) : run() getdata(): PortSourceTimeoutError: "));
       EXPECT_TRUE(r.Logged("(FATAL) : run(): quitting\n"));
     } else if (d.offset < ends[ends.size() - 2]) {
       // The next "getlog" finds the link gone.
@@ -129,14 +128,14 @@ TEST_F(PortFaults, DropsInsideGetdataAndGetlogKeepEveryByteSent) {
       // With two or more requests still to send, one of them meets the broken
       // link, and recovery ends there with its own FATAL line.
       if (d.offset < ends[ends.size() - 3]) {
-        EXPECT_TRUE(r.Logged("(FATAL) : run() getlog(): ")) << r.log;
+        EXPECT_TRUE(r.Logged("(FATAL) : run() getlog(): "));
       }
     } else {
       // A "getlog" reply is waited for once and its outcome is not acted on:
       // a cut in the last one is followed only by "quit", which a closed TCP
       // link still accepts, so the run ends as complete. The records stay
       // missing from the record log and are asked for again by the next run.
-      EXPECT_TRUE(r.Logged("(DEBUG) : waitForPrompt: timed out\n")) << r.log;
+      EXPECT_TRUE(r.Logged("(DEBUG) : waitForPrompt: timed out\n"));
     }
   }
 }
@@ -146,7 +145,7 @@ TEST_F(PortFaults, GetdataWithoutDoneIsRepeatedAFewTimesThenEndsLikeATimeOut) {
   Deploy("nodone", Cfg("nodone", sim.PortText()));
   RunOutcome r = Run("nodone");
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.Logged("(FATAL) : run() getdata(): PortSourceTimeoutError: ")) << r.log;
+  EXPECT_TRUE(r.Logged("(FATAL) : run() getdata(): PortSourceTimeoutError: "));
   EXPECT_EQ(sim.Commands(), "\nlogs\ngetdata 30\ngetdata 30\n");
   EXPECT_EQ(r.session, sim.SentBytes());
 }
@@ -180,8 +179,7 @@ TEST_F(PortFaults, AnEndlessLineEndsAtTheReplysBoundWithoutGrowingMemory) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(
       r.Logged("(FATAL) : run() getdata(): PortSourceTimeoutError: GetRecentData() reply "
-               "exceeded 8912896 bytes for 30 records after getdata 30"))
-      << r.log;
+               "exceeded 8912896 bytes for 30 records after getdata 30"));
   EXPECT_GT(r.session.size(), 8912896u);
   EXPECT_TRUE(IsPrefix(r.session, sim.SentBytes()));
 }
@@ -219,7 +217,7 @@ TEST_F(PortFaults, ASerialDeviceThatGoesAwayKeepsWhatArrived) {
   EXPECT_EQ(r.status, 1);
   EXPECT_GE(r.FatalCount(), 1u) << r.log;
   // A terminal that hangs up reports an I/O error rather than an end of stream.
-  EXPECT_TRUE(r.Logged("(FATAL) : run() getdata(): PortSource")) << r.log;
+  EXPECT_TRUE(r.Logged("(FATAL) : run() getdata(): PortSource"));
   EXPECT_TRUE(r.Logged("(FATAL) : run(): quitting\n"));
   std::string sent = sim.SentBytes();
   EXPECT_TRUE(IsPrefix(r.session, sent));
