@@ -48,7 +48,12 @@ class DownloadRun : public ::testing::Test {
     EXPECT_EQ(files.size(), 1u);
     return files.empty() ? "" : ReadFile(files[0]);
   }
-  bool Logged(const std::string& line) const { return log.find(line) != std::string::npos; }
+  // Whether the log holds `line`; a failed check shows the whole log.
+  testing::AssertionResult Logged(const std::string& line) const {
+    if (log.find(line) != std::string::npos)
+      return testing::AssertionSuccess() << "logged: " << line;
+    return testing::AssertionFailure() << "not logged: " << line << "\nlog:\n" << log;
+  }
   // The lines of the deployment's run journal, each parsed.
   std::vector<json> Journal() const {
     std::vector<json> lines;
@@ -216,7 +221,7 @@ TEST_F(DownloadRun, KeepsTheBytesBeforeADropDuringGetdata) {
   std::string sent = sim.SentBytes();
   EXPECT_EQ(sent.size(), 1000u);
   EXPECT_EQ(OnlySession(), sent);
-  EXPECT_TRUE(Logged("(FATAL) : run() getdata(): PortSourceTimeoutError: ")) << log;
+  EXPECT_TRUE(Logged("(FATAL) : run() getdata(): PortSourceTimeoutError: "));
   EXPECT_TRUE(Logged("(FATAL) : run(): quitting\n"));
 }
 
@@ -244,8 +249,7 @@ TEST_F(DownloadRun, ARefusedConnectionOnEveryTry) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(
       Logged("(FATAL) : Connect(): PortSourceInvalidPortError:GetNewPortSource(): Invalid "
-             "network port:TCPSocket.InvalidPortError\n"))
-      << log;
+             "network port:TCPSocket.InvalidPortError\n"));
   // A port nobody listens on: every attempt is refused.
   std::string port;
   {
@@ -255,10 +259,9 @@ TEST_F(DownloadRun, ARefusedConnectionOnEveryTry) {
   Deploy(Cfg(port, 1));
   r = Run();
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Logged("(DEBUG) : getPort: Attempt 2 of 2\n")) << log;
+  EXPECT_TRUE(Logged("(DEBUG) : getPort: Attempt 2 of 2\n"));
   EXPECT_TRUE(
-      Logged("(FATAL) : Connect(): PortSourceTimeoutError\n(FATAL) : Connect(): quitting\n"))
-      << log;
+      Logged("(FATAL) : Connect(): PortSourceTimeoutError\n(FATAL) : Connect(): quitting\n"));
 }
 
 TEST_F(DownloadRun, StopsOnEachBadConfiguration) {
@@ -334,8 +337,7 @@ TEST_F(DownloadRun, MissingConfigurationAndDeploymentStopTheRun) {
   EXPECT_TRUE(
       Logged("(FATAL) : getDeploymentFolderByName(): - target deployment folder not "
              "found. \nPath:" +
-             box.ProjectFolder() + "\nDeployment Name:site1\n"))
-      << log;
+             box.ProjectFolder() + "\nDeployment Name:site1\n"));
   fs::create_directories(box.DeploymentFolder("site1") + "/cfg");
   r = Run();
   EXPECT_EQ(r.status, 1);
@@ -365,8 +367,7 @@ TEST_F(DownloadRun, EveryPathComesFromTheFolderThatWasFound) {
   EXPECT_TRUE(
       Logged("(FATAL) : getDeploymentFolderByName(): - more than one deployment folder "
              "matches. \nPath:" +
-             box.ProjectFolder() + "\nDeployment Name:site1\nFolders:Site1, site1\n"))
-      << log;
+             box.ProjectFolder() + "\nDeployment Name:site1\nFolders:Site1, site1\n"));
   EXPECT_FALSE(fs::exists(box.Downloads("site1")));
 }
 
@@ -437,7 +438,7 @@ TEST_F(DownloadRun, ASignalKeepsEveryByteReceivedBeforeIt) {
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, 1);
   log = WithoutTimeStamps(run.Stderr());
-  EXPECT_TRUE(Logged("(FATAL) : Stopped by SIGTERM")) << log;
+  EXPECT_TRUE(Logged("(FATAL) : Stopped by SIGTERM"));
   std::string session = OnlySession();
   std::string sent = sim.SentBytes();
   json line = Journal().at(0);
