@@ -5,6 +5,7 @@
 #include "ConfigTestFiles.h"
 #include "TempDir.h"
 #include "config/ProjectFolders.h"
+#include "support/MessageOf.h"
 
 using FolderUtils::FolderNotFoundException;
 using FolderUtils::FolderUtilsException;
@@ -68,14 +69,10 @@ TEST_F(ProjectFoldersTest, DeploymentFolderMatchesLowerCasedNameOnlyOnce) {
 
   // Two folders lowering to the same name: neither is taken, both are named.
   MakeFolder(Root() + "/SITE1");
-  try {
-    getDeploymentFolderByName(FolderItem(Root()), "site1");
-    FAIL();
-  } catch (const FolderNotFoundException& e) {
-    EXPECT_EQ(e.Message,
-              "getDeploymentFolderByName(): - more than one deployment folder matches. \nPath:" +
-                  Root() + "\nDeployment Name:site1\nFolders:SITE1, Site1");
-  }
+  EXPECT_EQ(MessageOf<FolderNotFoundException>(
+                [&] { getDeploymentFolderByName(FolderItem(Root()), "site1"); }),
+            "getDeploymentFolderByName(): - more than one deployment folder matches. \nPath:" +
+                Root() + "\nDeployment Name:site1\nFolders:SITE1, Site1");
 }
 
 TEST_F(ProjectFoldersTest, BadRootRaisesCheckfolderErrorWithContext) {

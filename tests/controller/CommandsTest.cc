@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ControllerFixture.h"
+#include "support/MessageOf.h"
 
 namespace {
 
@@ -206,13 +207,8 @@ TEST_F(CommandsTest, AnEndlessStreamOfRecordLinesEndsLikeATimeOutKeepingEveryByt
     sent += record;
   }
   const int64_t begin = clock.MonotonicMs();
-  try {
-    controller.GetRecentData(30, 25);
-    FAIL() << "no exception";
-  } catch (const TimeoutException& e) {
-    EXPECT_EQ(e.Message,
-              "GetRecentData() reply exceeded 184 lines for 30 records after getdata 30\n");
-  }
+  EXPECT_EQ(MessageOf<TimeoutException>([&] { controller.GetRecentData(30, 25); }),
+            "GetRecentData() reply exceeded 184 lines for 30 records after getdata 30\n");
   EXPECT_LT(clock.MonotonicMs() - begin, 30000);
   EXPECT_TRUE(
       Logged("FATAL GetRecentData() reply exceeded 184 lines for 30 records after getdata 30"));

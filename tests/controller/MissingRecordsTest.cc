@@ -6,6 +6,7 @@
 #include "ControllerFixture.h"
 #include "recovery/RecordLog.h"
 #include "recovery/RequestPlan.h"
+#include "support/MessageOf.h"
 
 namespace {
 
@@ -102,12 +103,9 @@ TEST_F(MissingRecordsTest, TheFirstGetlogWithoutAReplyEndsRecovery) {
   port->replies.clear();
   port->ReplyToWrite({"R10\r\nPELOX>"});
   Missing({RangeEntry(10, 74), RangeEntry(80, 100)});
-  try {
-    controller.GetMissingRecords(&log, 30, 25);
-    FAIL() << "no exception";
-  } catch (const PortSourceUtils::TimeoutException& e) {
-    EXPECT_EQ(e.Message, "GetMissingRecords(): no reply to getlog 40 30; 2 requests left");
-  }
+  EXPECT_EQ(MessageOf<PortSourceUtils::TimeoutException>(
+                [&] { controller.GetMissingRecords(&log, 30, 25); }),
+            "GetMissingRecords(): no reply to getlog 40 30; 2 requests left");
   EXPECT_EQ(port->writes, (std::vector<std::string>{"getlog 10 30\r", "getlog 40 30\r"}));
   EXPECT_EQ(captured, "R10\r\nPELOX>");
 }
@@ -133,14 +131,10 @@ TEST_F(MissingRecordsTest, APortErrorOrAnEndlessReplyEndsRecovery) {
   port->pending.clear();
   port->lastError = 0;
   port->ReplyToWrite({std::string(69, '\n')});  // 4 lines per record and 64 more at most
-  try {
-    controller.GetMissingRecords(&log, 1, 25);
-    FAIL() << "no exception";
-  } catch (const PortSourceUtils::TimeoutException& e) {
-    EXPECT_EQ(e.Message,
-              "GetMissingRecords(): reply exceeded 68 lines for 1 records after getlog 10 1; 2 "
-              "requests left");
-  }
+  EXPECT_EQ(MessageOf<PortSourceUtils::TimeoutException>(
+                [&] { controller.GetMissingRecords(&log, 1, 25); }),
+            "GetMissingRecords(): reply exceeded 68 lines for 1 records after getlog 10 1; 2 "
+            "requests left");
 }
 
 TEST(RequestPlan, HoldsAnyNumberOfRequestsInConstantSpace) {

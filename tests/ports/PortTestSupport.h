@@ -10,19 +10,11 @@
 #include <string>
 
 #include "ports/PortSource.h"
+#include "support/MessageOf.h"
 
 namespace PortTest {
 
-// Runs `body` and returns the message of the exception of type E it raises.
-template <typename E, typename F>
-std::string MessageOf(F body) {
-  try {
-    body();
-  } catch (const E& e) {
-    return e.Message;
-  }
-  return "<nothing raised>";
-}
+using ::MessageOf;
 
 // Lets the port wait for data until `done` holds or two seconds pass.
 inline bool WaitUntil(PortSourceUtils::PortSource& port, const std::function<bool()>& done) {
