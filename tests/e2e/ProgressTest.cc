@@ -1,12 +1,9 @@
 // The status line during long replies, seen on a terminal.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "support/Sandbox.h"
 #include "support/SimProcess.h"
@@ -23,24 +20,9 @@ TEST(ProgressLine, UpdatesInPlaceOnATerminalAndMakesWayForLogLines) {
                         {"RecordRequestSize", 1400}};
   box.AddDeployment("site1", cfg.dump());
 
-  int master = -1, slave = -1;
-  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  std::string slavePath = ::ttyname(slave);
-  std::string screen;
-  std::thread reader([&] {
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
-  });
-  Subprocess::Options options = box.ProcessOptions();
-  options.stderrPath = slavePath;
   int status = -1;
-  {
-    Subprocess run(Sandbox::DownloadTool(), {"-d", "site1", "-l", "INFO"}, options);
-    status = run.Wait(std::chrono::seconds(60)).value_or(-1000);
-  }
-  ::close(slave);  // the reader sees the end once every writer is gone
-  reader.join();
-  ::close(master);
+  const std::string screen = RunOnTerminal(Sandbox::DownloadTool(), {"-d", "site1", "-l", "INFO"},
+                                           box.ProcessOptions(), STDERR_FILENO, status);
 
   EXPECT_EQ(status, 0);
   auto first = screen.find("\r\033[Kgetdata: ");

@@ -3,9 +3,6 @@
 // whose cfg is broken, in each of the three report forms, with exit statuses.
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -123,38 +120,12 @@ class StatusProgramTest : public ::testing::Test {
   // Runs with standard output on a pseudo-terminal; returns what it printed.
   std::string StatusOnTerminal(const std::vector<std::string>& args,
                                const std::map<std::string, std::string>& extraEnv = {}) {
-    int master = -1, slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "openpty failed";
-    std::vector<std::string> argv{Sandbox::StatusTool()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (std::string& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::dup2(slave, STDOUT_FILENO);
-      ::close(master);
-      for (const auto& [key, value] : box.ProcessOptions().env)
-        ::setenv(key.c_str(), value.c_str(), 1);
-      ::unsetenv("NO_COLOR");
-      for (const auto& [key, value] : extraEnv) ::setenv(key.c_str(), value.c_str(), 1);
-      ::execv(cargv[0], cargv.data());
-      ::_exit(127);
-    }
-    ::close(slave);
-    std::string out;
-    char buffer[4096];
-    for (;;) {
-      pollfd p{master, POLLIN, 0};
-      if (::poll(&p, 1, 20000) <= 0) break;
-      ssize_t n = ::read(master, buffer, sizeof buffer);
-      if (n <= 0) break;  // EIO once the child has closed the terminal
-      out.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(master);
+    Subprocess::Options options = box.ProcessOptions();
+    options.env["NO_COLOR"] = "";  // empty: as if unset
+    for (const auto& [key, value] : extraEnv) options.env[key] = value;
     int status = 0;
-    ::waitpid(pid, &status, 0);
-    return out;
+    return RunOnTerminal(Sandbox::StatusTool(), args, options, STDOUT_FILENO, status,
+                         std::chrono::seconds(20));
   }
 
   Subprocess::Result Status(const std::vector<std::string>& args) {

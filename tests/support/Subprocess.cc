@@ -1,6 +1,7 @@
 #include "support/Subprocess.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -17,6 +18,35 @@ extern char** environ;
 
 namespace {
 std::atomic<int> gCounter{0};
+}
+
+std::string RunOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                          Subprocess::Options options, int stream, int& status,
+                          std::chrono::milliseconds timeout) {
+  status = -1000;
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "openpty failed";
+  const char* name = ::ttyname(slave);
+  if (name == nullptr) {
+    ::close(slave);
+    ::close(master);
+    return "ttyname failed";
+  }
+  (stream == STDOUT_FILENO ? options.stdoutPath : options.stderrPath) = name;
+  std::string screen;
+  std::thread reader([&] {
+    char buffer[4096];
+    // EIO once every descriptor of the terminal's other side is closed.
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
+  });
+  {
+    Subprocess run(program, args, options);
+    status = run.Wait(timeout).value_or(-1000);
+  }
+  ::close(slave);
+  reader.join();
+  ::close(master);
+  return screen;
 }
 
 std::string ReadFile(const std::string& path) {
@@ -58,8 +88,12 @@ Subprocess::Subprocess(const std::string& program, const std::vector<std::string
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, mOutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  if (options.stdoutPath.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, mOutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, options.stdoutPath.c_str(), O_RDWR | O_NOCTTY, 0);
+  }
   if (options.stderrPath.empty()) {
     posix_spawn_file_actions_addopen(&actions, 2, mErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);

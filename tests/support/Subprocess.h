@@ -16,7 +16,8 @@ class Subprocess {
     std::map<std::string, std::string> env;  // added to (or replacing in) the environment
     std::string workDir;                     // where stdout/stderr files go (required)
     bool newSession = false;                 // setsid(), e.g. for a pseudo-terminal
-    std::string stderrPath;                  // standard error to this file instead
+    std::string stdoutPath;                  // standard output to this existing file or terminal
+    std::string stderrPath;                  // standard error to this existing file or terminal
   };
 
   Subprocess(const std::string& program, const std::vector<std::string>& args,
@@ -49,6 +50,13 @@ class Subprocess {
   std::optional<int> mStatus;
   std::string mOutPath, mErrPath;
 };
+
+// Runs `program` with its standard output (`stream` STDOUT_FILENO) or error
+// (STDERR_FILENO) on a new pseudo-terminal; returns all it wrote there. `status`
+// gets its exit status, -1000 when it had not ended after `timeout` (it is killed).
+std::string RunOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                          Subprocess::Options options, int stream, int& status,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);
