@@ -42,11 +42,6 @@ class FileRangeReply : public ReplySource {
 
 bool IsLineBreakOrBlank(char c) { return c == '\r' || c == '\n' || c == ' ' || c == '\t'; }
 
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 }  // namespace
 
 ReplayScript::ReplayScript(const std::string& path, const std::string& prompt)
@@ -98,56 +93,60 @@ std::string ReplayScript::Read(uint64_t offset, uint64_t end, size_t n) const {
   return text;
 }
 
-std::string ReplayScript::Describe(size_t index) const {
+ReplayScript::ReplyKind ReplayScript::Describe(size_t index) const {
   const uint64_t begin = Begin(index), end = mEnds[index];
   const std::string head = Read(begin, end, 256);
   const std::string tail = end - begin > 256 ? Read(end - 64, end, 64) : head;
   // Everything but the prompt is line breaks and blanks: a wake-up's reply, or
   // a getlog that found no records.
-  std::string body = EndsWith(head, mPrompt) && end - begin == head.size()
-                         ? head.substr(0, head.size() - mPrompt.size())
-                         : std::string("x");
-  if (std::all_of(body.begin(), body.end(), IsLineBreakOrBlank)) return "prompt";
-  if (head.find("Records logged:") != std::string::npos) return "logs";
-  if (!EndsWith(tail, mPrompt)) return "cut";
-  if (EndsWith(tail, "done\r\n" + mPrompt)) return "getdata";
+  const bool whole = head.ends_with(mPrompt) && end - begin == head.size();
+  if (whole && std::all_of(head.begin(), head.end() - static_cast<ptrdiff_t>(mPrompt.size()),
+                           IsLineBreakOrBlank))
+    return {ReplyKind::kPrompt};
+  if (head.find("Records logged:") != std::string::npos) return {ReplyKind::kLogs};
+  if (!tail.ends_with(mPrompt)) return {ReplyKind::kCut};
+  if (tail.ends_with("done\r\n" + mPrompt)) return {ReplyKind::kGetdata};
   size_t at = 0;
   while (at < head.size() && IsLineBreakOrBlank(head[at])) ++at;
-  if (at < head.size() && head[at] == 'R') return "record " + head.substr(at + 1, 20);
-  return "other";
+  if (at >= head.size() || head[at] != 'R') return {ReplyKind::kOther};
+  ReplyKind records{ReplyKind::kRecords};
+  const char* digits = head.data() + at + 1;
+  std::from_chars(digits, digits + std::min<size_t>(20, head.size() - at - 1), records.firstRecord);
+  return records;
 }
 
 std::string ReplayScript::Mismatch(size_t index, const std::vector<std::string>& words) const {
-  const std::string kind = Describe(index);
+  const ReplyKind kind = Describe(index);
   const std::string command = words.empty() ? "" : words[0];
   bool fits = true;
   if (command.empty()) {
-    fits = index == 0 || kind == "prompt";
+    fits = index == 0 || kind.type == ReplyKind::kPrompt;
   } else if (command == "logs") {
-    fits = kind == "logs";
+    fits = kind.type == ReplyKind::kLogs;
   } else if (command == "getdata") {
-    fits = kind != "logs" && kind != "prompt";
+    fits = kind.type != ReplyKind::kLogs && kind.type != ReplyKind::kPrompt;
   } else if (command == "getlog") {
-    fits = kind != "logs" && kind != "getdata";
-    int64_t first = 0, recorded = 0;
-    if (fits && kind.rfind("record ", 0) == 0 && words.size() > 1) {
-      const std::string& want = words[1];
-      std::from_chars(want.data(), want.data() + want.size(), first);
-      const std::string digits = kind.substr(7);
-      std::from_chars(digits.data(), digits.data() + digits.size(), recorded);
-      fits = recorded == std::max<int64_t>(first, 1);
+    fits = kind.type != ReplyKind::kLogs && kind.type != ReplyKind::kGetdata;
+    if (fits && kind.type == ReplyKind::kRecords && words.size() > 1) {
+      int64_t first = 0;
+      std::from_chars(words[1].data(), words[1].data() + words[1].size(), first);
+      fits = kind.firstRecord == std::max<int64_t>(first, 1);
     }
   }
   if (fits) return "";
-  if (kind == "prompt") return "a prompt alone (a wake-up's reply)";
-  if (kind == "logs") return "the reply to logs";
-  if (kind == "getdata") return "the reply to getdata";
-  if (kind == "cut") return "a reply cut short";
-  if (kind.rfind("record ", 0) == 0) {
-    const std::string digits = kind.substr(7);
-    int64_t recorded = 0;
-    std::from_chars(digits.data(), digits.data() + digits.size(), recorded);
-    return "records from " + std::to_string(recorded);
+  switch (kind.type) {
+    case ReplyKind::kPrompt:
+      return "a prompt alone (a wake-up's reply)";
+    case ReplyKind::kLogs:
+      return "the reply to logs";
+    case ReplyKind::kGetdata:
+      return "the reply to getdata";
+    case ReplyKind::kCut:
+      return "a reply cut short";
+    case ReplyKind::kRecords:
+      return "records from " + std::to_string(kind.firstRecord);
+    case ReplyKind::kOther:
+      break;
   }
   return "another reply";
 }

@@ -35,7 +35,13 @@ class ReplayScript {
   uint64_t Begin(size_t index) const { return index == 0 ? 0 : mEnds[index - 1]; }
   // Up to n bytes from `offset` on, not beyond `end`.
   std::string Read(uint64_t offset, uint64_t end, size_t n) const;
-  std::string Describe(size_t index) const;
+  // What recorded reply `index` shows: its kind, and for records the first
+  // record number.
+  struct ReplyKind {
+    enum Type { kPrompt, kLogs, kGetdata, kRecords, kCut, kOther } type = kOther;
+    int64_t firstRecord = 0;
+  };
+  ReplyKind Describe(size_t index) const;
 
   std::string mPath;
   std::string mPrompt;
