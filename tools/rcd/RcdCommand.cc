@@ -2,14 +2,13 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
-#include "RcdLock.h"
 #include "recovery/RangeText.h"
 #include "recovery/RecordLog.h"
+#include "recovery/RecordLogAdd.h"
 #include "recovery/RequestPlan.h"
 
 namespace RcdTool {
@@ -18,9 +17,6 @@ namespace {
 
 using RecordRecoveryUtils::RangeEntry;
 using RecordRecoveryUtils::RecordLog;
-
-// How long add waits for another writer of the same folder.
-constexpr std::chrono::milliseconds kLockPatience{30000};
 
 // The help states RecordRequestSize's default and range as text.
 static_assert(RecordRecoveryUtils::kDefaultRequestSize == 30 &&
@@ -196,30 +192,17 @@ int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   }
   if (!adding && !FileExists(args[1])) return Fail(err, command + ": no such file: " + args[1]);
 
-  // Writers wait for each other from before the read to after the write, so
-  // no one's records are lost.
-  std::optional<FolderLock> lock;
   if (adding) {
-    if (std::optional<std::string> path = RecordRecoveryUtils::RecordLogPath(args[1])) {
-      std::string error;
-      lock = FolderLock::Take(*path, kLockPatience, error);
-      if (!lock) return Fail(err, "add: " + error);
-    }
+    RecordLog log(args[1]);
+    const RecordRecoveryUtils::AddOutcome added =
+        RecordRecoveryUtils::AddToRecordLog(args[1], additions, log);
+    if (added.ok) return 0;
+    return added.reported ? 1 : Fail(err, "add: " + added.error);
   }
   RecordLog log(args[1]);
-  if (!log.readRCD(adding)) return 1;
+  if (!log.readRCD()) return 1;
   if (command == "show") return Show(log, out, err);
-  if (command == "missing") return Missing(log, out, err);
-  if (const auto& unread = log.FirstUnreadToken())
-    return Fail(err, "add: " + args[1] + " line " + std::to_string(unread->line) + " holds '" +
-                         unread->token + "', which is not N or A-B; the file is left as it is");
-  for (const RangeEntry& range : additions) {
-    if (range.min == range.max)
-      log.addRecordToRanges(range.min);
-    else
-      log.addRangeToRanges(range.min, range.max);
-  }
-  return log.writeRCD() ? 0 : 1;
+  return Missing(log, out, err);
 }
 
 }  // namespace RcdTool

@@ -6,13 +6,13 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ProjectLocation.h"
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
 #include "base/WholeFile.h"
 #include "config/DeploymentLayout.h"
 #include "config/JsonDocument.h"
 #include "config/ProjectFolders.h"
+#include "config/ProjectLocation.h"
 #include "recovery/RangeText.h"
 #include "recovery/RecordLog.h"
 

@@ -7,10 +7,10 @@
 #include <ctime>
 
 #include "DeploymentStatus.h"
-#include "ProjectLocation.h"
 #include "StatusReport.h"
 #include "base/AtomicFile.h"
 #include "base/WriteAll.h"
+#include "config/ProjectLocation.h"
 
 namespace StatusCommand {
 

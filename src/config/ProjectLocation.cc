@@ -1,4 +1,4 @@
-#include "ProjectLocation.h"
+#include "config/ProjectLocation.h"
 
 #include <nlohmann/json.hpp>
 #include <optional>

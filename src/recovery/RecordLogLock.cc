@@ -1,4 +1,4 @@
-#include "RcdLock.h"
+#include "recovery/RecordLogLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,7 +10,7 @@
 #include "base/AtomicFile.h"
 #include "base/Clock.h"
 
-namespace RcdTool {
+namespace RecordRecoveryUtils {
 
 std::optional<FolderLock> FolderLock::Take(const std::string& path,
                                            std::chrono::milliseconds patience, std::string& error) {
@@ -38,4 +38,4 @@ std::optional<FolderLock> FolderLock::Take(const std::string& path,
   }
 }
 
-}  // namespace RcdTool
+}  // namespace RecordRecoveryUtils

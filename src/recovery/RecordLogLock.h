@@ -9,7 +9,7 @@
 
 #include "base/UniqueFd.h"
 
-namespace RcdTool {
+namespace RecordRecoveryUtils {
 
 class FolderLock {
  public:
@@ -24,4 +24,4 @@ class FolderLock {
   UniqueFd mFd;
 };
 
-}  // namespace RcdTool
+}  // namespace RecordRecoveryUtils

@@ -1,0 +1,45 @@
+#include "recovery/RecordLogAdd.h"
+
+#include <optional>
+
+#include "recovery/RecordLogLock.h"
+
+namespace RecordRecoveryUtils {
+
+AddOutcome AddToRecordLog(const std::string& name, const std::vector<RangeEntry>& additions,
+                          RecordLog& log, std::chrono::milliseconds patience) {
+  AddOutcome outcome;
+  // Writers wait for each other from before the read to after the write, so
+  // no one's records are lost.
+  std::optional<FolderLock> lock;
+  if (std::optional<std::string> path = RecordLogPath(name)) {
+    lock = FolderLock::Take(*path, patience, outcome.error);
+    if (!lock) return outcome;
+  }
+  log = RecordLog(name);
+  if (!log.readRCD(true)) {
+    outcome.error = name + " cannot be read (" + log.ReadFailure() + ")";
+    outcome.reported = true;
+    return outcome;
+  }
+  if (const auto& unread = log.FirstUnreadToken()) {
+    outcome.error = name + " line " + std::to_string(unread->line) + " holds '" + unread->token +
+                    "', which is not N or A-B; the file is left as it is";
+    return outcome;
+  }
+  for (const RangeEntry& range : additions) {
+    if (range.min == range.max)
+      log.addRecordToRanges(range.min);
+    else
+      log.addRangeToRanges(range.min, range.max);
+  }
+  if (!log.writeRCD()) {
+    outcome.error = name + " cannot be written; the old file is unchanged";
+    outcome.reported = true;
+    return outcome;
+  }
+  outcome.ok = true;
+  return outcome;
+}
+
+}  // namespace RecordRecoveryUtils
