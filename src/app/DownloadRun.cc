@@ -32,8 +32,10 @@ struct NumericSetting {
   const char* key;
   int32_t fallback, min, max;
 };
-constexpr NumericSetting kConnectAttemptMaxTries{"ConnectAttemptMaxTries", 10, 1, 100};
-constexpr NumericSetting kConnectAttemptTimeout{"ConnectAttemptTimeout", 5, 1, 600};
+// The upper bounds keep every product of them within the clocks' range and every
+// wait within what a run could need; a time-out of 0 is a bound under one second.
+constexpr NumericSetting kConnectAttemptMaxTries{"ConnectAttemptMaxTries", 10, 1, 1000000};
+constexpr NumericSetting kConnectAttemptTimeout{"ConnectAttemptTimeout", 5, 0, 86400};
 constexpr NumericSetting kRecordRequestSize{"RecordRequestSize",
                                             RecordRecoveryUtils::kDefaultRequestSize, 1,
                                             RecordRecoveryUtils::kMaxRequestSize};

@@ -47,8 +47,8 @@ void Controller::GetPort() {
     } catch (const PortSourceUtils::ConnectionException&) {
       // A refused or failed connect still waits out its time-out, then retries.
     }
-    while (!port.IsConnected() &&
-           Clock::Get().MonotonicMs() - start <= int64_t{mConnectAttemptTimeout} * 1000) {
+    while (!port.IsConnected() && Clock::Get().MonotonicMs() - start <=
+                                      PortSourceUtils::TimeoutMs(mConnectAttemptTimeout)) {
       port.WaitForData(10);
       PortSourceUtils::Sleep(25);
       port.Poll();

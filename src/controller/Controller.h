@@ -59,7 +59,8 @@ class Controller {
   void GetPrompt(int32_t count, int32_t timeout);
 
   // Collects input until `prompt` ends rawBuffer (letter case ignored) or `timeout`
-  // seconds pass without a byte arriving. Input after the prompt is discarded.
+  // seconds pass without a byte arriving (0: under one second, see
+  // PortSourceUtils::TimeoutMs). Input after the prompt is discarded.
   // Returns 0 prompt seen, 1 timed out (a port that drops counts as timed out),
   // -1 port not connected at the start or a read error. `terminator` is unused.
   int32_t waitForPrompt(const std::string& prompt, int32_t timeout, uint8_t terminator);

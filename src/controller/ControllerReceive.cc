@@ -154,7 +154,7 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
   int64_t lineFeeds = 0, returns = 0, bytes = 0;
   Clock& clock = Clock::Get();
   int64_t lastByteMs = clock.MonotonicMs();
-  const int64_t silenceMs = static_cast<int64_t>(timeout) * 1000;
+  const int64_t silenceMs = PortSourceUtils::TimeoutMs(timeout);
   if (!mPort || !mPort->IsConnected()) {
     if (watchDone) {
       Log("WARNING", "waitfordoneprompt, socket/port not connected at start");

@@ -92,7 +92,7 @@ std::string PortSource::ReadAll() { return mBackend->ReadAll(); }
 void PortSource::Connect() { mBackend->Connect(); }
 
 void PortSource::SetConnectTimeout(int32_t seconds) {
-  const int64_t ms = std::clamp<int64_t>(seconds, 0, INT32_MAX / 1000) * 1000;
+  const int64_t ms = std::clamp<int64_t>(TimeoutMs(seconds), 0, INT32_MAX);
   mBackend->SetConnectTimeoutMs(static_cast<int32_t>(ms));
 }
 

@@ -41,7 +41,8 @@ class PortSource {
   std::string Read(int32_t count);
   std::string ReadAll();
   void Connect();
-  // The longest one Connect may wait, in seconds (a network link; 0 or less: no wait).
+  // The longest one Connect may wait, in seconds (a network link; 0: under one
+  // second, see TimeoutMs; less than 0: no wait).
   void SetConnectTimeout(int32_t seconds);
   // The application's turn at pending events: waits up to `ms` for data (see
   // PortBackend::WaitForData for `cue`), then lets pending events run.

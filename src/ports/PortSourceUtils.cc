@@ -23,6 +23,10 @@ uint32_t nowUsecs() {
   return static_cast<uint32_t>(Clock::Get().MonotonicMs() / 1000);
 }
 
+int64_t TimeoutMs(int32_t seconds) {
+  return seconds == 0 ? kSubSecondTimeoutMs : int64_t{seconds} * 1000;
+}
+
 void Sleep(int32_t ms) { Clock::Get().SleepMs(ms); }
 
 namespace {

@@ -15,6 +15,11 @@ std::string now();
 // A monotonic count of whole seconds (despite the name): a change of the system
 // clock never cuts or stretches a time-out.
 uint32_t nowUsecs();
+// A time-out of whole seconds in milliseconds. 0 is a bound under one second
+// (kSubSecondTimeoutMs): with whole-second time-outs it means "less than a
+// second", and it still leaves time for at least one read pass.
+inline constexpr int64_t kSubSecondTimeoutMs = 500;
+int64_t TimeoutMs(int32_t seconds);
 // Sleeps at least `ms` milliseconds on the Clock; returns at once for 0 or less.
 void Sleep(int32_t ms);
 // True when the last characters of `text` equal `suffix`, ignoring letter case.

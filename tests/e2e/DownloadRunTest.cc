@@ -301,9 +301,11 @@ TEST_F(DownloadRun, StopsOnEachBadConfiguration) {
        "(FATAL) : Invalid RecordRequestSize in deployment.cfg: \"abc\" (allowed: 1 to "},
       {with("RecordRequestSize", 1e12), "(FATAL) : Invalid RecordRequestSize in deployment.cfg: "},
       {with("ConnectAttemptTimeout", -1),
-       "(FATAL) : Invalid ConnectAttemptTimeout in deployment.cfg: -1 (allowed: 1 to 600)\n"},
+       "(FATAL) : Invalid ConnectAttemptTimeout in deployment.cfg: -1 (allowed: 0 to 86400)\n"},
+      {with("ConnectAttemptTimeout", 86401),
+       "(FATAL) : Invalid ConnectAttemptTimeout in deployment.cfg: 86401 (allowed: 0 to 86400)\n"},
       {with("ConnectAttemptMaxTries", 0),
-       "(FATAL) : Invalid ConnectAttemptMaxTries in deployment.cfg: 0 (allowed: 1 to 100)\n"},
+       "(FATAL) : Invalid ConnectAttemptMaxTries in deployment.cfg: 0 (allowed: 1 to 1000000)\n"},
       {with("RunTimeLimit", 86401),
        "(FATAL) : Invalid RunTimeLimit in deployment.cfg: 86401 (allowed: 1 to 86400)\n"},
       {with("Prompt", ""),
@@ -391,6 +393,15 @@ TEST_F(DownloadRun, OptionalSettingsAndTheRecordFile) {
   EXPECT_TRUE(
       Logged("(WARNING) : record recovery log has not been initialized.  Record recovery "
              "will be skipped.\n"));
+
+  // A time-out of 0 is a silence bound under one second, and many tries are fine.
+  cfg = Cfg(sim.PortText());
+  cfg["ConnectAttemptTimeout"] = 0;
+  cfg["ConnectAttemptMaxTries"] = 1000000;
+  Deploy(cfg);
+  r = Run();
+  ASSERT_EQ(r.status, 0) << log;
+  EXPECT_TRUE(Logged("(DEBUG) : getPort: Attempt 1 of 1000000\n"));
 }
 
 TEST_F(DownloadRun, BlanksAroundTheNameStayOutOfTheFileName) {
