@@ -43,6 +43,29 @@ constexpr NumericSetting kRecordRequestSize{"RecordRequestSize",
 // controller keeps the line.
 constexpr NumericSetting kRunTimeLimit{"RunTimeLimit", 3600, 1, 86400};
 
+// Session names tried before the run gives up, one a second.
+constexpr int kSessionNameAttempts = 6;
+// The longest wait for the wall clock's next second, and its steps.
+constexpr int32_t kNextSecondWaitMs = 1500;
+constexpr int32_t kNextSecondStepMs = 50;
+
+// Waits until the wall clock shows another second than `now`; false when it
+// did not within kNextSecondWaitMs. The bound is kept on the monotonic clock and
+// in steps, so a wall clock stepped back or standing still cannot hold the run;
+// a stop signal ends the run at once (the application's turn at pending events).
+bool WaitForNextSecond(App& app, int64_t now) {
+  Clock& clock = Clock::Get();
+  const int64_t deadline = clock.MonotonicMs() + kNextSecondWaitMs;
+  for (int32_t waited = 0; waited < kNextSecondWaitMs; waited += kNextSecondStepMs) {
+    app.ProcessPendingEvents();
+    if (clock.WallSeconds() != now) return true;
+    if (clock.MonotonicMs() >= deadline) break;
+    clock.SleepMs(kNextSecondStepMs);
+  }
+  app.ProcessPendingEvents();
+  return clock.WallSeconds() != now;
+}
+
 }  // namespace
 
 int32_t App::Run(const std::vector<std::string>& args) {
@@ -148,7 +171,7 @@ void App::OpenSession(const std::string& name) {
   }
   // Two runs in the same second would form the same name: the later one waits
   // for the next second, so the name keeps its format and no session is lost.
-  for (int attempt = 0;; ++attempt) {
+  for (int attempt = 1;; ++attempt) {
     const int64_t now = Clock::Get().WallSeconds();
     std::string fileName = SessionName::Format(name, Clock::LocalTimeOf(now));
     LogNewMessage("INFO", "Download SessionFile:" + mPaths->SessionShown(fileName));
@@ -163,10 +186,18 @@ void App::OpenSession(const std::string& name) {
       if (madeDownloads) SyncFolder(mPaths->folder);
       return;
     }
-    if (err != EEXIST || attempt >= 5)
+    if (err != EEXIST)
       Fatal(std::string(std::strerror(err)) +
             " (Failed to create binary stream to hold download session)");
-    while (Clock::Get().WallSeconds() == now) Clock::Get().SleepMs(50);
+    if (attempt == kSessionNameAttempts)
+      Fatal("Session file " + fout->NativePath() +
+            " already exists: the session name stayed taken because other runs of this "
+            "deployment started in the same seconds (" +
+            std::to_string(kSessionNameAttempts) + " names tried)");
+    if (!WaitForNextSecond(*this, now))
+      Fatal("Session file " + fout->NativePath() +
+            " already exists and the clock did not move on to another second within " +
+            std::to_string(kNextSecondWaitMs) + " ms (the clock stands still)");
   }
 }
 

@@ -213,6 +213,47 @@ TEST_F(DownloadRun, NeverOverwritesASessionOfTheSameSecond) {
   EXPECT_EQ(ReadFile(files[2]), sim.SentBytes());
 }
 
+TEST_F(DownloadRun, ASessionNameThatStaysTakenEndsWithItsCauseOrAtAStopSignal) {
+  Deploy(Cfg("127.0.0.1:9"));
+  // Every name of the next minute is taken, as by runs started in the same seconds.
+  fs::create_directories(box.Downloads("site1"));
+  const std::time_t now = std::time(nullptr);
+  for (std::time_t t = now; t < now + 60; ++t) {
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char name[64];
+    std::strftime(name, sizeof name, "raw.site1.%Y%j.%H%M%S", &utc);
+    WriteFile(box.Downloads("site1") + "/" + name, "earlier session");
+  }
+  auto r = Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Logged("(FATAL) : Session file " + box.Downloads("site1") + "/raw.site1."));
+  EXPECT_TRUE(
+      Logged(" already exists: the session name stayed taken because other runs of "
+             "this deployment started in the same seconds (6 names tried)\n"));
+  EXPECT_FALSE(Logged("Connect():Attempt"));
+
+  // A stop signal while the run waits for the next second ends it at once.
+  Subprocess run(Sandbox::DownloadTool(), {"-d", "site1", "-l", "DEBUG"}, box.ProcessOptions());
+  auto namesTried = [&] {
+    std::string err = run.Stderr();
+    size_t n = 0;
+    for (size_t at = 0; (at = err.find("Download SessionFile:", at)) != std::string::npos; ++at)
+      ++n;
+    return n;
+  };
+  for (int i = 0; i < 4000 && namesTried() < 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_GE(namesTried(), 2u);
+  run.Signal(SIGTERM);
+  auto status = run.Wait(std::chrono::seconds(20));
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 1);
+  log = WithoutTimeStamps(run.Stderr());
+  EXPECT_TRUE(Logged("(FATAL) : Stopped by SIGTERM"));
+  EXPECT_EQ(Journal().back()["outcome"], "stopped");
+}
+
 TEST_F(DownloadRun, KeepsTheBytesBeforeADropDuringGetdata) {
   SimProcess sim(box, {"--tcp", "0", "--records", "200", "--close-after", "1000"});
   Deploy(Cfg(sim.PortText()));
