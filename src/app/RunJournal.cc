@@ -1,6 +1,8 @@
 #include "app/RunJournal.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/UniqueFd.h"
+#include "base/WriteAll.h"
 
 namespace RunJournal {
 
@@ -49,16 +52,35 @@ std::string Line(const RunRecord& r) {
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
+namespace {
+
+// Runs of one deployment append side by side: each holds the lock for one
+// append. A holder that never lets go (a stopped process) costs this wait only.
+constexpr int kLockWaitMs = 5000;
+
+int LockForAppend(int fd) {
+  for (int waited = 0;; waited += 10) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+    if (errno != EWOULDBLOCK && errno != EINTR) return errno;
+    if (waited >= kLockWaitMs) return EWOULDBLOCK;
+    ::usleep(10 * 1000);
+  }
+}
+
+}  // namespace
+
 int Append(const std::string& path, const std::string& line) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (!fd.Valid()) return errno;
-  ssize_t n;
-  do {
-    n = ::write(fd.Get(), line.data(), line.size());
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return errno;
-  // A second write could land after another run's line: a short one is an error.
-  if (static_cast<size_t>(n) != line.size()) return ENOSPC;
+  if (int err = LockForAppend(fd.Get()); err != 0) return err;
+  struct stat before {};
+  if (::fstat(fd.Get(), &before) != 0) return errno;
+  // A line written in part (a full disk, a file-size limit) is cut off again,
+  // so the journal only ever holds whole lines.
+  if (int err = WriteAll(fd.Get(), line); err != 0) {
+    if (::ftruncate(fd.Get(), before.st_size) != 0) return errno;
+    return err;
+  }
   return fd.Close() != 0 ? errno : 0;
 }
 

@@ -40,9 +40,10 @@ std::string IsoTime(std::time_t t);
 // valid UTF-8 are replaced, so the line is always valid JSON.
 std::string Line(const RunRecord& record);
 
-// Appends `line` to the file at `path` (created when missing) with one write()
-// in append mode, so that lines of runs side by side never mix. Returns 0, or
-// the errno of the failure (a short write counts as ENOSPC).
+// Appends `line` to the file at `path` (created when missing) under an
+// exclusive lock, so that lines of runs side by side never mix. When the line
+// cannot be written whole, the file is cut back to its size before, so it only
+// ever holds whole lines. Returns 0, or the errno of the failure.
 int Append(const std::string& path, const std::string& line);
 
 }  // namespace RunJournal

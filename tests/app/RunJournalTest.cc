@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -7,7 +10,9 @@
 #include <string>
 #include <utility>
 
+#include "TempDir.h"
 #include "app/RunJournal.h"
+#include "support/Subprocess.h"
 
 namespace {
 
@@ -50,4 +55,31 @@ TEST(RunJournalLine, TimesCarryTheirOffsetAndAnyTextStaysValidJson) {
   EXPECT_EQ(parsed["duration_s"], 6.512);
   EXPECT_TRUE(parsed["session"].is_null());
   EXPECT_NE(parsed["fatal"].get<std::string>().find("in a path\n"), std::string::npos);
+}
+
+TEST(RunJournalAppend, ALineThatDoesNotFitIsCutOffSoOnlyWholeLinesRemain) {
+  TempDir dir;
+  const std::string path = dir.Path() + "/runs.jsonl";
+  RunRecord r;
+  r.deployment = "site1";
+  r.outcome = "complete";
+  const std::string line = RunJournal::Line(r);
+  ASSERT_EQ(RunJournal::Append(path, line), 0);
+
+  // A file-size limit that lets only part of the next line in.
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = line.size() + 10;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int err = RunJournal::Append(path, line);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(err, EFBIG);
+  EXPECT_EQ(ReadFile(path), line);
+
+  // The next run's line starts on a line of its own.
+  ASSERT_EQ(RunJournal::Append(path, line), 0);
+  EXPECT_EQ(ReadFile(path), line + line);
 }
