@@ -2,8 +2,7 @@
 // SIGINT, SIGTERM and SIGHUP during a run: the handler only records the signal;
 // the application acts on it at its next turn at pending events, so that the
 // session file is flushed and closed before the process ends.
-// SIGPIPE and SIGXFSZ are ignored so that a closed pipe or a file-size limit
-// become write errors instead of killing the process.
+// (SIGPIPE and SIGXFSZ are ignored from the start of the process: ProcessStart.)
 
 namespace StopSignals {
 

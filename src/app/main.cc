@@ -15,6 +15,7 @@
 
 #include "app/App.h"
 #include "app/ExitRequest.h"
+#include "base/ProcessStart.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ int32_t Finish(App& app, int32_t status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ProcessStart::Prepare();
   std::vector<std::string> args(argv, argv + argc);
   App& app = App::Instance();
   try {

@@ -51,6 +51,54 @@ TEST_F(FileFaults, AFullDiskEndsTheRunWithTheBytesThatFit) {
   EXPECT_EQ(line["session_bytes"], limit);
 }
 
+TEST_F(FileFaults, ClosedOrDeadStandardStreamsNeverTakeTheSessionsBytes) {
+  // Each wrapper starts the tool with standard streams as careless cron lines
+  // and supervisors leave them: closed, or a pipe whose reader has gone.
+  const std::vector<std::string> redirections{
+      "exec \"$0\" \"$@\" 2>&-",
+      "exec \"$0\" \"$@\" >&- 2>&-",
+      "exec \"$0\" \"$@\" <&- >&- 2>&-",
+      "exec 3> >(exit 0); wait $!; exec \"$0\" \"$@\" 2>&3 3>&-",
+  };
+  for (const std::string& redirection : redirections) {
+    SimProcess sim(box, {"--tcp", "0", "--records", "100"});
+    Deploy("site1", Cfg("site1", sim.PortText()));
+    WriteRcd("site1", "1-50\n");
+    RunOutcome r = Run("site1", {"/bin/bash", "-c", redirection});
+    EXPECT_EQ(r.status, 0) << redirection;
+    EXPECT_EQ(r.session, sim.SentBytes()) << redirection;
+    EXPECT_EQ(sim.CommandsThrough("quit"), "\nlogs\ngetdata 30\ngetlog 0 1\nquit\n") << redirection;
+    // The journal still records the run.
+    std::string journal = ReadFile(box.DeploymentFolder("site1") + "/runs.jsonl");
+    EXPECT_NE(journal.find("\"outcome\":\"complete\""), std::string::npos) << redirection;
+    fs::remove_all(box.Downloads("site1"));
+    fs::remove(box.DeploymentFolder("site1") + "/runs.jsonl");
+  }
+}
+
+TEST_F(FileFaults, AFileSizeLimitMakesThePreferencesSaveAnOrdinaryFailure) {
+  // Preferences larger than the limit of 1 KiB; the log fits in it.
+  const fs::path folder = fs::path(box.PrefsFile()).parent_path();
+  fs::create_directories(folder);
+  const std::string prefs = json{
+      {"ProjectRootPath", box.Documents()},
+      {"ProjectRootFolder", "Pelox5"},
+      {"PathDelimiter", "/"},
+      {"Pad",
+       std::string(2000, 'x')}}.dump();
+  WriteFile(box.PrefsFile(), prefs);
+  RunOutcome r = Run("site1", {"/bin/bash", "-c", "ulimit -f 1 && exec \"$0\" \"$@\""});
+  EXPECT_EQ(r.status, 1) << r.log;
+  EXPECT_TRUE(r.Logged("(WARNING) : Preferences save failed.\n"));
+  EXPECT_TRUE(r.Logged("(FATAL) : getDeploymentFolderByName():"));
+  // The file is as it was, and no temporary file is left beside it.
+  EXPECT_EQ(ReadFile(box.PrefsFile()), prefs);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"Pelox5Apps.pref"});
+}
+
 TEST_F(FileFaults, AKilledRunLeavesEveryByteItHadReadOnDisk) {
   // The controller stops in the middle of a slow getdata reply and stays
   // connected, so every byte it sent reaches the tool; the tool is then killed

@@ -8,8 +8,10 @@
 #include "Replay.h"
 #include "Server.h"
 #include "SimOptions.h"
+#include "base/ProcessStart.h"
 
 int main(int argc, char** argv) {
+  ProcessStart::Prepare();
   std::vector<std::string> args(argv + 1, argv + argc);
   SimOptions options;
   try {

@@ -1,14 +1,14 @@
 // pelox5-status: the state of every deployment at a glance.
 
-#include <csignal>
 #include <string>
 #include <vector>
 
 #include "StatusCommand.h"
+#include "base/ProcessStart.h"
 
 int main(int argc, char** argv) {
   // A reader that goes away (pelox5-status | head) is an EPIPE, not a signal.
-  std::signal(SIGPIPE, SIG_IGN);
+  ProcessStart::Prepare();
   std::vector<std::string> args(argv + 1, argv + argc);
   return StatusCommand::Run(args);
 }
