@@ -9,7 +9,9 @@ namespace PortSourceUtils {
 std::optional<NetworkPortText> ParseNetworkPortText(const std::string& text) {
   // "[\s\S]" is a "." that also matches line ends.
   static const std::regex kPattern(R"((\d+)[\s\S](\d+)[\s\S](\d+)[\s\S](\d+):(\d+))");
-  if (text.size() > kMaxPortTextLength) return std::nullopt;
+  // An absolute path is a device, whatever numbers its name holds
+  // (/dev/serial/by-path/...-usb-0:1.4.2:1.0-port0): no endpoint begins with "/".
+  if (text.size() > kMaxPortTextLength || text.starts_with('/')) return std::nullopt;
   std::smatch m;
   if (!std::regex_search(text, m, kPattern)) return std::nullopt;
   NetworkPortText result;

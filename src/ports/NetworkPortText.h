@@ -15,7 +15,8 @@ struct NetworkPortText {
 };
 
 // Searches the text for "(\d+).(\d+).(\d+).(\d+):(\d+)" (unanchored, each "."
-// matching any character, line ends included); nullopt when it does not match.
+// matching any character, line ends included); nullopt when it does not match
+// or when the text begins with "/" (an absolute path is always a serial device).
 // Texts longer than kMaxPortTextLength never match: the regex engine recurses
 // per character and such a text cannot be a usable address anyway.
 std::optional<NetworkPortText> ParseNetworkPortText(const std::string& text);

@@ -178,7 +178,11 @@ TEST_F(DownloadRun, ACompleteSessionEndsWithTheLastPromptEveryTime) {
 
 TEST_F(DownloadRun, CapturesOverASerialPseudoTerminal) {
   SimProcess sim(box, {"--pty", "--records", "40"});
-  json cfg = Cfg(sim.PortText());
+  // Reached by a stable name whose numbers look like an endpoint ("0:1.4.2:1"),
+  // as a device behind a USB hub is named under /dev/serial/by-path/.
+  const std::string byPath = box.Home() + "/pci-0000:00:14.0-usb-0:1.4.2:1.0-port0";
+  fs::create_symlink(sim.PtyPath(), byPath);
+  json cfg = Cfg(byPath);
   cfg["Baud"] = 115200;  // a number is read as its decimal text
   Deploy(cfg);
   WriteRcd("5-9\n");

@@ -30,6 +30,7 @@ TEST(IsSerialPortRequested, NetworkTextsNeedFourNumbersAndAPort) {
   EXPECT_FALSE(isSerialPortRequested("pre10.0.0.5:4001post"));
   EXPECT_FALSE(isSerialPortRequested("10\n0\n0\n5:4001"));  // any separator, line ends too
   EXPECT_TRUE(isSerialPortRequested("/dev/ttyUSB0"));
+  EXPECT_TRUE(isSerialPortRequested("/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.4.2:1.0-port0"));
   EXPECT_TRUE(isSerialPortRequested("controller.example.org:4001"));
   EXPECT_TRUE(isSerialPortRequested("10.0.0.5"));
   EXPECT_TRUE(isSerialPortRequested("10.0.0:4001"));
