@@ -307,6 +307,9 @@ void App::RecoverMissingRecords() {
                                  "). Record recovery will be skipped.");
     return;
   }
+  for (const std::string& text :
+       RecordRecoveryUtils::SkippedTokenWarnings(mExtractRecordLog->Skipped(), path))
+    LogNewMessage("WARNING", text);
   if (mExtractRecordLog->receivedRanges.empty()) {
     LogNewMessage("WARNING",
                   "record recovery log has not been initialized.  Record recovery will be "

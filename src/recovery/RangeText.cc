@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "base/AsciiText.h"
-#include "base/NumberText.h"
 
 namespace RecordRecoveryUtils {
 
@@ -17,23 +16,6 @@ bool IsBlankOnly(std::string_view text) {
   return true;
 }
 
-// One token: N or A-B. Adds nothing for blank tokens, tokens with more than
-// one "-", numbers beyond the Int32 range, and inverted ranges.
-void ParseToken(std::string_view token, std::vector<RangeEntry>& ranges) {
-  if (IsBlankOnly(token)) return;
-  size_t dash = token.find('-');
-  std::string_view first = token.substr(0, dash);
-  std::string_view second = first;
-  if (dash != std::string_view::npos) {
-    second = token.substr(dash + 1);
-    if (second.find('-') != std::string_view::npos) return;
-  }
-  std::optional<int32_t> min = NumberText::LeadingInt32Checked(first);
-  std::optional<int32_t> max = NumberText::LeadingInt32Checked(second);
-  if (!min || !max || *min > *max) return;
-  ranges.emplace_back(*min, *max);
-}
-
 // Plain decimal digits with white space around them, 0 to 2147483647.
 std::optional<int32_t> PlainNumber(std::string_view text) {
   while (!text.empty() && AsciiText::IsSpace(text.front())) text.remove_prefix(1);
@@ -41,12 +23,21 @@ std::optional<int32_t> PlainNumber(std::string_view text) {
   return PlainRecordNumber(text);
 }
 
-bool IsPlainToken(std::string_view token) {
+// An editor's UTF-8 byte-order mark: not part of the first token.
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  return text;
+}
+
+// Adds the range of a plain token N or A-B; false for any other token.
+bool ParseToken(std::string_view token, std::vector<RangeEntry>& ranges) {
   size_t dash = token.find('-');
   std::optional<int32_t> min = PlainNumber(token.substr(0, dash));
-  if (dash == std::string_view::npos) return min.has_value();
-  std::optional<int32_t> max = PlainNumber(token.substr(dash + 1));
-  return min && max && *min <= *max;
+  std::optional<int32_t> max = min;
+  if (dash != std::string_view::npos) max = PlainNumber(token.substr(dash + 1));
+  if (!min || !max || *min > *max) return false;
+  ranges.emplace_back(*min, *max);
+  return true;
 }
 
 }  // namespace
@@ -61,24 +52,33 @@ std::optional<int32_t> PlainRecordNumber(std::string_view text) {
   return value;
 }
 
-std::optional<UnreadToken> FirstUnreadToken(std::string_view text) {
+std::vector<std::string> SkippedTokenWarnings(const SkippedTokens& skipped,
+                                              const std::string& fileName) {
+  std::vector<std::string> texts;
+  for (const UnreadToken& t : skipped.listed)
+    texts.push_back("Record recovery file " + fileName + " line " + std::to_string(t.line) + ": '" +
+                    t.token + "' is not N or A-B; skipped");
+  if (skipped.count > skipped.listed.size())
+    texts.push_back("Record recovery file " + fileName + ": " +
+                    std::to_string(skipped.count - skipped.listed.size()) +
+                    " more tokens that are not N or A-B skipped");
+  return texts;
+}
+
+void ParseRangeText(std::string_view text, std::vector<RangeEntry>& ranges,
+                    SkippedTokens* skipped) {
+  text = WithoutByteOrderMark(text);
   size_t line = 1;
   while (!text.empty()) {
     size_t end = text.find_first_of(",\n");
     std::string_view token = text.substr(0, end);
-    if (!IsBlankOnly(token) && !IsPlainToken(token)) return UnreadToken{line, std::string(token)};
+    if (!IsBlankOnly(token) && !ParseToken(token, ranges) && skipped) {
+      if (skipped->listed.size() < SkippedTokens::kListed)
+        skipped->listed.push_back(UnreadToken{line, std::string(token)});
+      ++skipped->count;
+    }
     if (end == std::string_view::npos) break;
     if (text[end] == '\n') ++line;
-    text.remove_prefix(end + 1);
-  }
-  return std::nullopt;
-}
-
-void ParseRangeText(std::string_view text, std::vector<RangeEntry>& ranges) {
-  while (!text.empty()) {
-    size_t end = text.find_first_of(",\n");
-    ParseToken(text.substr(0, end), ranges);
-    if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
 }

@@ -13,22 +13,32 @@
 
 namespace RecordRecoveryUtils {
 
-// Appends the ranges of `text` to `ranges` in file order, skipping what the
-// reading rules skip. Not normalised.
-void ParseRangeText(std::string_view text, std::vector<RangeEntry>& ranges);
-
-// A token that reading would skip or read as other than it is written, and the
-// number of its line (from 1).
+// A token that reading skips, and the number of its line (from 1).
 struct UnreadToken {
   size_t line;
   std::string token;
 };
 
-// The first non-blank token of `text` that is not plainly N or A-B (decimal
-// digits only, 0 to 2147483647, A <= B, white space around the numbers
-// allowed); none when every token is plain. Rewriting a file drops or alters
-// such tokens, so a writer checks for them first.
-std::optional<UnreadToken> FirstUnreadToken(std::string_view text);
+// The tokens one reading skipped: the first kListed of them, and how many in all.
+struct SkippedTokens {
+  static constexpr size_t kListed = 20;
+  std::vector<UnreadToken> listed;
+  size_t count = 0;
+};
+
+// Appends the ranges of `text` to `ranges` in file order. A UTF-8 byte-order
+// mark at its start is ignored, blank tokens add nothing, and every other token
+// that is not plainly N or A-B (plain decimal digits, 0 to 2147483647, A <= B,
+// blanks around the numbers allowed) is skipped and, with
+// `skipped`, counted there. Not normalised.
+void ParseRangeText(std::string_view text, std::vector<RangeEntry>& ranges,
+                    SkippedTokens* skipped = nullptr);
+
+// One text per skipped token, naming `fileName`, the line and the token (the
+// first SkippedTokens::kListed of them, then one that counts the rest); none
+// when nothing was skipped. Every program that reads the file warns with these.
+std::vector<std::string> SkippedTokenWarnings(const SkippedTokens& skipped,
+                                              const std::string& fileName);
 
 // A record number written plainly: decimal digits only, nothing around them,
 // 0 to 2147483647.

@@ -47,11 +47,11 @@ std::optional<std::string> RecordLogPath(const std::string& name) {
   return path;
 }
 
-bool RecordLog::readRCD(bool findUnread) {
+bool RecordLog::readRCD() {
   receivedRanges.clear();
   missingRanges.clear();
   mReadFailure.clear();
-  mUnreadToken.reset();
+  mSkipped = SkippedTokens();
   std::optional<std::string> path = RecordLogPath(mFilename);
   if (!path) {
     mReadFailure = "not a usable file URL";
@@ -72,8 +72,7 @@ bool RecordLog::readRCD(bool findUnread) {
     std::fflush(stdout);
     return false;
   }
-  if (findUnread) mUnreadToken = RecordRecoveryUtils::FirstUnreadToken(contents);
-  ParseRangeText(contents, receivedRanges);
+  ParseRangeText(contents, receivedRanges, &mSkipped);
   cleanupRanges();
   return true;
 }

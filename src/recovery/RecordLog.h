@@ -3,15 +3,16 @@
 // lists, as ranges, the record numbers already received.
 //
 // File format: lines ended by "\n"; a line is a list of tokens separated by
-// ","; a token is N (the range N to N) or A-B (A to B, both ends included).
-// Each number is the leading decimal integer of its text (blanks and a "+"
-// allowed; no digits reads as 0). Reading is lenient:
+// ","; a token is N (the range N to N) or A-B (A to B, both ends included),
+// each number plain decimal digits (0 to 2147483647) with blanks around it
+// allowed. Reading is lenient:
+//   - a UTF-8 byte-order mark at the start of the file is ignored;
 //   - an empty token, or one of blanks only, adds nothing (so does an empty
 //     line, or the "\r" of a CRLF line): it is no claim that record 0 arrived;
-//   - a token with more than one "-" is skipped, and so is a range whose min
-//     is greater than its max;
-//   - a token whose number is beyond 2147483647 is skipped, never clamped or
-//     wrapped, so no record is claimed that the file does not name.
+//   - every other token that is not plainly N or A-B ("abc", "-20", "+5",
+//     "1-2-3", a range whose min is greater than its max, a number beyond
+//     2147483647) is skipped and listed in Skipped(), never read as some other
+//     number, so no record is claimed that the file does not name.
 // Written files hold exactly one "min-max" line per range, ascending, disjoint
 // and not adjacent.
 //
@@ -49,15 +50,12 @@ class RecordLog {
   // message on standard output, when the file exists but is not a regular file,
   // is larger than kMaxFileBytes or cannot be read, or when the name is an
   // unusable URL; the lists are then empty and ReadFailure() says why. Never
-  // blocks on a FIFO or a device.
-  // With `findUnread`, it also looks for the token a rewrite would lose (see
-  // FirstUnreadToken()): a second pass over the text that only a writer needs.
-  bool readRCD(bool findUnread = false);
+  // blocks on a FIFO or a device. The tokens it skipped are in Skipped().
+  bool readRCD();
 
-  // After readRCD(true): the first token of the file that reading skipped or
-  // read as other than it is written (see FirstUnreadToken in RangeText.h),
-  // with its line number; none when every token was plain.
-  const std::optional<UnreadToken>& FirstUnreadToken() const { return mUnreadToken; }
+  // After readRCD: the tokens of the file that reading skipped, with their line
+  // numbers. A rewrite would lose them, so a writer checks first.
+  const SkippedTokens& Skipped() const { return mSkipped; }
 
   // Why the last readRCD returned false ("not a regular file", "larger than
   // 67108864 bytes", "Permission denied", ...); empty after a successful read.
@@ -90,7 +88,7 @@ class RecordLog {
 
  private:
   std::string mReadFailure;
-  std::optional<UnreadToken> mUnreadToken;
+  SkippedTokens mSkipped;
 };
 
 // The POSIX path that a record log name denotes (see above); nullopt for a

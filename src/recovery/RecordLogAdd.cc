@@ -17,13 +17,15 @@ AddOutcome AddToRecordLog(const std::string& name, const std::vector<RangeEntry>
     if (!lock) return outcome;
   }
   log = RecordLog(name);
-  if (!log.readRCD(true)) {
+  if (!log.readRCD()) {
     outcome.error = name + " cannot be read (" + log.ReadFailure() + ")";
     outcome.reported = true;
     return outcome;
   }
-  if (const auto& unread = log.FirstUnreadToken()) {
-    outcome.error = name + " line " + std::to_string(unread->line) + " holds '" + unread->token +
+  // A rewrite would drop the tokens reading skipped.
+  if (!log.Skipped().listed.empty()) {
+    const UnreadToken& unread = log.Skipped().listed.front();
+    outcome.error = name + " line " + std::to_string(unread.line) + " holds '" + unread.token +
                     "', which is not N or A-B; the file is left as it is";
     return outcome;
   }

@@ -439,6 +439,17 @@ TEST_F(DownloadRun, OptionalSettingsAndTheRecordFile) {
       Logged("(WARNING) : record recovery log has not been initialized.  Record recovery "
              "will be skipped.\n"));
 
+  // An editor's byte-order mark claims nothing, and a token that is not a
+  // number is skipped with a warning: records 0 to 49 are asked for again.
+  WriteRcd(
+      "\xEF\xBB\xBF"
+      "50-100\nabc\n");
+  r = Run();
+  ASSERT_EQ(r.status, 0) << log;
+  EXPECT_TRUE(Logged("extract.rcd line 2: 'abc' is not N or A-B; skipped\n"));
+  EXPECT_NE(sim.CommandsThrough("quit").find("\ngetlog 0 30\ngetlog 30 20\n"), std::string::npos)
+      << sim.CommandsThrough("quit");
+
   // A time-out of 0 is a silence bound under one second, and many tries are fine.
   cfg = Cfg(sim.PortText());
   cfg["ConnectAttemptTimeout"] = 0;

@@ -83,6 +83,18 @@ TEST_F(RcdToolTest, ShowAndMissing) {
 
   WriteFile("empty.rcd", "");
   EXPECT_EQ(Rcd("show " + PathOf("empty.rcd")).out, "");
+
+  // An editor's byte-order mark is ignored; a token that is not a number is
+  // skipped with a warning, never read as record 0 or a prefix.
+  WriteFile("edited.rcd",
+            "\xEF\xBB\xBF"
+            "50-100\nabc,-20\n");
+  Outcome edited = Rcd("missing " + PathOf("edited.rcd"));
+  EXPECT_EQ(edited.status, 0);
+  EXPECT_EQ(edited.out, "0-49\n");
+  const std::string warning = "pelox5-rcd: WARNING: Record recovery file " + PathOf("edited.rcd");
+  EXPECT_EQ(edited.err, warning + " line 2: 'abc' is not N or A-B; skipped\n" + warning +
+                            " line 2: '-20' is not N or A-B; skipped\n");
 }
 
 TEST_F(RcdToolTest, AddWritesTheFileBack) {
@@ -149,7 +161,7 @@ TEST_F(RcdToolTest, AddRefusesFilesItWouldDamage) {
   EXPECT_EQ(Rcd("add " + PathOf("odd.rcd") + " 6").err,
             "pelox5-rcd: add: " + PathOf("odd.rcd") +
                 " line 2 holds 'abc', which is not N or A-B; the file is left as it is\n");
-  WriteFile("plain.rcd", " 1 - 5 ,7\r\n\n");
+  WriteFile("plain.rcd", "\xEF\xBB\xBF 1 - 5 ,7\r\n\n");
   EXPECT_EQ(Rcd("add " + PathOf("plain.rcd") + " 6").status, 0);
   EXPECT_EQ(ReadFile(PathOf("plain.rcd")), "1-7\n");
 

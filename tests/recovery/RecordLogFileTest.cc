@@ -70,12 +70,56 @@ TEST_F(RecordLogFile, ReadsTokensAndWritesOneNormalisedRangeALine) {
 }
 
 TEST_F(RecordLogFile, LenientReading) {
-  EXPECT_EQ(ReadRanges("5-3\n3-5-7\n10\n"), (Ranges{{10, 10}}));
   EXPECT_EQ(ReadRanges("\n\n4,,6\n\n"), (Ranges{{4, 4}, {6, 6}}));  // empty tokens claim nothing
   EXPECT_EQ(ReadRanges("1-2\r\n\r\n 8 - 9 \r\n"), (Ranges{{1, 2}, {8, 9}}));
-  EXPECT_EQ(ReadRanges("12abc-14x"), (Ranges{{12, 14}}));
-  EXPECT_EQ(ReadRanges("x,-3"), (Ranges{{0, 3}}));  // text without a number reads as 0
   EXPECT_EQ(ReadRanges("7\n"), (Ranges{{7, 7}}));
+}
+
+// A token that is not plainly N or A-B claims nothing (no numeric prefix, no
+// 0 for text), and an editor's byte-order mark is not part of the first one.
+TEST_F(RecordLogFile, TokensThatAreNotNumbersAreSkippedAndListed) {
+  struct Case {
+    std::string text;
+    Ranges ranges;
+    std::vector<std::pair<size_t, std::string>> skipped;
+  };
+  const std::vector<Case> cases = {
+      {"\xEF\xBB\xBF"
+       "50-100\n",
+       {{50, 100}},
+       {}},
+      {"-20\n30\n", {{30, 30}}, {{1, "-20"}}},
+      {"abc\n", {}, {{1, "abc"}}},
+      {"1\n12abc-14x,+5\n5-3,3-5-7\n10\n",
+       {{1, 1}, {10, 10}},
+       {{2, "12abc-14x"}, {2, "+5"}, {3, "5-3"}, {3, "3-5-7"}}},
+      {"x \xEF\xBB\xBF"
+       "1",
+       {},
+       {{1,
+         "x \xEF\xBB\xBF"
+         "1"}}},  // only at the start
+  };
+  for (const Case& c : cases) {
+    WriteFile("in.rcd", c.text);
+    RecordLog log(PathOf("in.rcd"));
+    ASSERT_TRUE(log.readRCD());
+    EXPECT_EQ(log.receivedRanges, c.ranges) << c.text;
+    std::vector<std::pair<size_t, std::string>> skipped;
+    for (const auto& t : log.Skipped().listed) skipped.emplace_back(t.line, t.token);
+    EXPECT_EQ(skipped, c.skipped) << c.text;
+  }
+  // A hostile file is not listed token by token.
+  std::string many;
+  for (int i = 0; i < 1000; ++i) many += "x\n";
+  WriteFile("in.rcd", many);
+  RecordLog log(PathOf("in.rcd"));
+  ASSERT_TRUE(log.readRCD());
+  const auto warnings = RecordRecoveryUtils::SkippedTokenWarnings(log.Skipped(), "f.rcd");
+  ASSERT_EQ(warnings.size(), RecordRecoveryUtils::SkippedTokens::kListed + 1);
+  EXPECT_EQ(warnings.front(), "Record recovery file f.rcd line 1: 'x' is not N or A-B; skipped");
+  EXPECT_EQ(warnings.back(),
+            "Record recovery file f.rcd: 980 more tokens that are not N or A-B skipped");
 }
 
 TEST_F(RecordLogFile, NumbersBeyondInt32AreSkippedNeverWrapped) {

@@ -170,6 +170,18 @@ TEST_F(StatusProgramTest, TextShowsOneLinePerDeployment) {
                                       "5m ago", "2", "123 B", "50", "120"}));
   EXPECT_EQ(cells(lines[4]), (std::vector<std::string>{"locked", "Locked", "COM3", "never", "never",
                                                        "0", "0 B", "-", "-"}));
+
+  // An editor's byte-order mark and a token that is no number claim no record.
+  const std::string rcd = box.DeploymentFolder("good") + "/extract.rcd";
+  WriteFile(rcd,
+            "\xEF\xBB\xBF"
+            "1-50,60-80,abc\n200-210\n");
+  r = Status({});
+  EXPECT_EQ(r.err, "pelox5-status: WARNING: Record recovery file " + rcd +
+                       " line 1: 'abc' is not N or A-B; skipped\n");
+  lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 5u) << r.out;
+  EXPECT_EQ(cells(lines[3]).at(7), "50") << lines[3];
 }
 
 TEST_F(StatusProgramTest, ColoursOnlyOnATerminal) {

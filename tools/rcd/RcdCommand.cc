@@ -45,8 +45,9 @@ constexpr const char* kHelp =
     "\n"
     "FILE is a path, or a file URL: \"file://\" + absolute path, %XX escapes decoded.\n"
     "Record numbers are 0 to 2147483647. In FILE, tokens are separated by \",\" and line\n"
-    "ends; a token is N or A-B. An empty token adds nothing; a token with more than one\n"
-    "\"-\", a number beyond 2147483647, or A greater than B is skipped.\n"
+    "ends; a token is N or A-B, in plain decimal digits. A byte-order mark at the start\n"
+    "is ignored and an empty token adds nothing; any other token (\"abc\", \"-20\", a\n"
+    "number beyond 2147483647, A greater than B) is skipped with a warning.\n"
     "FILE must be a regular file of at most 64 MiB.\n"
     "Exit status: 0 on success; 1 on a bad argument, a missing FILE for show and\n"
     "missing, or when FILE cannot be read or written.\n";
@@ -65,6 +66,14 @@ std::optional<RangeEntry> ParseRecords(std::string_view text) {
 int Fail(std::FILE* err, const std::string& message) {
   std::fprintf(err, "pelox5-rcd: %s\n", message.c_str());
   return 1;
+}
+
+// Reads FILE; warns on `err` of each token it skipped.
+bool Read(RecordLog& log, const std::string& name, std::FILE* err) {
+  if (!log.readRCD()) return false;
+  for (const std::string& text : RecordRecoveryUtils::SkippedTokenWarnings(log.Skipped(), name))
+    std::fprintf(err, "pelox5-rcd: WARNING: %s\n", text.c_str());
+  return true;
 }
 
 int Emit(const std::string& text, std::FILE* out, std::FILE* err) {
@@ -141,7 +150,7 @@ int Plan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   if (!size) return Fail(err, error);
   if (!FileExists(args[1])) return Fail(err, "plan: no such file: " + args[1]);
   RecordLog log(args[1]);
-  if (!log.readRCD()) return 1;
+  if (!Read(log, args[1], err)) return 1;
   std::string text;
   int64_t records = 0, requests = 0;
   // A run asks for nothing while the file holds no range yet.
@@ -200,7 +209,7 @@ int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     return added.reported ? 1 : Fail(err, "add: " + added.error);
   }
   RecordLog log(args[1]);
-  if (!log.readRCD()) return 1;
+  if (!Read(log, args[1], err)) return 1;
   if (command == "show") return Show(log, out, err);
   return Missing(log, out, err);
 }

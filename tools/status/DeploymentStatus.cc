@@ -84,7 +84,9 @@ void CountMissing(DeploymentStatus& d, const std::string& rcdName) {
     return;
   }
   RecordRecoveryUtils::RecordLog log(*path);
-  RecordRecoveryUtils::ParseRangeText(text, log.receivedRanges);
+  RecordRecoveryUtils::SkippedTokens skipped;
+  RecordRecoveryUtils::ParseRangeText(text, log.receivedRanges, &skipped);
+  d.rcdWarnings = RecordRecoveryUtils::SkippedTokenWarnings(skipped, *path);
   log.cleanupRanges();
   if (log.receivedRanges.empty()) return;  // the run skips recovery then
   // Records past the controller's last known count are not missing yet: the

@@ -27,7 +27,8 @@ struct DeploymentStatus {
   // Records in the gaps of the .rcd file (the run asks for these again); none
   // without an ExtractReceivedRecordFile item or a file holding ranges.
   std::optional<int64_t> missingRecords;
-  std::string rcdError;  // why the .rcd could not be read; "" otherwise
+  std::string rcdError;                  // why the .rcd could not be read; "" otherwise
+  std::vector<std::string> rcdWarnings;  // the .rcd's tokens that reading skipped
 
   bool Active() const { return cfgError.empty() && status == "Active"; }
   bool LastRunComplete() const { return journal.last && journal.last->outcome == "complete"; }

@@ -144,6 +144,11 @@ int Run(const std::vector<std::string>& args) {
     return Fail(e.Message, kNeedsAttention);
   }
 
+  // Warnings go to standard error: the report keeps its form for scripts.
+  for (const DeploymentStatus& d : list)
+    for (const std::string& text : d.rcdWarnings)
+      (void)WriteAll(STDERR_FILENO, "pelox5-status: WARNING: " + text + "\n");
+
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   std::string report;
   switch (options.form) {
