@@ -108,20 +108,27 @@ void App::LoadAppPreferences() {
     // defaults: keep the operator's text beside it and say so.
     const auto& file = prefs.PreferencesFile();
     if (file && file->Exists()) KeepUnreadablePreferences(*file);
-    prefs.Set("ProjectRootFolder", "Pelox5");
-    prefs.Set("PathDelimiter", "/");
+  }
+  // Each key the run reads that the file lacks gets the first run's default,
+  // and the file is saved with it, so a file without some keys (even "{}")
+  // works like a fresh one for those keys.
+  auto setIfMissing = [&prefs, loaded](const char* key, const auto& makeDefault) {
+    if (loaded) {
+      try {
+        prefs.Get(key);
+        return;
+      } catch (const PreferencesModule::PreferenceNotFoundException&) {
+      }
+    }
+    prefs.Set(key, makeDefault());
+  };
+  setIfMissing("ProjectRootFolder", [] { return std::string("Pelox5"); });
+  setIfMissing("PathDelimiter", [] { return std::string("/"); });
+  setIfMissing("ProjectRootPath", [] {
     FolderItem documents = SpecialFolders::Documents();
-    prefs.Set("ProjectRootPath", documents.Exists() ? documents.NativePath() : "");
-  }
-  try {
-    prefs.Get("LogLevel");
-  } catch (const PreferencesModule::PreferenceNotFoundException&) {
-    prefs.Set("LogLevel", "INFO");
-  }
-  try {
-    prefs.Get("DeploymentCfgName");
-  } catch (const PreferencesModule::PreferenceNotFoundException&) {
-    prefs.Set("DeploymentCfgName", "deployment.cfg");
-  }
+    return documents.Exists() ? documents.NativePath() : std::string();
+  });
+  setIfMissing("LogLevel", [] { return std::string("INFO"); });
+  setIfMissing("DeploymentCfgName", [] { return std::string("deployment.cfg"); });
   if (!prefs.Save()) LogNewMessage("WARNING", "Preferences save failed.");
 }

@@ -118,6 +118,17 @@ TEST_F(Startup, AnExistingFileKeepsItsValuesAndGetsTheMissingKeys) {
   EXPECT_EQ(prefs["LogLevel"], "INFO");
   EXPECT_EQ(prefs["DeploymentCfgName"], "deployment.cfg");
   EXPECT_NE(r.err.find("Deployments path:" + box.Root() + "/proj"), std::string::npos);
+
+  // A file without any of the keys gets every default of a first run.
+  WriteFile(box.PrefsFile(), "{}");
+  r = Run({"-d", "none"});
+  EXPECT_EQ(r.err.find("Unhandled error"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Deployments path:" + box.ProjectFolder()), std::string::npos) << r.err;
+  prefs = Prefs();
+  EXPECT_EQ(prefs["ProjectRootPath"], box.Documents());
+  EXPECT_EQ(prefs["ProjectRootFolder"], "Pelox5");
+  EXPECT_EQ(prefs["PathDelimiter"], "/");
+  EXPECT_EQ(prefs["LogLevel"], "INFO");
 }
 
 TEST_F(Startup, ALogLevelPreferenceOutsideTheFourNamesShowsOnlyUnknownLines) {
