@@ -54,7 +54,8 @@ FolderItem FolderItem::Child(const std::string& name) const {
 }
 
 bool FolderItem::CreateAsFolder() {
-  if (::mkdir(mPath.c_str(), 0777) == 0) {
+  // Never writable by others, whatever the umask; the group bits follow it.
+  if (::mkdir(mPath.c_str(), 0775) == 0) {
     mLastErrorCode = 0;
     return true;
   }

@@ -99,6 +99,29 @@ TEST_F(FileFaults, AFileSizeLimitMakesThePreferencesSaveAnOrdinaryFailure) {
   EXPECT_EQ(names, std::vector<std::string>{"Pelox5Apps.pref"});
 }
 
+TEST_F(FileFaults, UnderUmaskZeroNothingTheRunCreatesIsWritableByOthers) {
+  SimProcess sim(box, {"--tcp", "0"});
+  fs::remove_all(box.Home() + "/.config");
+  fs::remove_all(box.ProjectFolder());
+  RunOutcome first = Run("site1", {"/bin/bash", "-c", "umask 000 && exec \"$0\" \"$@\""});
+  EXPECT_EQ(first.status, 1);  // no deployment yet; the folders are made on the way
+  Deploy("site1", Cfg("site1", sim.PortText()));
+  fs::remove_all(box.Downloads("site1"));
+  RunOutcome r = Run("site1", {"/bin/bash", "-c", "umask 000 && exec \"$0\" \"$@\""});
+  ASSERT_EQ(r.status, 0) << r.log;
+  const fs::path prefsFolder = fs::path(box.PrefsFile()).parent_path();
+  for (const std::string& made :
+       {prefsFolder.string(), box.PrefsFile(), box.ProjectFolder(), box.Downloads("site1"),
+        box.SessionFiles("site1").at(0), box.DeploymentFolder("site1") + "/runs.jsonl"}) {
+    const fs::perms perms = fs::status(made).permissions();
+    EXPECT_EQ(perms & fs::perms::others_write, fs::perms::none) << made;
+    EXPECT_NE(perms & fs::perms::owner_write, fs::perms::none) << made;
+  }
+  // The group keeps what the umask allows.
+  EXPECT_NE(fs::status(box.Downloads("site1")).permissions() & fs::perms::group_write,
+            fs::perms::none);
+}
+
 TEST_F(FileFaults, AKilledRunLeavesEveryByteItHadReadOnDisk) {
   // The controller stops in the middle of a slow getdata reply and stays
   // connected, so every byte it sent reaches the tool; the tool is then killed
