@@ -105,15 +105,12 @@ class App {
   void RecoverMissingRecords();
   [[noreturn]] void End();
 
-  // deployment.cfg items. A missing item gives nullopt, or a FATAL stop with
-  // `missingFatal` when that is not empty; a value that cannot be read as asked
-  // is a FATAL stop with the configuration's message.
-  std::optional<std::string> CfgText(const std::string& key, const std::string& missingFatal = {});
-  // A whole-number item: `fallback` when missing; a value outside min..max is a
-  // FATAL stop that names the item and the value as written.
-  int32_t CfgNumber(const char* key, int32_t fallback, int32_t min, int32_t max);
+  // Reads deployment.cfg through DeploymentSettings: a setting the run cannot
+  // use is a FATAL stop with the setting's own message.
   template <typename Read>
-  auto CfgRead(const std::string& missingFatal, Read read) -> std::optional<decltype(read())>;
+  auto Cfg(Read read) -> decltype(read());
+  // A text item; nullopt when missing.
+  std::optional<std::string> CfgText(const std::string& key);
 
   // Set once "quit" was sent: nothing more is read into the session file.
   bool mQuitSent = false;

@@ -13,6 +13,7 @@
 #include "base/AtomicFile.h"
 #include "base/Clock.h"
 #include "config/Configuration.h"
+#include "config/DeploymentSettings.h"
 #include "config/FolderUtils.h"
 #include "config/PreferencesModule.h"
 #include "config/ProjectFolders.h"
@@ -21,27 +22,10 @@
 #include "ports/PortSourceExceptions.h"
 #include "ports/PortSourceUtils.h"
 #include "recovery/RecordLog.h"
-#include "recovery/RequestPlan.h"
 
 namespace {
 
 std::string Pref(const std::string& key) { return PreferencesModule::Preferences->GetText(key); }
-
-// The numeric deployment.cfg items: default when missing, and the values accepted.
-struct NumericSetting {
-  const char* key;
-  int32_t fallback, min, max;
-};
-// The upper bounds keep every product of them within the clocks' range and every
-// wait within what a run could need; a time-out of 0 is a bound under one second.
-constexpr NumericSetting kConnectAttemptMaxTries{"ConnectAttemptMaxTries", 10, 1, 1000000};
-constexpr NumericSetting kConnectAttemptTimeout{"ConnectAttemptTimeout", 5, 0, 86400};
-constexpr NumericSetting kRecordRequestSize{"RecordRequestSize",
-                                            RecordRecoveryUtils::kDefaultRequestSize, 1,
-                                            RecordRecoveryUtils::kMaxRequestSize};
-// Seconds from the start of the process to the end of the run, however busy the
-// controller keeps the line.
-constexpr NumericSetting kRunTimeLimit{"RunTimeLimit", 3600, 1, 86400};
 
 // Session names tried before the run gives up, one a second.
 constexpr int kSessionNameAttempts = 6;
@@ -73,7 +57,6 @@ int32_t App::Run(const std::vector<std::string>& args) {
   mStartMonoMs = Clock::Get().MonotonicMs();
   StartUp(args);
   StopSignals::Install();
-  PortSourceUtils::SetPendingEventsHandler([this] { ProcessPendingEvents(); });
   return DownloadRun();
 }
 
@@ -90,28 +73,16 @@ int32_t App::DownloadRun() {
 }
 
 template <typename Read>
-auto App::CfgRead(const std::string& missingFatal, Read read) -> std::optional<decltype(read())> {
+auto App::Cfg(Read read) -> decltype(read()) {
   try {
     return read();
-  } catch (const ConfigurationItemNotFoundException&) {
-    if (missingFatal.empty()) return std::nullopt;
-    Fatal(missingFatal);
-  } catch (const ConfigurationException& e) {
+  } catch (const DeploymentSettings::SettingError& e) {
     Fatal(e.Message);
   }
 }
 
-std::optional<std::string> App::CfgText(const std::string& key, const std::string& missingFatal) {
-  return CfgRead(missingFatal, [&] { return mConfig->GetText(key); });
-}
-
-int32_t App::CfgNumber(const char* key, int32_t fallback, int32_t min, int32_t max) {
-  std::optional<int32_t> value = CfgRead("", [&] { return mConfig->GetInt32(key); });
-  if (!value) return fallback;
-  if (*value < min || *value > max)
-    Fatal(std::string("Invalid ") + key + " in deployment.cfg: " + mConfig->Get(key).dump() +
-          " (allowed: " + std::to_string(min) + " to " + std::to_string(max) + ")");
-  return *value;
+std::optional<std::string> App::CfgText(const std::string& key) {
+  return Cfg([&] { return DeploymentSettings::Text(*mConfig, key); });
 }
 
 void App::FindDeployment(const std::string& name) {
@@ -150,14 +121,8 @@ void App::LoadConfiguration(const std::string& name) {
   }
   if (!mConfig) Fatal("Unable to find or unable to parse the deployment cfg file:" + cfgPath);
 
-  std::string found =
-      *CfgText("Name", "Name key is missing in deployment.cfg expected:" + name + "\n");
-  if (found != name)
-    Fatal("Name key mismatch in deployment.cfg expected:" + name + " found:" + found + "\n");
-  if (*CfgText("Status", "Status key is missing in deployment.cfg") != "Active")
-    Fatal(
-        "Status entry in deployment.cfg is not 'Active' for this deployment which we interpret "
-        "as it being locked");
+  Cfg([&] { DeploymentSettings::CheckName(*mConfig, name); });
+  Cfg([&] { DeploymentSettings::CheckStatus(*mConfig); });
 }
 
 void App::OpenSession(const std::string& name) {
@@ -209,30 +174,23 @@ void App::SyncFolder(const FolderItem& folder) {
 }
 
 void App::ConfigureController() {
-  mController = std::make_unique<Controller>();
-  mController->mPortName = *CfgText("Port", "Port missing in deployment.cfg");
+  mController = std::make_unique<Controller>(mClock);
+  mController->PendingEvents = [this] { ProcessPendingEvents(); };
+  mController->mPortName = Cfg([&] { return DeploymentSettings::Port(*mConfig); });
   LogNewMessage("INFO", "Port requested:" + mController->mPortName);
   if (PortSourceUtils::isSerialPortRequested(mController->mPortName)) {
-    std::optional<std::string> baud = CfgText("Baud");
-    if (!baud) {
-      LogNewMessage("WARNING", "Baud rate missing in deployment.cfg, Assuming 9600");
-      baud = "9600";
-    }
-    int32_t code = PortSourceUtils::BaudStringToConstant(*baud);
-    if (code < 0) Fatal("Invalid baudrate in deployment.cfg");
-    mController->mSerialBaud = code;
+    bool missing = false;
+    mController->mSerialBaud = Cfg([&] { return DeploymentSettings::BaudCode(*mConfig, missing); });
+    if (missing) LogNewMessage("WARNING", "Baud rate missing in deployment.cfg, Assuming 9600");
   }
-  auto number = [this](const NumericSetting& s) {
-    return CfgNumber(s.key, s.fallback, s.min, s.max);
+  auto number = [this](const DeploymentSettings::NumericSetting& s) {
+    return Cfg([&] { return DeploymentSettings::Number(*mConfig, s); });
   };
-  mController->mConnectAttemptMaxTries = number(kConnectAttemptMaxTries);
-  mController->mConnectAttemptTimeout = number(kConnectAttemptTimeout);
-  mController->mRecordRequestSize = number(kRecordRequestSize);
-  mRunTimeLimit = number(kRunTimeLimit);
-  mController->mPrompt = CfgText("Prompt").value_or("PELOX>");
-  // An empty prompt would be "seen" after any byte.
-  if (mController->mPrompt.empty())
-    Fatal("Invalid Prompt in deployment.cfg: \"\" (it may not be empty)");
+  mController->mConnectAttemptMaxTries = number(DeploymentSettings::kConnectAttemptMaxTries);
+  mController->mConnectAttemptTimeout = number(DeploymentSettings::kConnectAttemptTimeout);
+  mController->mRecordRequestSize = number(DeploymentSettings::kRecordRequestSize);
+  mRunTimeLimit = number(DeploymentSettings::kRunTimeLimit);
+  mController->mPrompt = Cfg([&] { return DeploymentSettings::Prompt(*mConfig); });
   mController->LogSink = [this](const std::string& severity, const std::string& text) {
     LogNewMessage(severity, text);
   };

@@ -13,12 +13,13 @@ using PortSourceUtils::PortSource;
 using PortSourceUtils::PortSourceException;
 using PortSourceUtils::TimeoutException;
 
-Controller::Controller()
+Controller::Controller(Clock& clock)
     : LogSink([](const std::string&, const std::string&) {}),
       PortFactory(
           [](const std::string& name, int32_t baud, int32_t parity, int32_t bits, int32_t stop) {
             return std::make_unique<PortSource>(name, baud, parity, bits, stop);
-          }) {}
+          }),
+      mClock(clock) {}
 
 void Controller::Log(const char* severity, const std::string& text) {
   if (LogSink) LogSink(severity, text);
@@ -36,21 +37,22 @@ void Controller::GetPort() {
   mPort.reset();
   mPort = PortFactory(mPortName, mSerialBaud, mSerialParity, mSerialBits, mSerialStop);
   PortSource& port = Port();
+  port.SetPendingEvents(PendingEvents);
   port.SetConnectTimeout(mConnectAttemptTimeout);
   for (int32_t attempt = 1; attempt <= mConnectAttemptMaxTries; ++attempt) {
     Log("DEBUG", "getPort: Attempt " + std::to_string(attempt) + " of " +
                      std::to_string(mConnectAttemptMaxTries));
     // The attempt's time counts from before the connect, which may itself wait.
-    const int64_t start = Clock::Get().MonotonicMs();
+    const int64_t start = mClock.MonotonicMs();
     try {
       port.Connect();
     } catch (const PortSourceUtils::ConnectionException&) {
       // A refused or failed connect still waits out its time-out, then retries.
     }
-    while (!port.IsConnected() && Clock::Get().MonotonicMs() - start <=
-                                      PortSourceUtils::TimeoutMs(mConnectAttemptTimeout)) {
+    while (!port.IsConnected() &&
+           mClock.MonotonicMs() - start <= PortSourceUtils::TimeoutMs(mConnectAttemptTimeout)) {
       port.WaitForData(10);
-      PortSourceUtils::Sleep(25);
+      mClock.SleepMs(25);
       port.Poll();
     }
     if (port.IsConnected()) {

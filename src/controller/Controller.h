@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Clock.h"
 #include "ports/PortSource.h"
 #include "recovery/RecordLog.h"
 
@@ -38,11 +39,14 @@ class Controller {
   // Receives (severity, text); severities are "FATAL", "WARNING", "INFO", "DEBUG".
   using LogSinkFunction = std::function<void(const std::string&, const std::string&)>;
   using EventFunction = std::function<void(Controller&)>;
+  using PendingEventsFunction = std::function<void()>;
   // Builds the port for GetPort from (name, baud, parity, bits, stop).
   using PortFactoryFunction = std::function<std::unique_ptr<PortSourceUtils::PortSource>(
       const std::string&, int32_t, int32_t, int32_t, int32_t)>;
 
-  Controller();
+  // `clock` times every wait and pause of the dialogue; it must outlive the
+  // Controller.
+  explicit Controller(Clock& clock = Clock::Get());
   Controller(const Controller&) = delete;
   Controller& operator=(const Controller&) = delete;
 
@@ -128,6 +132,9 @@ class Controller {
   LogSinkFunction LogSink;
   // Replaceable so tests can hand in a port with a scripted backend.
   PortFactoryFunction PortFactory;
+  // The application's turn at pending events, given to every port GetPort
+  // makes (see PortSource::SetPendingEvents); empty: none.
+  PendingEventsFunction PendingEvents;
   // Counted when a getdata or getlog command has been written.
   RequestCounts mRequestCounts;
 
@@ -178,6 +185,7 @@ class Controller {
   // The last bytes handed over by HandOverLongLine: a line-feed-free prefix of
   // rawBuffer that ReceivedEndsWith still takes into account.
   std::string mHandedTail;
+  Clock& mClock;
   // Bytes appended since RawDataAvailable was last raised.
   size_t mSinceEvent = 0;
 };

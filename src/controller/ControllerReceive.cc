@@ -152,7 +152,7 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
   // Line ends of either kind, counted separately: a controller may end its lines
   // with CR alone.
   int64_t lineFeeds = 0, returns = 0, bytes = 0;
-  Clock& clock = Clock::Get();
+  Clock& clock = mClock;
   int64_t lastByteMs = clock.MonotonicMs();
   const int64_t silenceMs = PortSourceUtils::TimeoutMs(timeout);
   if (!mPort || !mPort->IsConnected()) {

@@ -10,7 +10,7 @@ constexpr int32_t kWriteWaitMs = 100;
 }  // namespace
 
 void NetPort::Connect() {
-  mSocket.Connect(mAddress, mPort, mConnectTimeoutMs);
+  mSocket.Connect(mAddress, mPort, mConnectTimeoutMs, [this] { PendingEvents(); });
   if (!IsConnected()) {
     throw ConnectionException("Could not connect. LastError:" + std::to_string(LastErrorCode()));
   }
@@ -41,7 +41,7 @@ void NetPort::Write(const std::string& text) {
     while (mSocket.IsConnected() && mSocket.BytesLeftToSend() > 0) {
       mSocket.WaitWritable(kWriteWaitMs);
       mSocket.Poll();
-      ProcessPendingEvents();
+      PendingEvents();
     }
   }
   CheckError("Write failed . LastError:");

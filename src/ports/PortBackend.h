@@ -5,7 +5,9 @@
 // PortSourceUtils exceptions, texts are byte strings, LastErrorCode() is 0 or negative.
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "ports/WaitCue.h"
 
@@ -40,6 +42,19 @@ class PortBackend {
   // byte of `cue.end` (such as the end of a prompt), and it may let the
   // `cue.bytesAhead` bytes that must come first collect unseen. Never spins.
   virtual void WaitForData(int32_t ms, const WaitCue& cue) = 0;
+
+  // The application's turn at pending events (a stop signal, for one), taken
+  // while a Write or a Connect waits. It may throw to end the wait's caller; an
+  // empty function does nothing.
+  void SetPendingEvents(std::function<void()> turn) { mPendingEvents = std::move(turn); }
+
+ protected:
+  void PendingEvents() {
+    if (mPendingEvents) mPendingEvents();
+  }
+
+ private:
+  std::function<void()> mPendingEvents;
 };
 
 }  // namespace PortSourceUtils

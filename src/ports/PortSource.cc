@@ -91,6 +91,11 @@ std::string PortSource::ReadAll() { return mBackend->ReadAll(); }
 
 void PortSource::Connect() { mBackend->Connect(); }
 
+void PortSource::SetPendingEvents(std::function<void()> turn) {
+  mBackend->SetPendingEvents(turn);
+  mPendingEvents = std::move(turn);
+}
+
 void PortSource::SetConnectTimeout(int32_t seconds) {
   const int64_t ms = std::clamp<int64_t>(TimeoutMs(seconds), 0, INT32_MAX);
   mBackend->SetConnectTimeoutMs(static_cast<int32_t>(ms));
@@ -98,7 +103,7 @@ void PortSource::SetConnectTimeout(int32_t seconds) {
 
 void PortSource::WaitForData(int32_t ms, const WaitCue& cue) {
   mBackend->WaitForData(ms, cue);
-  ProcessPendingEvents();
+  if (mPendingEvents) mPendingEvents();
 }
 
 NetPort* PortSource::Net() { return dynamic_cast<NetPort*>(mBackend.get()); }

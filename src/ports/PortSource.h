@@ -6,6 +6,7 @@
 // backend receives the same calls as a real one.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,8 +45,11 @@ class PortSource {
   // The longest one Connect may wait, in seconds (a network link; 0: under one
   // second, see TimeoutMs; less than 0: no wait).
   void SetConnectTimeout(int32_t seconds);
-  // The application's turn at pending events: waits up to `ms` for data (see
-  // PortBackend::WaitForData for `cue`), then lets pending events run.
+  // The application's turn at pending events, taken after each WaitForData and
+  // while a Write or Connect waits (see PortBackend::SetPendingEvents).
+  void SetPendingEvents(std::function<void()> turn);
+  // Waits up to `ms` for data (see PortBackend::WaitForData for `cue`), then
+  // lets pending events run.
   void WaitForData(int32_t ms, const WaitCue& cue = {});
 
   // The backend, if it is of that kind; null otherwise.
@@ -55,6 +59,7 @@ class PortSource {
  private:
   std::unique_ptr<PortBackend> mBackend;  // never null
   bool mAbort = false;
+  std::function<void()> mPendingEvents;
 };
 
 }  // namespace PortSourceUtils

@@ -2,8 +2,6 @@
 
 #include <cstddef>
 #include <ctime>
-#include <functional>
-#include <utility>
 
 #include "base/AsciiText.h"
 #include "base/Clock.h"
@@ -28,21 +26,6 @@ int64_t TimeoutMs(int32_t seconds) {
 }
 
 void Sleep(int32_t ms) { Clock::Get().SleepMs(ms); }
-
-namespace {
-std::function<void()>& PendingEventsHandler() {
-  static std::function<void()> handler;
-  return handler;
-}
-}  // namespace
-
-void SetPendingEventsHandler(std::function<void()> handler) {
-  PendingEventsHandler() = std::move(handler);
-}
-
-void ProcessPendingEvents() {
-  if (PendingEventsHandler()) PendingEventsHandler()();
-}
 
 bool endsWith(const std::string& text, const std::string& suffix) {
   return AsciiText::EndsWithIgnoringCase(text, suffix);

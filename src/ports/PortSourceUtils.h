@@ -3,7 +3,6 @@
 // the serial/network rule and the table of the host's serial devices.
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 
@@ -28,11 +27,6 @@ bool endsWith(const std::string& text, const std::string& suffix);
 int32_t BaudStringToConstant(const std::string& text);
 // True unless the text holds "(\d+).(\d+).(\d+).(\d+):(\d+)".
 bool isSerialPortRequested(const std::string& portText);
-// The application's turn at pending events (a stop signal, for one), taken by
-// PortSource::WaitForData after each wait. The handler may throw to end the wait's
-// caller; an empty handler does nothing.
-void SetPendingEventsHandler(std::function<void()> handler);
-void ProcessPendingEvents();
 // Serial device name -> index in the host's device list.
 std::map<std::string, int32_t> scanSerialPortsToDictionary();
 

@@ -49,7 +49,7 @@ void SerPort::Write(const std::string& text) {
     while (mConnected && mDevice.BytesLeftToSend() > 0) {
       mDevice.WaitWritable(kWriteWaitMs);
       mDevice.Poll();
-      ProcessPendingEvents();
+      PendingEvents();
     }
   }
   CheckError("Write failed . LastError:");

@@ -41,7 +41,7 @@ class ControllerFixture : public ::testing::Test {
   }
 
   FakeClock clock;  // first in, last out: everything below reads it
-  Controller controller;
+  Controller controller{clock};
   ScriptedPort* port;  // owned by controller.mPort
   std::vector<std::string> logs;
   std::vector<std::string> events;

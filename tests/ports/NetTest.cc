@@ -288,11 +288,10 @@ TEST_F(HangingConnect, AStopRequestEndsAHangingConnectAtOnce) {
   port.SetConnectTimeoutMs(30000);
   struct Stop {};
   int turns = 0;
-  SetPendingEventsHandler([&] {
+  port.SetPendingEvents([&] {
     if (++turns == 2) throw Stop{};
   });
   EXPECT_THROW(port.Connect(), Stop);  // without the turns: a ConnectionException after 30 s
-  SetPendingEventsHandler(nullptr);
   EXPECT_FALSE(port.IsConnected());
 }
 
@@ -300,10 +299,9 @@ TEST_F(NetPortTest, AStopRequestEndsABlockedWrite) {
   // The peer reads nothing, so the write blocks once the socket buffers are full.
   struct Stop {};
   int turns = 0;
-  SetPendingEventsHandler([&] {
+  mPort->SetPendingEvents([&] {
     if (++turns == 3) throw Stop{};
   });
   EXPECT_THROW(mPort->Write(std::string(64 * 1024 * 1024, 'w')), Stop);
-  SetPendingEventsHandler(nullptr);
   EXPECT_TRUE(mPort->IsConnected());
 }

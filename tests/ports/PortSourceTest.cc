@@ -135,13 +135,12 @@ TEST(PortSourceChecks, AnEmptyWriteSendsNothingAndEveryWaitGivesPendingEventsATu
 
   struct Stop {};
   int turns = 0;
-  SetPendingEventsHandler([&] {
+  port.SetPendingEvents([&] {
     if (++turns == 2) throw Stop{};
   });
   port.WaitForData(10);
   EXPECT_EQ(turns, 1);
   EXPECT_THROW(port.WaitForData(10), Stop);  // a stop request ends the caller's wait
-  SetPendingEventsHandler(nullptr);
   EXPECT_THROW(PortSource(std::unique_ptr<PortBackend>()), PortSourceException);
 }
 

@@ -41,7 +41,8 @@ std::optional<uint32_t> ParseAddress(const std::string& text) {
 
 }  // namespace
 
-int32_t TcpSocket::Connect(const std::string& address, int32_t port, int32_t timeoutMs) {
+int32_t TcpSocket::Connect(const std::string& address, int32_t port, int32_t timeoutMs,
+                           const std::function<void()>& turn) {
   Close();
   auto fail = [this](int err) {
     SetError(CodeFromErrno(err));
@@ -60,8 +61,7 @@ int32_t TcpSocket::Connect(const std::string& address, int32_t port, int32_t tim
     if (errno != EINPROGRESS && errno != EINTR) return fail(errno);
     // Bounded wait for the handshake, giving pending events (a stop request) a
     // turn several times a second; the descriptor closes if one ends the wait.
-    const int revents = PollUntil(fd.Get(), POLLOUT, Clock::Get().MonotonicMs() + timeoutMs,
-                                  [] { ProcessPendingEvents(); });
+    const int revents = PollUntil(fd.Get(), POLLOUT, Clock::Get().MonotonicMs() + timeoutMs, turn);
     if (revents == 0) return fail(ETIMEDOUT);
     if (revents < 0) return fail(errno);
     int err = 0;

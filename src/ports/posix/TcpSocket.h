@@ -2,6 +2,7 @@
 // A TCP client socket: non-blocking, TCP_NODELAY, sends without SIGPIPE.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "ports/posix/FdStream.h"
@@ -17,7 +18,8 @@ class TcpSocket : public FdStream {
   // Waits at most `timeoutMs` for the connection (-ETIMEDOUT after that).
   // Returns 0 or a negative code; on failure the socket is closed and
   // LastError() holds the code.
-  int32_t Connect(const std::string& address, int32_t port, int32_t timeoutMs);
+  int32_t Connect(const std::string& address, int32_t port, int32_t timeoutMs,
+                  const std::function<void()>& turn = {});
 
   // Open, and not closed by the peer, or closed with received bytes still unread.
   bool IsConnected() const;

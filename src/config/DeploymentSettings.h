@@ -1,0 +1,68 @@
+#pragma once
+// The items of deployment.cfg that a download run reads, with their defaults,
+// the values accepted and the one-line reason a run stops on each. The run and
+// pelox5-check read a deployment through these functions, so what the check
+// accepts is exactly what the run accepts.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "base/BaseError.h"
+#include "config/Configuration.h"
+#include "recovery/RequestPlan.h"
+
+namespace DeploymentSettings {
+
+// An item the run cannot use; Message is the run's FATAL text for it.
+PELOX5_DECLARE_ERROR(SettingError, BaseError);
+
+// A whole-number item: `fallback` when missing, `min`..`max` accepted.
+struct NumericSetting {
+  const char* key;
+  int32_t fallback, min, max;
+};
+// The upper bounds keep every product of them within the clocks' range and every
+// wait within what a run could need; a time-out of 0 is a bound under one second.
+inline constexpr NumericSetting kConnectAttemptMaxTries{"ConnectAttemptMaxTries", 10, 1, 1000000};
+inline constexpr NumericSetting kConnectAttemptTimeout{"ConnectAttemptTimeout", 5, 0, 86400};
+inline constexpr NumericSetting kRecordRequestSize{"RecordRequestSize",
+                                                   RecordRecoveryUtils::kDefaultRequestSize, 1,
+                                                   RecordRecoveryUtils::kMaxRequestSize};
+// Seconds from the start of the process to the end of the run, however busy the
+// controller keeps the line.
+inline constexpr NumericSetting kRunTimeLimit{"RunTimeLimit", 3600, 1, 86400};
+// Every numeric item, in the order the run reads them.
+inline constexpr NumericSetting kNumericSettings[] = {
+    kConnectAttemptMaxTries, kConnectAttemptTimeout, kRecordRequestSize, kRunTimeLimit};
+
+inline constexpr const char* kDefaultPrompt = "PELOX>";
+inline constexpr const char* kDefaultBaud = "9600";
+
+// A text item. Missing: nullopt, or SettingError(missingMessage) when that is
+// not empty. A value that is not a text or number: SettingError with the
+// configuration's message.
+std::optional<std::string> Text(const Configuration& cfg, const std::string& key,
+                                const std::string& missingMessage = {});
+
+// A whole-number item: its fallback when missing; SettingError naming the item,
+// the value as written and the range when it is outside the range.
+int32_t Number(const Configuration& cfg, const NumericSetting& setting);
+
+// "Name" equals `name` exactly (letter case counts), "Status" is "Active".
+void CheckName(const Configuration& cfg, const std::string& name);
+void CheckStatus(const Configuration& cfg);
+
+// "Port", required.
+std::string Port(const Configuration& cfg);
+
+// The serial speed: "Baud" (kDefaultBaud when missing, `missing` then set) as
+// the code of PortSourceUtils::BaudStringToConstant; SettingError for a speed
+// the table does not hold. Read for serial ports only.
+int32_t BaudCode(const Configuration& cfg, bool& missing);
+
+// "Prompt", kDefaultPrompt when missing; SettingError when empty, since an
+// empty prompt would be "seen" after any byte.
+std::string Prompt(const Configuration& cfg);
+
+}  // namespace DeploymentSettings
