@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DeploymentPaths.h"
+#include "config/DeploymentPaths.h"
 #include "app/ProgressLine.h"
 #include "app/SessionFile.h"
 #include "base/Clock.h"

@@ -31,12 +31,19 @@ bool endsWith(const std::string& text, const std::string& suffix) {
   return AsciiText::EndsWithIgnoringCase(text, suffix);
 }
 
+namespace {
+const char* const kBaudTexts[] = {"300",   "600",   "1200",   "1800",  "2400",  "3600",
+                                  "4800",  "7200",  "9600",   "14400", "19200", "28800",
+                                  "38400", "57600", "115200", "230400"};
+}  // namespace
+
+std::string BaudConstantToString(int32_t code) {
+  return code >= 0 && code < 16 ? kBaudTexts[code] : "";
+}
+
 int32_t BaudStringToConstant(const std::string& text) {
-  static const char* const kTexts[] = {"300",   "600",   "1200",   "1800",  "2400",  "3600",
-                                       "4800",  "7200",  "9600",   "14400", "19200", "28800",
-                                       "38400", "57600", "115200", "230400"};
   for (int32_t code = 0; code < 16; ++code) {
-    if (text == kTexts[code]) return code;
+    if (text == kBaudTexts[code]) return code;
   }
   return -1;
 }

@@ -25,6 +25,8 @@ void Sleep(int32_t ms);
 bool endsWith(const std::string& text, const std::string& suffix);
 // "300" -> 0 ... "230400" -> 15; -1 for any other text.
 int32_t BaudStringToConstant(const std::string& text);
+// The text of a baud code: 0 -> "300" ... 15 -> "230400"; "" for any other code.
+std::string BaudConstantToString(int32_t code);
 // True unless the text holds "(\d+).(\d+).(\d+).(\d+):(\d+)".
 bool isSerialPortRequested(const std::string& portText);
 // Serial device name -> index in the host's device list.

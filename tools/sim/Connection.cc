@@ -8,6 +8,8 @@
 #include <chrono>
 #include <string>
 
+#include "LineSpeed.h"
+
 namespace {
 
 bool IsGone(int err) { return err == ECONNRESET || err == EPIPE || err == EIO || err == ENOTCONN; }
@@ -15,7 +17,8 @@ bool IsGone(int err) { return err == ECONNRESET || err == EPIPE || err == EIO ||
 }  // namespace
 
 ConnectionEnd ServeConnection(int fd, bool isSocket, Session& session, FaultShaper& shaper,
-                              StopSignal& stop, AppendFile& timingLog) {
+                              StopSignal& stop, AppendFile& timingLog,
+                              const std::function<bool()>& garbled) {
   using Clock = FaultShaper::Clock;
   static char input[64 * 1024];
   shaper.Start(Clock::now());
@@ -71,8 +74,13 @@ ConnectionEnd ServeConnection(int fd, bool isSocket, Session& session, FaultShap
       out = session.Pending();
       size_t want = std::min(plan.bytes, out.size());
       if (want == 0) continue;
-      ssize_t n =
-          isSocket ? ::send(fd, out.data(), want, MSG_NOSIGNAL) : ::write(fd, out.data(), want);
+      std::string wrongSpeed;
+      const char* data = out.data();
+      if (garbled && garbled()) {
+        wrongSpeed = GarbledAtWrongSpeed(out.substr(0, want));
+        data = wrongSpeed.data();
+      }
+      ssize_t n = isSocket ? ::send(fd, data, want, MSG_NOSIGNAL) : ::write(fd, data, want);
       if (n > 0) {
         session.Sent(static_cast<size_t>(n));
         shaper.Sent(static_cast<size_t>(n));

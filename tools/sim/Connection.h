@@ -3,6 +3,8 @@
 // replies as fast as the peer and the fault options allow, and returns when the
 // connection is over. Waits in ppoll only; never spins.
 
+#include <functional>
+
 #include "FaultShaper.h"
 #include "Session.h"
 #include "StopSignal.h"
@@ -18,5 +20,8 @@ enum class ConnectionEnd {
 // send/recv (no SIGPIPE) over write/read. Raises SimError on an unexpected
 // failure of the descriptor.
 // `timingLog` gets the time from the last byte sent to each command's end.
+// While `garbled` (when given) is true, the bytes written are garbled as at a
+// wrong line speed; the sent log keeps them as meant.
 ConnectionEnd ServeConnection(int fd, bool isSocket, Session& session, FaultShaper& shaper,
-                              StopSignal& stop, AppendFile& timingLog);
+                              StopSignal& stop, AppendFile& timingLog,
+                              const std::function<bool()>& garbled = {});

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "Connection.h"
+#include "LineSpeed.h"
 #include "Server.h"
 
 namespace {
@@ -63,7 +64,12 @@ void ServePty(const SimOptions& options, StopSignal& stop) {
   Session session(options, commandLog, sentLog);
   FaultShaper shaper(options);
   for (;;) {
-    ConnectionEnd end = ServeConnection(master.Get(), false, session, shaper, stop, timingLog);
+    // The client's speed is read before each write: a client may change it at any time.
+    auto garbled = [&] {
+      return options.speed > 0 && TerminalBitRate(slave.Get()) != options.speed;
+    };
+    ConnectionEnd end =
+        ServeConnection(master.Get(), false, session, shaper, stop, timingLog, garbled);
     if (end == ConnectionEnd::kStop) return;
     if (end == ConnectionEnd::kQuit && options.once) return;
     // A new session: replies the last client left unread must not reach the next.

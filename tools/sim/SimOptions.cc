@@ -60,6 +60,8 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
     } else if (name == "link") {
       o.linkPath = text();
       if (o.linkPath.empty()) throw UsageError("--link needs a path");
+    } else if (name == "speed") {
+      o.speed = number(50, 4000000);
     } else if (name == "once") {
       flag(o.once);
     } else if (name == "records") {
@@ -119,6 +121,9 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
   if (!o.linkPath.empty() && o.link != SimOptions::Link::kPty) {
     throw UsageError("--link works only with --pty");
   }
+  if (o.speed != 0 && o.link != SimOptions::Link::kPty) {
+    throw UsageError("--speed works only with --pty");
+  }
   if (!o.replayPath.empty() && !dataOption.empty()) {
     throw UsageError(dataOption + " has no effect with --replay: the replies are recorded ones");
   }
@@ -146,6 +151,10 @@ Link:
   --tcp PORT           serve on 127.0.0.1:PORT, one connection at a time;
                        0 picks a free port
   --pty                serve on a new pseudo-terminal (raw mode)
+  --speed B            (with --pty) answer readably only while the client's
+                       line is set to B bit/s; at any other speed every byte
+                       sent is garbled as a line at the wrong speed garbles
+                       it (high bit set, never text or the prompt)
   --link PATH          with --pty: make PATH a symbolic link to the terminal;
                        an existing symbolic link there is replaced; the link
                        is removed at exit

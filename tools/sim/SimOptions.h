@@ -20,6 +20,7 @@ struct SimOptions {
   int tcpPort = 0;       // with kTcp; 0 picks a free port
   std::string linkPath;  // with kPty: symlink to the slave ("" = none)
   bool once = false;
+  int64_t speed = 0;  // with kPty: the bit rate the client must set (0: any)
 
   int64_t records = 100;
   int64_t next = -1;       // -1: records + 1

@@ -1,4 +1,4 @@
-#include "app/DeploymentPaths.h"
+#include "config/DeploymentPaths.h"
 
 #include <utility>
 

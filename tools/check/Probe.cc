@@ -1,0 +1,161 @@
+#include "Probe.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "base/Clock.h"
+#include "controller/Controller.h"
+#include "ports/PortSourceExceptions.h"
+#include "ports/PortSourceUtils.h"
+
+namespace SiteCheck {
+
+namespace {
+
+// The speeds of the table, most common first.
+constexpr const char* kScanOrder[] = {"9600",  "19200", "38400", "57600", "115200", "4800",
+                                      "2400",  "1200",  "230400", "600",  "300",    "14400",
+                                      "28800", "7200",  "3600",  "1800"};
+// Wake-ups at each speed of a scan.
+constexpr int32_t kScanTries = 2;
+// The end of what came before the prompt that a report shows.
+constexpr size_t kShownBytes = 60;
+
+struct Wake {
+  bool portAcquired = false;
+  std::string portError;
+  bool gotPrompt = false;
+  int32_t wakeUps = 0;
+  double seconds = 0;
+  std::string before;  // what came before the prompt
+};
+
+// Opens the port and wakes the controller as a run does; sends "quit" when the
+// prompt came.
+Wake WakeController(const Site& site, int32_t baudCode, int32_t tries) {
+  Wake wake;
+  RealClock clock;
+  Controller controller(clock);
+  controller.mPortName = site.port;
+  controller.mSerialBaud = baudCode;
+  controller.mConnectAttemptMaxTries = tries;
+  controller.mConnectAttemptTimeout = site.timeout;
+  controller.mPrompt = site.prompt;
+  std::string received;
+  controller.RawDataAvailable = [&](Controller& c) { received += c.ReadRawData(); };
+  controller.GotPrompt = [&](Controller& c) { received += c.ReadRawData(); };
+  controller.LogSink = [&](const std::string&, const std::string& text) {
+    if (text.rfind("GetPrompt(): Attempt", 0) == 0) ++wake.wakeUps;
+  };
+  try {
+    controller.GetPort();
+  } catch (const PortSourceUtils::PortSourceException& e) {
+    wake.portError = e.Message;
+    std::replace(wake.portError.begin(), wake.portError.end(), '\n', ' ');
+    return wake;
+  }
+  wake.portAcquired = true;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    controller.GetPrompt(tries, site.timeout);
+    wake.gotPrompt = true;
+  } catch (const PortSourceUtils::PortSourceException&) {
+    // No prompt after every wake-up.
+  }
+  wake.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (wake.gotPrompt) {
+    if (received.size() >= site.prompt.size())
+      received.resize(received.size() - site.prompt.size());
+    wake.before = received;
+    try {
+      controller.SendQuit();
+    } catch (const PortSourceUtils::PortSourceException&) {
+      // The prompt came; a link gone right after it is not this check's concern.
+    }
+  }
+  controller.mPort->Close();
+  return wake;
+}
+
+// Bytes as a readable text: control and non-ASCII bytes escaped.
+std::string Shown(const std::string& bytes) {
+  const bool cut = bytes.size() > kShownBytes;
+  const std::string tail = cut ? bytes.substr(bytes.size() - kShownBytes) : bytes;
+  std::string out = cut ? "..." : "";
+  for (unsigned char c : tail) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c < 0x20 || c >= 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string Seconds(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", s);
+  return text;
+}
+
+}  // namespace
+
+void Probe(CheckList& list, const Site& site, bool scanSpeed) {
+  if (!site.portOk) {
+    list.Fail("probe", "not tried: the port did not pass its checks");
+    return;
+  }
+  const std::string speed = site.serial ? std::string(" at ") + PortSourceUtils::BaudConstantToString(site.baudCode) + " bit/s" : "";
+  const Wake wake = WakeController(site, site.baudCode, site.tries);
+  if (!wake.portAcquired) {
+    list.Fail("probe", "the port could not be acquired: " + wake.portError,
+              "see the port lines above; another program may have taken it");
+    return;
+  }
+  if (wake.gotPrompt) {
+    list.Ok("probe", "prompt after " + Seconds(wake.seconds) + speed + " (wake-up " +
+                         std::to_string(wake.wakeUps) + " of " + std::to_string(site.tries) +
+                         "), before it: \"" + Shown(wake.before) + "\"; quit sent");
+    return;
+  }
+  const std::string cause = "no prompt '" + site.prompt + "' after " +
+                            std::to_string(wake.wakeUps) + " wake-ups" + speed;
+  if (!site.serial) {
+    list.Fail("probe", cause,
+              "check the bridge's line settings, the cable and the controller's power, and "
+              "\"Prompt\"");
+    return;
+  }
+  if (!scanSpeed) {
+    list.Fail("probe", cause,
+              "check the cable, the controller's power and \"Prompt\"; try the other speeds "
+              "with: pelox5-check --probe --scan-speed -d " +
+                  site.name);
+    return;
+  }
+  list.Fail("probe", cause);
+  for (const char* text : kScanOrder) {
+    const int32_t code = PortSourceUtils::BaudStringToConstant(text);
+    if (code == site.baudCode) continue;
+    const Wake at = WakeController(site, code, kScanTries);
+    if (at.portAcquired && at.gotPrompt) {
+      list.Fail("speed scan",
+                std::string("the controller answers at ") + text + " bit/s, not at " +
+                    PortSourceUtils::BaudConstantToString(site.baudCode),
+                std::string("write in deployment.cfg: \"Baud\": \"") + text + "\"");
+      return;
+    }
+  }
+  list.Fail("speed scan", "no prompt at any speed of the table",
+            "check the cable, the adapter, the controller's power and \"Prompt\"");
+}
+
+}  // namespace SiteCheck

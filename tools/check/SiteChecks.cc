@@ -1,0 +1,448 @@
+#include "SiteChecks.h"
+
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "JournalTail.h"
+#include "base/AsciiText.h"
+#include "base/FolderItem.h"
+#include "base/WholeFile.h"
+#include "config/DeploymentLayout.h"
+#include "config/DeploymentSettings.h"
+#include "config/FolderUtils.h"
+#include "config/JsonDocument.h"
+#include "config/ProjectFolders.h"
+#include "ports/PortSourceUtils.h"
+#include "recovery/RecordLog.h"
+#include "recovery/RequestPlan.h"
+
+namespace SiteCheck {
+
+const char* MarkName(Mark mark) {
+  switch (mark) {
+    case Mark::kOk:
+      return "ok";
+    case Mark::kWarning:
+      return "warning";
+    case Mark::kFailed:
+      return "failed";
+  }
+  return "failed";
+}
+
+namespace {
+
+// A message of several lines as one line.
+std::string OneLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  std::string out;
+  for (char c : text) {
+    if (c == '\r') continue;
+    if (c == '\n') {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// chmod/chown advice for a file or folder this account may not use.
+std::string PermissionFix(const std::string& path, bool folder) {
+  return "give this account access, e.g. sudo chown " + std::string(folder ? "-R " : "") + "$USER " +
+         Quoted(path) + " (or chmod " + (folder ? "u+rwx " : "u+rw ") + Quoted(path) + ")";
+}
+
+std::string FormatTime(int64_t seconds) {
+  const time_t t = static_cast<time_t>(seconds);
+  std::tm local{};
+  char text[32] = "";
+  if (::localtime_r(&t, &local) != nullptr)
+    ::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+}  // namespace
+
+bool CheckProject(CheckList& list, Site& site) {
+  try {
+    site.location = ProjectLocation::Find();
+  } catch (const ProjectLocation::LocationError& e) {
+    list.Fail("preferences", e.Message, "add the item to the preferences file, or remove the file "
+                                        "to have the next run write the defaults");
+    return false;
+  }
+  const std::string& prefs = site.location.preferencesFile;
+  std::string text;
+  const WholeFile::ReadOutcome read = WholeFile::Read(prefs, WholeFile::kSettingsLimit, text);
+  std::string error;
+  if (read.result == WholeFile::ReadResult::kMissing) {
+    list.Ok("preferences", prefs + " does not exist yet: the defaults are used");
+  } else if (!read.Read()) {
+    list.Fail("preferences", prefs + " cannot be read: " + read.Reason(),
+              PermissionFix(prefs, false));
+  } else if (!JsonDocument::ParseObject(text, error)) {
+    list.Warn("preferences",
+              prefs + " is not valid JSON (" + OneLine(error) +
+                  "): the next run uses the defaults and keeps the text as " + prefs + ".damaged",
+              "correct the file");
+  } else {
+    list.Ok("preferences", prefs);
+  }
+
+  const std::string& project = site.location.projectFolder;
+  FolderItem folder(project);
+  if (!folder.Exists()) {
+    list.Fail("project folder", project + " does not exist",
+              "create it (mkdir -p " + Quoted(project) +
+                  ") or set ProjectRootPath and ProjectRootFolder in " + prefs);
+    return false;
+  }
+  if (!folder.IsFolder()) {
+    list.Fail("project folder", project + " is not a folder",
+              "set ProjectRootPath and ProjectRootFolder in " + prefs);
+    return false;
+  }
+  if (!folder.IsReadable()) {
+    list.Fail("project folder", project + " cannot be read by this account",
+              PermissionFix(project, true));
+    return false;
+  }
+  list.Ok("project folder", project);
+  return true;
+}
+
+std::vector<std::string> DeploymentNames(const std::string& projectFolder) {
+  std::vector<std::string> names;
+  FolderItem folder(projectFolder);
+  for (FolderItem& item : folder.Children())
+    if (item.IsFolder()) names.push_back(AsciiText::Lower(item.Name()));
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
+}
+
+bool CheckDeployment(CheckList& list, Site& site) {
+  const std::string& name = site.name;
+  const std::string& project = site.location.projectFolder;
+  if (name != AsciiText::Lower(name)) {
+    list.Fail("deployment folder",
+              "deployment names are matched in lower case: " + Quoted(name) + " never matches",
+              "use -d " + AsciiText::Lower(name));
+    return false;
+  }
+  try {
+    site.paths.emplace(getDeploymentFolderByName(FolderItem(project), name), project, "/");
+  } catch (const FolderUtils::FolderUtilsException& e) {
+    const bool several = e.Message.find("more than one") != std::string::npos;
+    std::string fix;
+    if (several) {
+      fix = "rename or remove all but one of these folders in " + project;
+    } else {
+      std::string known;
+      for (const std::string& n : DeploymentNames(project)) known += (known.empty() ? "" : ", ") + n;
+      fix = known.empty() ? "create the folder " + project + "/" + name + " with cfg/" +
+                                site.location.cfgName
+                          : "use one of the deployments here: " + known;
+    }
+    list.Fail("deployment folder", OneLine(e.Message), fix);
+    return false;
+  }
+  list.Ok("deployment folder", site.paths->folder.NativePath());
+
+  const std::string cfgName = site.location.cfgName;
+  const std::string cfgPath = site.paths->folder.NativePath() + "/cfg/" + cfgName;
+  try {
+    site.cfg = getDeploymentConfig(site.paths->folder, cfgName);
+  } catch (const ConfigurationBadFormatException& e) {
+    list.Fail("deployment.cfg", "not valid JSON: " + OneLine(e.Message), "correct " + cfgPath);
+    return false;
+  } catch (const ConfigurationFileUnreadableException& e) {
+    list.Fail("deployment.cfg", OneLine(e.Message), PermissionFix(cfgPath, false));
+    return false;
+  }
+  if (!site.cfg) {
+    list.Fail("deployment.cfg", cfgPath + " does not exist",
+              "create it: a JSON object with at least \"Name\", \"Status\" and \"Port\"");
+    return false;
+  }
+  list.Ok("deployment.cfg", cfgPath);
+  return true;
+}
+
+void CheckSettings(CheckList& list, Site& site) {
+  const Configuration& cfg = *site.cfg;
+  const std::string cfgPath =
+      site.paths->folder.NativePath() + "/cfg/" + site.location.cfgName;
+  bool allOk = true;
+  // Runs one read of the run's; a SettingError is a failed line with its message.
+  auto item = [&](const std::string& key, const std::string& fix, auto read) {
+    try {
+      read();
+      return true;
+    } catch (const DeploymentSettings::SettingError& e) {
+      list.Fail("deployment.cfg " + key, OneLine(e.Message), fix + " in " + cfgPath);
+      allOk = false;
+      return false;
+    }
+  };
+  item("Name", "set \"Name\": \"" + site.name + "\"",
+       [&] { DeploymentSettings::CheckName(cfg, site.name); });
+  item("Status", "set \"Status\": \"Active\" (when the site is to be downloaded)",
+       [&] { DeploymentSettings::CheckStatus(cfg); });
+  const bool portRead = item("Port", "set \"Port\" to the serial device or a.b.c.d:port",
+                             [&] { site.port = DeploymentSettings::Port(cfg); });
+  bool baudOk = true;
+  if (portRead) {
+    site.serial = PortSourceUtils::isSerialPortRequested(site.port);
+    if (site.serial) {
+      bool missing = false;
+      baudOk = item("Baud", "set \"Baud\" to one of 300 ... 230400 (as text, e.g. \"9600\")",
+                    [&] { site.baudCode = DeploymentSettings::BaudCode(cfg, missing); });
+      if (missing)
+        list.Warn("deployment.cfg Baud", "missing: the run assumes 9600",
+                  "set \"Baud\" in " + cfgPath);
+    }
+  }
+  bool connectOk = true;
+  for (const DeploymentSettings::NumericSetting& s : DeploymentSettings::kNumericSettings) {
+    int32_t value = s.fallback;
+    const bool ok = item(s.key,
+                         "set \"" + std::string(s.key) + "\" to a whole number from " +
+                             std::to_string(s.min) + " to " + std::to_string(s.max),
+                         [&] { value = DeploymentSettings::Number(cfg, s); });
+    if (s.key == DeploymentSettings::kConnectAttemptMaxTries.key) site.tries = value;
+    if (s.key == DeploymentSettings::kConnectAttemptTimeout.key) site.timeout = value;
+    if (!ok && (s.key == DeploymentSettings::kConnectAttemptMaxTries.key ||
+                s.key == DeploymentSettings::kConnectAttemptTimeout.key))
+      connectOk = false;
+  }
+  const bool promptOk = item("Prompt", "set \"Prompt\" to the controller's prompt (\"PELOX>\")",
+                             [&] { site.prompt = DeploymentSettings::Prompt(cfg); });
+  site.portSettingsOk = portRead && baudOk && connectOk && promptOk;
+  if (allOk) {
+    std::string detail = "Name, Status, Port " + site.port;
+    if (site.serial) detail += " at " + DeploymentSettings::Text(cfg, "Baud").value_or("9600");
+    detail += ", " + std::to_string(site.tries) + " tries of " + std::to_string(site.timeout) +
+              " s, prompt " + Quoted(site.prompt);
+    list.Ok("deployment.cfg settings", detail);
+  }
+}
+
+void CheckRecordFile(CheckList& list, const Site& site) {
+  std::optional<std::string> fileName;
+  try {
+    fileName = DeploymentSettings::Text(*site.cfg, "ExtractReceivedRecordFile");
+  } catch (const DeploymentSettings::SettingError& e) {
+    list.Fail("record recovery file", OneLine(e.Message),
+              "set \"ExtractReceivedRecordFile\" to the file name");
+    return;
+  }
+  if (!fileName) {
+    list.Warn("record recovery file",
+              "deployment.cfg has no ExtractReceivedRecordFile: missing records are never "
+              "asked for again",
+              "set \"ExtractReceivedRecordFile\" (e.g. \"" + site.name + ".rcd\")");
+    return;
+  }
+  const std::string path = site.paths->Shown(*fileName);
+  // The controller's count as the last run saw it decides how far the plan goes.
+  const std::optional<int64_t> recordsLogged =
+      Journal::ReadTail(site.paths->folder.Child(DeploymentLayout::kRunJournalFile).NativePath())
+          .recordsLogged;
+  if (!FolderItem(path).Exists()) {
+    list.Warn("record recovery file", path + " does not exist: record recovery is skipped",
+              "pelox5-rcd add " + Quoted(path) + " FIRST-LAST (the records already received)");
+    return;
+  }
+  RecordRecoveryUtils::RecordLog log(path);
+  if (!log.readRCD()) {
+    list.Fail("record recovery file", path + " cannot be read (" + log.ReadFailure() + ")",
+              access(path.c_str(), R_OK) != 0
+                  ? PermissionFix(path, false)
+                  : "correct the file (pelox5-rcd show " + Quoted(path) + ")");
+    return;
+  }
+  if (log.receivedRanges.empty()) {
+    list.Warn("record recovery file", path + " holds no ranges yet: record recovery is skipped",
+              "pelox5-rcd add " + Quoted(path) + " FIRST-LAST (the records already received)");
+    return;
+  }
+  std::string detail = path + ": " + std::to_string(log.receivedRanges.size()) +
+                       " received ranges, " + std::to_string(log.missingRanges.size()) +
+                       " missing";
+  int32_t size = DeploymentSettings::kRecordRequestSize.fallback;
+  try {
+    size = DeploymentSettings::Number(*site.cfg, DeploymentSettings::kRecordRequestSize);
+  } catch (const DeploymentSettings::SettingError&) {
+    // Reported with the settings.
+  }
+  if (log.missingRanges.empty()) {
+    detail += "; the next run asks for nothing again";
+  } else if (!recordsLogged) {
+    detail += "; the requests depend on the controller's record count, not known yet";
+  } else {
+    const int32_t logged = static_cast<int32_t>(std::clamp<int64_t>(*recordsLogged, 0, INT32_MAX));
+    const RecordRecoveryUtils::MissingRequestPlan plan =
+        RecordRecoveryUtils::PlanMissingRequests(log, logged, size);
+    const int64_t count = plan.RequestCount();
+    detail += "; with " + std::to_string(logged) + " records logged the next run sends " +
+              std::to_string(count) + " request" + (count == 1 ? "" : "s");
+    int shown = 0;
+    for (const RecordRecoveryUtils::PlannedRange& range : plan.ranges) {
+      for (int64_t i = 0; i < plan.RequestsIn(range) && shown < 3; ++i, ++shown)
+        detail += (shown == 0 ? ": " : ", ") + plan.RequestAt(range, i).Command();
+    }
+    if (count > shown) detail += ", ...";
+  }
+  list.Ok("record recovery file", detail);
+}
+
+void CheckDownloads(CheckList& list, const Site& site) {
+  FolderItem downloads = site.paths->Downloads();
+  const std::string path = downloads.NativePath();
+  FolderItem target = downloads;
+  if (!downloads.Exists()) {
+    // The run creates it; what counts then is the deployment folder.
+    target = site.paths->folder;
+    if (!target.IsWriteable() || access(target.NativePath().c_str(), W_OK | X_OK) != 0) {
+      list.Fail("downloads folder",
+                path + " does not exist and this account cannot create it",
+                PermissionFix(target.NativePath(), true));
+      return;
+    }
+  } else {
+    try {
+      FolderUtils::checkfolder(downloads, true);
+    } catch (const FolderUtils::FolderUtilsException& e) {
+      list.Fail("downloads folder", path + ": " + OneLine(e.Message),
+                downloads.IsFolder() ? PermissionFix(path, true)
+                                     : "move the file " + Quoted(path) + " away");
+      return;
+    }
+  }
+  struct statvfs fs {};
+  if (::statvfs(target.NativePath().c_str(), &fs) != 0) {
+    list.Warn("downloads folder", path + ": free space cannot be read");
+    return;
+  }
+  const uint64_t freeBytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+  const std::string freeText = std::to_string(freeBytes >> 20) + " MiB free";
+  const std::string where = downloads.Exists() ? path : path + " (made by the next run)";
+  if (freeBytes < kLowFreeSpaceBytes) {
+    list.Warn("downloads folder", where + ": only " + freeText,
+              "free space on that file system (at least " +
+                  std::to_string(kLowFreeSpaceBytes >> 20) + " MiB)");
+  } else {
+    list.Ok("downloads folder", where + ", " + freeText);
+  }
+}
+
+void CheckJournal(CheckList& list, const Site& site) {
+  const std::string path =
+      site.paths->folder.Child(DeploymentLayout::kRunJournalFile).NativePath();
+  const Journal::Tail tail = Journal::ReadTail(path);
+  if (!tail.exists) {
+    list.Warn("run journal", "no run recorded yet (" + path + ")");
+    return;
+  }
+  if (!tail.error.empty()) {
+    list.Warn("run journal", path + " cannot be read: " + tail.error, PermissionFix(path, false));
+    return;
+  }
+  auto describe = [](const Journal::Run& run) {
+    std::string text = run.endTime ? FormatTime(*run.endTime) : run.start;
+    return text + " " + run.outcome;
+  };
+  std::string detail = "last run " + (tail.last ? describe(*tail.last) : std::string("none"));
+  if (tail.last && tail.last->fatal) detail += " (" + OneLine(*tail.last->fatal) + ")";
+  detail += "; last complete run " +
+            (tail.lastComplete ? describe(*tail.lastComplete) : std::string("none"));
+  if (tail.last && tail.last->outcome != "complete")
+    list.Warn("run journal", detail, "the checks above and --probe show why");
+  else
+    list.Ok("run journal", detail);
+}
+
+namespace {
+
+// Runs systemctl with `args`; its standard output, and its status in `status`.
+std::string Systemctl(const std::vector<std::string>& args, int& status) {
+  int pipeFds[2];
+  status = -1;
+  if (::pipe(pipeFds) != 0) return "";
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    return "";
+  }
+  if (pid == 0) {
+    ::dup2(pipeFds[1], STDOUT_FILENO);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    std::vector<char*> argv;
+    std::string program = "systemctl";
+    argv.push_back(program.data());
+    std::vector<std::string> copy = args;
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execvp("systemctl", argv.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  std::string out;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+    if (n > 0) {
+      out.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  ::close(pipeFds[0]);
+  int wstatus = 0;
+  while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  }
+  status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+void CheckTimer(CheckList& list, const Site& site) {
+  const std::string timer = "pelox5-download@" + site.name + ".timer";
+  // systemd's own test of whether it runs the host.
+  if (!FolderItem("/run/systemd/system").IsFolder()) {
+    list.Warn("systemd timer", "systemd is not running on this host: " + timer + " not checked");
+    return;
+  }
+  int status = 0;
+  const std::string enabled = Systemctl({"is-enabled", timer}, status);
+  if (status == 127 || status < 0) {
+    list.Warn("systemd timer", "systemctl cannot be run: " + timer + " not checked");
+    return;
+  }
+  if (enabled != "enabled") {
+    list.Warn("systemd timer",
+              timer + " is " + (enabled.empty() ? "not installed" : enabled) +
+                  " (fine when cron starts the downloads)",
+              "sudo systemctl enable --now " + timer);
+    return;
+  }
+  const std::string next =
+      Systemctl({"show", "--property=NextElapseUSecRealtime", "--value", timer}, status);
+  list.Ok("systemd timer",
+          timer + " is enabled" + (next.empty() ? "" : ", next run " + next));
+}
+
+}  // namespace SiteCheck

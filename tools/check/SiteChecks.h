@@ -1,0 +1,53 @@
+#pragma once
+// The checks of one deployment that need no controller: the preferences, the
+// deployment folder, deployment.cfg, the port, the record recovery file, the
+// downloads folder, the run journal and the systemd timer, in the order a run
+// needs them. Each reads through the run's own code; nothing is written.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "CheckLine.h"
+#include "config/Configuration.h"
+#include "config/DeploymentPaths.h"
+#include "config/ProjectLocation.h"
+
+namespace SiteCheck {
+
+// What the checks learnt that later ones (and the probe) use.
+struct Site {
+  std::string name;
+  ProjectLocation::Location location;
+  std::optional<DeploymentPaths> paths;
+  std::optional<Configuration> cfg;
+  // The port settings as the run would apply them; valid when portSettingsOk.
+  bool portSettingsOk = false;
+  std::string port;
+  bool serial = false;
+  int32_t baudCode = 8;
+  int32_t tries = 10;
+  int32_t timeout = 5;
+  std::string prompt;
+  // The port itself passed its checks: the probe may open it.
+  bool portOk = false;
+};
+
+// Free space in the downloads folder under which the check warns.
+inline constexpr uint64_t kLowFreeSpaceBytes = uint64_t{256} << 20;
+
+// The preferences and the project folder; false when the project folder cannot
+// be used (nothing after it means anything).
+bool CheckProject(CheckList& list, Site& site);
+// The deployment folder and deployment.cfg; false when there is no usable cfg.
+bool CheckDeployment(CheckList& list, Site& site);
+void CheckSettings(CheckList& list, Site& site);
+void CheckRecordFile(CheckList& list, const Site& site);
+void CheckDownloads(CheckList& list, const Site& site);
+void CheckJournal(CheckList& list, const Site& site);
+void CheckTimer(CheckList& list, const Site& site);
+
+// The deployment names of a project folder (sub-folders, lower case), sorted.
+std::vector<std::string> DeploymentNames(const std::string& projectFolder);
+
+}  // namespace SiteCheck
