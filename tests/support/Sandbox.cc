@@ -37,6 +37,7 @@ std::string Sandbox::DownloadTool() { return PELOX5_BINARY_DIR "/src/app/pelox5-
 std::string Sandbox::Simulator() { return PELOX5_BINARY_DIR "/tools/sim/pelox5-sim"; }
 std::string Sandbox::RcdTool() { return PELOX5_BINARY_DIR "/tools/rcd/pelox5-rcd"; }
 std::string Sandbox::StatusTool() { return PELOX5_BINARY_DIR "/tools/status/pelox5-status"; }
+std::string Sandbox::CheckTool() { return PELOX5_BINARY_DIR "/tools/check/pelox5-check"; }
 
 Subprocess::Result Sandbox::Download(const std::vector<std::string>& args,
                                      std::chrono::milliseconds timeout) const {

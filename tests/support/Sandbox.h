@@ -38,6 +38,7 @@ class Sandbox {
   static std::string Simulator();
   static std::string RcdTool();
   static std::string StatusTool();
+  static std::string CheckTool();
 
   Subprocess::Result Download(const std::vector<std::string>& args,
                               std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;

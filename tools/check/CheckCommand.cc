@@ -135,8 +135,8 @@ std::string Summary(const std::vector<CheckList>& lists) {
         break;
       }
   }
-  return std::to_string(lists.size()) + " checked: " +
-         std::to_string(static_cast<int>(lists.size()) - failed) + " passed (" +
+  return std::to_string(lists.size()) +
+         " checked: " + std::to_string(static_cast<int>(lists.size()) - failed) + " passed (" +
          std::to_string(warnings) + " with warnings), " + std::to_string(failed) + " failed\n";
 }
 
@@ -161,13 +161,12 @@ int Run(const std::vector<std::string>& args) {
   base.name = o.deployment;
   std::vector<CheckList> lists;
   if (SiteCheck::CheckProject(project, base)) {
-    std::vector<std::string> names =
-        o.all ? SiteCheck::DeploymentNames(base.location.projectFolder)
-              : std::vector<std::string>{o.deployment};
+    std::vector<std::string> names = o.all ? SiteCheck::DeploymentNames(base.location.projectFolder)
+                                           : std::vector<std::string>{o.deployment};
     if (names.empty())
-      project.Fail("deployments", base.location.projectFolder + " holds no deployment folder",
-                   "create one: " + base.location.projectFolder + "/NAME/cfg/" +
-                       base.location.cfgName);
+      project.Fail(
+          "deployments", base.location.projectFolder + " holds no deployment folder",
+          "create one: " + base.location.projectFolder + "/NAME/cfg/" + base.location.cfgName);
     for (const std::string& name : names) {
       SiteCheck::Site site = base;
       site.name = name;

@@ -14,9 +14,9 @@ namespace SiteCheck {
 namespace {
 
 // The speeds of the table, most common first.
-constexpr const char* kScanOrder[] = {"9600",  "19200", "38400", "57600", "115200", "4800",
-                                      "2400",  "1200",  "230400", "600",  "300",    "14400",
-                                      "28800", "7200",  "3600",  "1800"};
+constexpr const char* kScanOrder[] = {"9600",  "19200", "38400",  "57600", "115200", "4800",
+                                      "2400",  "1200",  "230400", "600",   "300",    "14400",
+                                      "28800", "7200",  "3600",   "1800"};
 // Wake-ups at each speed of a scan.
 constexpr int32_t kScanTries = 2;
 // The end of what came before the prompt that a report shows.
@@ -63,8 +63,7 @@ Wake WakeController(const Site& site, int32_t baudCode, int32_t tries) {
   } catch (const PortSourceUtils::PortSourceException&) {
     // No prompt after every wake-up.
   }
-  wake.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  wake.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (wake.gotPrompt) {
     if (received.size() >= site.prompt.size())
       received.resize(received.size() - site.prompt.size());
@@ -113,7 +112,10 @@ void Probe(CheckList& list, const Site& site, bool scanSpeed) {
     list.Fail("probe", "not tried: the port did not pass its checks");
     return;
   }
-  const std::string speed = site.serial ? std::string(" at ") + PortSourceUtils::BaudConstantToString(site.baudCode) + " bit/s" : "";
+  const std::string speed =
+      site.serial
+          ? std::string(" at ") + PortSourceUtils::BaudConstantToString(site.baudCode) + " bit/s"
+          : "";
   const Wake wake = WakeController(site, site.baudCode, site.tries);
   if (!wake.portAcquired) {
     list.Fail("probe", "the port could not be acquired: " + wake.portError,
@@ -126,8 +128,8 @@ void Probe(CheckList& list, const Site& site, bool scanSpeed) {
                          "), before it: \"" + Shown(wake.before) + "\"; quit sent");
     return;
   }
-  const std::string cause = "no prompt '" + site.prompt + "' after " +
-                            std::to_string(wake.wakeUps) + " wake-ups" + speed;
+  const std::string cause =
+      "no prompt '" + site.prompt + "' after " + std::to_string(wake.wakeUps) + " wake-ups" + speed;
   if (!site.serial) {
     list.Fail("probe", cause,
               "check the bridge's line settings, the cable and the controller's power, and "

@@ -56,8 +56,9 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 // chmod/chown advice for a file or folder this account may not use.
 std::string PermissionFix(const std::string& path, bool folder) {
-  return "give this account access, e.g. sudo chown " + std::string(folder ? "-R " : "") + "$USER " +
-         Quoted(path) + " (or chmod " + (folder ? "u+rwx " : "u+rw ") + Quoted(path) + ")";
+  return "give this account access, e.g. sudo chown " + std::string(folder ? "-R " : "") +
+         "$USER " + Quoted(path) + " (or chmod " + (folder ? "u+rwx " : "u+rw ") + Quoted(path) +
+         ")";
 }
 
 std::string FormatTime(int64_t seconds) {
@@ -75,8 +76,9 @@ bool CheckProject(CheckList& list, Site& site) {
   try {
     site.location = ProjectLocation::Find();
   } catch (const ProjectLocation::LocationError& e) {
-    list.Fail("preferences", e.Message, "add the item to the preferences file, or remove the file "
-                                        "to have the next run write the defaults");
+    list.Fail("preferences", e.Message,
+              "add the item to the preferences file, or remove the file "
+              "to have the next run write the defaults");
     return false;
   }
   const std::string& prefs = site.location.preferencesFile;
@@ -147,10 +149,11 @@ bool CheckDeployment(CheckList& list, Site& site) {
       fix = "rename or remove all but one of these folders in " + project;
     } else {
       std::string known;
-      for (const std::string& n : DeploymentNames(project)) known += (known.empty() ? "" : ", ") + n;
-      fix = known.empty() ? "create the folder " + project + "/" + name + " with cfg/" +
-                                site.location.cfgName
-                          : "use one of the deployments here: " + known;
+      for (const std::string& n : DeploymentNames(project))
+        known += (known.empty() ? "" : ", ") + n;
+      fix = known.empty()
+                ? "create the folder " + project + "/" + name + " with cfg/" + site.location.cfgName
+                : "use one of the deployments here: " + known;
     }
     list.Fail("deployment folder", OneLine(e.Message), fix);
     return false;
@@ -179,8 +182,7 @@ bool CheckDeployment(CheckList& list, Site& site) {
 
 void CheckSettings(CheckList& list, Site& site) {
   const Configuration& cfg = *site.cfg;
-  const std::string cfgPath =
-      site.paths->folder.NativePath() + "/cfg/" + site.location.cfgName;
+  const std::string cfgPath = site.paths->folder.NativePath() + "/cfg/" + site.location.cfgName;
   bool allOk = true;
   // Runs one read of the run's; a SettingError is a failed line with its message.
   auto item = [&](const std::string& key, const std::string& fix, auto read) {
@@ -276,8 +278,7 @@ void CheckRecordFile(CheckList& list, const Site& site) {
     return;
   }
   std::string detail = path + ": " + std::to_string(log.receivedRanges.size()) +
-                       " received ranges, " + std::to_string(log.missingRanges.size()) +
-                       " missing";
+                       " received ranges, " + std::to_string(log.missingRanges.size()) + " missing";
   int32_t size = DeploymentSettings::kRecordRequestSize.fallback;
   try {
     size = DeploymentSettings::Number(*site.cfg, DeploymentSettings::kRecordRequestSize);
@@ -313,8 +314,7 @@ void CheckDownloads(CheckList& list, const Site& site) {
     // The run creates it; what counts then is the deployment folder.
     target = site.paths->folder;
     if (!target.IsWriteable() || access(target.NativePath().c_str(), W_OK | X_OK) != 0) {
-      list.Fail("downloads folder",
-                path + " does not exist and this account cannot create it",
+      list.Fail("downloads folder", path + " does not exist and this account cannot create it",
                 PermissionFix(target.NativePath(), true));
       return;
     }
@@ -346,8 +346,7 @@ void CheckDownloads(CheckList& list, const Site& site) {
 }
 
 void CheckJournal(CheckList& list, const Site& site) {
-  const std::string path =
-      site.paths->folder.Child(DeploymentLayout::kRunJournalFile).NativePath();
+  const std::string path = site.paths->folder.Child(DeploymentLayout::kRunJournalFile).NativePath();
   const Journal::Tail tail = Journal::ReadTail(path);
   if (!tail.exists) {
     list.Warn("run journal", "no run recorded yet (" + path + ")");
@@ -441,8 +440,7 @@ void CheckTimer(CheckList& list, const Site& site) {
   }
   const std::string next =
       Systemctl({"show", "--property=NextElapseUSecRealtime", "--value", timer}, status);
-  list.Ok("systemd timer",
-          timer + " is enabled" + (next.empty() ? "" : ", next run " + next));
+  list.Ok("systemd timer", timer + " is enabled" + (next.empty() ? "" : ", next run " + next));
 }
 
 }  // namespace SiteCheck
