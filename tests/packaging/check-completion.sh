@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Drives the pelox5-download bash completion the way bash does (COMP_WORDS and
 # COMP_CWORD set, the function called) against a temporary HOME that holds a
-# preferences file and a project tree; with a second file, the pelox5-status
-# completion too, loaded on its own as bash-completion loads it.
-# Usage: check-completion.sh COMPLETION_FILE [STATUS_COMPLETION_FILE]
+# preferences file and a project tree; with more files, the pelox5-status and
+# pelox5-check completions too, each loaded on its own as bash-completion loads it.
+# Usage: check-completion.sh COMPLETION_FILE [STATUS_COMPLETION_FILE [CHECK_COMPLETION_FILE]]
 set -uo pipefail
 
 completion=$1
 status_completion=${2-}
+check_completion=${3-}
 bash -n "$completion" || { echo "FAIL: syntax error in $completion"; exit 1; }
-if [[ -n $status_completion ]]; then
-  bash -n "$status_completion" || { echo "FAIL: syntax error in $status_completion"; exit 1; }
-fi
+for file in "$status_completion" "$check_completion"; do
+  [[ -z $file ]] || bash -n "$file" || { echo "FAIL: syntax error in $file"; exit 1; }
+done
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -27,12 +28,14 @@ complete_words() {
   shift
   local file=$completion
   [[ $1 == pelox5-status ]] && file=$status_completion
+  [[ $1 == pelox5-check ]] && file=$check_completion
   env -i PATH="${TEST_PATH:-$PATH}" HOME="$tmp/home" "${env[@]}" "$BASH" --norc --noprofile -c '
     source "$1"; shift
     COMP_WORDS=("$@")
     COMP_CWORD=$(($# - 1))
     function=_pelox5_download
     [[ $1 == pelox5-status ]] && function=_pelox5_status
+    [[ $1 == pelox5-check ]] && function=_pelox5_check
     "$function" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
     printf "%s\n" "${COMPREPLY[@]}"' check "$file" "$@" | sed '/^$/d' | LC_ALL=C sort
 }
@@ -106,6 +109,17 @@ if [[ -n $status_completion ]]; then
   expect "status: output file" "$(lines "$root/Sites/sitefile")" \
     "$(complete_words -- pelox5-status -o "$root/Sites/sitef")"
   expect "status: no values after --json" "" "$(complete_words -- pelox5-status --json s)"
+fi
+
+if [[ -n $check_completion ]]; then
+  expect "check: all options" \
+    "$(lines --all --deployment --help --json --probe --scan-speed -a -d -h | LC_ALL=C sort)" \
+    "$(complete_words -- pelox5-check '')"
+  expect "check: deployments as the tool finds them" "$(lines site1 site2)" \
+    "$(complete_words -- pelox5-check --probe -d S)"
+  expect "check: deployment in one word" "$(lines --deployment=site2)" \
+    "$(complete_words -- pelox5-check --deployment=site2)"
+  expect "check: no values after --probe" "" "$(complete_words -- pelox5-check --probe s)"
 fi
 
 # Without python3 the preferences are read with sed; escapes are undone.

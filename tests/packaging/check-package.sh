@@ -33,6 +33,7 @@ expected_files() {
   done
   echo "share/bash-completion/completions/pelox5-download"
   echo "share/bash-completion/completions/pelox5-status"
+  echo "share/bash-completion/completions/pelox5-check"
   echo "lib/systemd/system/pelox5-download@.service"
   echo "lib/systemd/system/pelox5-download@.timer"
   echo "lib/systemd/system/pelox5-status.service"

@@ -173,7 +173,8 @@ TEST(SimCommandLineTest, HelpAndErrors) {
                            "--no-prompt",   "--close-after",  "--silent-after",
                            "--no-done",     "--garbage",      "--throttle",
                            "--chunk",       "--echo",         "--no-newlines",
-                           "--quit-reply",  "--log-commands", "--log-sent"}) {
+                           "--quit-reply",  "--log-commands", "--log-sent",
+                           "--speed"}) {
     EXPECT_NE(help.find(flag), std::string::npos) << flag;
   }
   for (std::vector<std::string> bad : {std::vector<std::string>{},
@@ -182,6 +183,7 @@ TEST(SimCommandLineTest, HelpAndErrors) {
                                        {"--tcp", "0", "--bogus"},
                                        {"--pty", "--records", "-1"},
                                        {"--tcp", "0", "--link", "/tmp/x"},
+                                       {"--tcp", "0", "--speed", "9600"},
                                        {"--tcp=0", "--record-size", "2"}}) {
     std::string output;
     EXPECT_EQ(RunToExit(bad, &output), 2) << output;

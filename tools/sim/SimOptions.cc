@@ -131,7 +131,7 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
 }
 
 std::string HelpText() {
-  return R"(Usage: pelox5-sim (--tcp PORT | --pty [--link PATH]) [options]
+  return R"(Usage: pelox5-sim (--tcp PORT | --pty [--link PATH] [--speed B]) [options]
 
 A simulated Pelox 5 controller. It serves the controller's line dialogue on
 127.0.0.1 over TCP or on a new pseudo-terminal. On start it prints where to
