@@ -24,7 +24,7 @@ const char kUsage[] =
     "\n"
     "Checks everything a download of the deployment needs, in the order a run\n"
     "needs it, and prints one line per check with the cause and the fix of each\n"
-    "failure. It writes nothing, and contacts the controller only with --probe.\n"
+    "failure. It writes nothing, and sends the controller nothing but with --probe.\n"
     "\n"
     "  -d, --deployment NAME  the deployment to check\n"
     "  -a, --all              every deployment of the project, then a summary\n"

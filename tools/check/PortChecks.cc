@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/Clock.h"
+#include "controller/Controller.h"
 #include "ports/PortSource.h"
 #include "ports/PortSourceExceptions.h"
 #include "ports/posix/SerialDeviceList.h"
@@ -131,22 +133,23 @@ void CheckSerial(CheckList& list, Site& site) {
 }
 
 void CheckTcp(CheckList& list, Site& site) {
-  std::unique_ptr<PortSourceUtils::PortSource> source;
   try {
-    source = std::make_unique<PortSourceUtils::PortSource>(site.port, 8, 0, 3, 0);
+    PortSourceUtils::PortSource source(site.port, 8, 0, 3, 0);
   } catch (const PortSourceUtils::PortSourceException& e) {
     list.Fail("TCP endpoint", e.Message,
               "set \"Port\" to a.b.c.d:port (numbers 0 to 255, port 1024 to 65535)");
     return;
   }
-  source->SetConnectTimeout(site.timeout);
+  // One attempt of the run's own port acquisition, with its time-out.
+  RealClock clock;
+  Controller controller(clock);
+  controller.mPortName = site.port;
+  controller.mConnectAttemptMaxTries = 1;
+  controller.mConnectAttemptTimeout = site.timeout;
   try {
-    source->Connect();
-  } catch (const PortSourceUtils::ConnectionException&) {
-    // Reported below with the error code.
-  }
-  if (!source->IsConnected()) {
-    const int32_t code = source->LastErrorCode();
+    controller.GetPort();
+  } catch (const PortSourceUtils::PortSourceException&) {
+    const int32_t code = controller.mPort ? controller.mPort->LastErrorCode() : 0;
     list.Fail("TCP connection",
               "no connection to " + site.port + " within ConnectAttemptTimeout (" +
                   std::to_string(site.timeout) +
@@ -155,7 +158,7 @@ void CheckTcp(CheckList& list, Site& site) {
                   " is running and reachable (no firewall in between)");
     return;
   }
-  source->Close();
+  controller.mPort->Close();
   site.portOk = true;
   list.Ok("TCP connection", site.port + " accepts a connection");
 }
