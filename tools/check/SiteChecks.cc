@@ -272,6 +272,9 @@ void CheckRecordFile(CheckList& list, const Site& site) {
                   : "correct the file (pelox5-rcd show " + Quoted(path) + ")");
     return;
   }
+  // Tokens the run skips, with the run's own warning for each.
+  for (const std::string& text : RecordRecoveryUtils::SkippedTokenWarnings(log.Skipped(), path))
+    list.Warn("record recovery file", text, "correct or remove the token in " + Quoted(path));
   if (log.receivedRanges.empty()) {
     list.Warn("record recovery file", path + " holds no ranges yet: record recovery is skipped",
               "pelox5-rcd add " + Quoted(path) + " FIRST-LAST (the records already received)");

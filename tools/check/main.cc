@@ -1,15 +1,15 @@
 // pelox5-check: tells what a deployment's download needs that is missing or
 // wrong, and how to fix it.
 
-#include <csignal>
 #include <string>
 #include <vector>
 
 #include "CheckCommand.h"
+#include "base/ProcessStart.h"
 
 int main(int argc, char** argv) {
   // A reader that goes away (pelox5-check | head) is an EPIPE, not a signal.
-  std::signal(SIGPIPE, SIG_IGN);
+  ProcessStart::Prepare();
   std::vector<std::string> args(argv + 1, argv + argc);
   return CheckCommand::Run(args);
 }
