@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package of a build folder and checks its contents and
-# control fields, then installs the same build under a temporary prefix and
+# Builds the Debian package of a build folder and checks its contents, its
+# control fields and what Debian's own checkers (lintian, hardening-check) say
+# of it, then installs the same build under a temporary prefix and
 # checks that tree: programs, manual pages, bash completion, systemd units.
 # Usage: check-package.sh BUILD_DIR CMAKE CPACK DPKG_DEB VERSION "PROGRAM..."
 set -uo pipefail
@@ -39,6 +40,102 @@ expected_files() {
   echo "lib/systemd/system/pelox5-status.service"
   echo "lib/systemd/system/pelox5-status.timer"
   echo "share/doc/pelox5-download/README.md"
+  echo "share/doc/pelox5-download/copyright"
+  echo "share/doc/pelox5-download/changelog.gz"
+  echo "share/lintian/overrides/pelox5-download"
+}
+
+# seconds SPAN: a systemd time span of whole units (5min, 1h 30min) in seconds.
+seconds() {
+  local total=0 part
+  for part in $1; do
+    case $part in
+      *min) total=$((total + ${part%min} * 60)) ;;
+      *h) total=$((total + ${part%h} * 3600)) ;;
+      *s) total=$((total + ${part%s})) ;;
+      *) total=$((total + part)) ;;
+    esac
+  done
+  echo "$total"
+}
+
+# value KEY FILE: the last setting of KEY in a unit file.
+value() { sed -n "s/^$1=//p" "$2" | tail -n 1; }
+
+# check_retries SERVICE TIMER: a failed run is retried, all its retries fit in
+# the start-limit window (else they would go on without end), and the window
+# closes before the timer's next run can come (else that run would be refused).
+check_retries() {
+  local burst interval delay timer_gap
+  [[ $(value Restart "$1") == on-failure ]] || return 1
+  burst=$(value StartLimitBurst "$1")
+  interval=$(seconds "$(value StartLimitIntervalSec "$1")")
+  delay=$(seconds "$(value RestartSec "$1")")
+  [[ $(value OnCalendar "$2") == hourly ]] || return 1
+  timer_gap=$((3600 - $(seconds "$(value RandomizedDelaySec "$2")")))
+  [[ $burst -ge 2 && $delay -ge 60 ]] || {
+    echo "  $1: StartLimitBurst=$burst RestartSec=${delay}s"
+    return 1
+  }
+  [[ $(((burst - 1) * delay)) -lt $interval && $interval -lt $timer_gap ]] || {
+    echo "  $1: $((burst - 1)) retries ${delay}s apart, window ${interval}s, timer runs ${timer_gap}s apart"
+    return 1
+  }
+}
+
+# check_lintian DEB: lintian reports no error, warning or info tag that the
+# package's overrides do not cover.
+check_lintian() {
+  local report status
+  command -v lintian >/dev/null || {
+    echo "  lintian not found (scripts/setup installs it)"
+    return 1
+  }
+  report=$(lintian --display-info --tag-display-limit 0 "$1" 2>&1)
+  status=$?
+  if [[ $status -ne 0 ]] || grep -qE '^[EWI]: ' <<<"$report"; then
+    sed 's/^/  /' <<<"$report"
+    return 1
+  fi
+}
+
+# check_hardening FILE...: every program has each protection hardening-check
+# knows of (a protection it cannot judge, for lack of code it applies to,
+# counts as present). Control-flow protection is judged by the ELF note that
+# the linker writes only when every object has it, and Debian 12's C start-up
+# files do not; so where they lack it, the programs' own code is checked
+# instead: compiled with -fcf-protection, functions begin with a landing
+# instruction (endbr64), so there are about as many as functions (.eh_frame
+# entries); without it there are only the two or so of the start-up code.
+check_hardening() {
+  local report options=() file landings functions
+  command -v hardening-check >/dev/null || {
+    echo "  hardening-check not found (scripts/setup installs devscripts)"
+    return 1
+  }
+  if [[ $(uname -m) == x86_64 ]] && ! startup_has_cet; then
+    options=(--nocfprotection)
+    for file in "$@"; do
+      landings=$(objdump -d "$file" | grep -c endbr64)
+      functions=$(readelf --debug-dump=frames "$file" 2>/dev/null | grep -c ' FDE ')
+      [[ $((landings * 2)) -ge $functions && $landings -gt 10 ]] || {
+        echo "  $file: $landings endbr64 for $functions functions: no -fcf-protection"
+        return 1
+      }
+    done
+  fi
+  report=$(hardening-check "${options[@]}" "$@" 2>&1) || {
+    grep -E '^/|: no\b' <<<"$report" | grep -v '(ignored)$' | sed 's/^/  /'
+    return 1
+  }
+}
+
+# startup_has_cet: the C start-up object the compiler links carries the x86
+# control-flow (IBT, SHSTK) property.
+startup_has_cet() {
+  local crt
+  crt=$(c++ -print-file-name=Scrt1.o 2>/dev/null) || return 1
+  readelf -n "$crt" 2>/dev/null | grep -q 'x86 feature: IBT, SHSTK'
 }
 
 # check_unit FILE BINDIR: the service runs the installed program for %i, and
@@ -128,6 +225,18 @@ else
     check "package manual page of $program" \
       check_manpage "$tmp/deb/usr/share/man/man1/$program.1.gz"
   done
+  check "package unit retries a failed run within the start limit, before the next timer run" \
+    check_retries "$tmp/deb/usr/lib/systemd/system/pelox5-download@.service" \
+    "$tmp/deb/usr/lib/systemd/system/pelox5-download@.timer"
+  check "changelog's latest entry is version $version" \
+    bash -c '[[ $(gzip -dc "$1" | head -n 1) == "pelox5-download ($2) "* ]]' check \
+    "$tmp/deb/usr/share/doc/pelox5-download/changelog.gz" "$version"
+  check "lintian --display-info: no tag beyond the overrides" check_lintian "$deb"
+  # Every program the package installs, whichever they are.
+  shopt -s nullglob
+  installed=("$tmp"/deb/usr/bin/*)
+  shopt -u nullglob
+  check "hardening-check on ${#installed[@]} programs" check_hardening "${installed[@]}"
 fi
 
 # --- cmake --install under a temporary prefix ----------------------------------
