@@ -51,6 +51,7 @@ seconds() {
   for part in $1; do
     case $part in
       *min) total=$((total + ${part%min} * 60)) ;;
+      *m) total=$((total + ${part%m} * 60)) ;;
       *h) total=$((total + ${part%h} * 3600)) ;;
       *s) total=$((total + ${part%s})) ;;
       *) total=$((total + part)) ;;
@@ -62,8 +63,9 @@ seconds() {
 # value KEY FILE: the last setting of KEY in a unit file.
 value() { sed -n "s/^$1=//p" "$2" | tail -n 1; }
 
-# check_retries SERVICE TIMER: a failed run is retried, all its retries fit in
-# the start-limit window (else they would go on without end), and the window
+# check_retries SERVICE TIMER: a failed run is retried, all the retries of runs
+# that fail at once fit in the start-limit window (else they would go on
+# without end), and the window
 # closes before the timer's next run can come (else that run would be refused).
 check_retries() {
   local burst interval delay timer_gap
