@@ -17,6 +17,7 @@ include(CheckLinkerFlag)
 include(CheckPIESupported)
 
 option(PELOX5_HARDENING "Build with the distribution's hardening flags" ON)
+set(PELOX5_FORTIFIED 0)
 
 # pelox5_dpkg_buildflags(VAR NAME): VAR is the list dpkg-buildflags gives for
 # NAME (CPPFLAGS, CXXFLAGS, LDFLAGS), empty without dpkg-buildflags.
@@ -86,11 +87,21 @@ if(PELOX5_HARDENING)
 
   add_compile_options(${cppflags} ${cxxflags})
   if(NOT (PELOX5_SANITIZE OR PELOX5_FUZZ))
+    set(PELOX5_FORTIFIED "$<NOT:$<CONFIG:Debug>>")
     # -U first: some compilers predefine _FORTIFY_SOURCE at a level of their own.
-    add_compile_options($<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE> $<$<NOT:$<CONFIG:Debug>>:${fortify}>)
+    add_compile_options($<${PELOX5_FORTIFIED}:-U_FORTIFY_SOURCE> $<${PELOX5_FORTIFIED}:${fortify}>)
   endif()
   add_link_options(${ldflags})
 
   check_pie_supported()
   set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+endif()
+
+# PELOX5_HARDENED, a generator expression, tells the package checks what to
+# expect of the programs: "all" protections, all but fortification
+# ("nofortify") or "none".
+if(NOT PELOX5_HARDENING)
+  set(PELOX5_HARDENED none)
+else()
+  set(PELOX5_HARDENED "$<IF:${PELOX5_FORTIFIED},all,nofortify>")
 endif()
