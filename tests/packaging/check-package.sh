@@ -283,7 +283,8 @@ else
   fi
   for program in "${programs[@]}"; do
     check "installed $program starts (--help)" \
-      bash -c '"$1" --help >/dev/null 2>&1' check "$prefix/bin/$program"
+      bash -c 'out=$("$1" --help 2>&1) || { echo "  status $?: ${out:0:2000}"; false; }' check \
+      "$prefix/bin/$program"
   done
 fi
 
