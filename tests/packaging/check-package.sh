@@ -280,6 +280,13 @@ else
       pelox5-status.service pelox5-status.timer 2>&1)
     checks=$((checks + 1))
     [[ -z $verify ]] || fail "systemd-analyze verify: $verify"
+    # The sandboxing may only grow: exposure (0-100, tenths of systemd's score)
+    # at most what the units had when their settings were last reviewed.
+    for limit in pelox5-download@site1.service:29 pelox5-status.service:16; do
+      check "systemd-analyze security: ${limit%:*} exposure at most ${limit#*:}" \
+        bash -c 'cd "$1" && out=$(systemd-analyze security --offline=yes --threshold="$3" "$2" 2>&1) ||
+          { grep -a "Overall" <<<"$out" | sed "s/^/  /"; false; }' check "$units" "${limit%:*}" "${limit#*:}"
+    done
   fi
   for program in "${programs[@]}"; do
     check "installed $program starts (--help)" \
