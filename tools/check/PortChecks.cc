@@ -53,7 +53,7 @@ std::string ProcessName(const std::string& pid) {
   std::ifstream comm("/proc/" + pid + "/comm");
   std::string name;
   std::getline(comm, name);
-  return name.empty() ? "a process" : name;
+  return name.empty() ? "a process whose name is not shown" : name;
 }
 
 std::string StableNames() {
