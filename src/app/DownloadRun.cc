@@ -13,6 +13,7 @@
 #include "base/AtomicFile.h"
 #include "base/Clock.h"
 #include "config/Configuration.h"
+#include "config/DeploymentCheck.h"
 #include "config/DeploymentSettings.h"
 #include "config/FolderUtils.h"
 #include "config/PreferencesModule.h"
@@ -119,7 +120,7 @@ void App::LoadConfiguration(const std::string& name) {
     LogNewMessage("FATAL", e.Message);
     mConfig.reset();
   }
-  if (!mConfig) Fatal("Unable to find or unable to parse the deployment cfg file:" + cfgPath);
+  if (!mConfig) Fatal(DeploymentCheck::UnusableCfgMessage(cfgPath));
 
   Cfg([&] { DeploymentSettings::CheckName(*mConfig, name); });
   Cfg([&] { DeploymentSettings::CheckStatus(*mConfig); });

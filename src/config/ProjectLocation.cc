@@ -57,6 +57,7 @@ Location Find() {
       root.compare(root.size() - delimiter.size(), delimiter.size(), delimiter) != 0)
     root += delimiter;
   location.projectFolder = root + folder;
+  location.delimiter = delimiter;
   return location;
 }
 

@@ -16,6 +16,7 @@ struct Location {
   std::string preferencesFile;  // the file consulted (it may not exist)
   std::string projectFolder;    // ProjectRootPath + delimiter + ProjectRootFolder
   std::string cfgName;          // DeploymentCfgName, "deployment.cfg" by default
+  std::string delimiter;        // PathDelimiter, "/" by default
 };
 
 // Reads <application data>/Pelox5Apps/Pelox5Apps.pref. A missing or unreadable

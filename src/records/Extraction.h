@@ -1,0 +1,58 @@
+#pragma once
+// Absorbing a deployment's session files into its record store, then adding
+// the stored record numbers to its record recovery file.
+//
+// Each session file is absorbed in one transaction, from where the last run
+// stopped to the end of its last whole line: a kill leaves the store as it was
+// before or after the whole file. The record recovery file is brought up to
+// date after the commits, through the same lock, atomic replace and refusals
+// as every other writer; a run killed in between is mended by the next one,
+// which finds the file behind the store.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "base/BaseError.h"
+#include "records/RecordPattern.h"
+
+namespace Records {
+
+// The record recovery file cannot be brought up to date; Message says why.
+PELOX5_DECLARE_ERROR(RecoveryFileError, BaseError);
+
+struct ExtractionSettings {
+  std::string downloadsFolder;
+  std::string storePath;
+  // The record recovery file as the log shows it (a path or file URL); empty
+  // when the cfg names none.
+  std::string recoveryFile;
+  std::string prompt = "PELOX>";
+  const RecordPattern* pattern = nullptr;
+  // Log lines: severity ("WARNING", "INFO", "DEBUG") and text.
+  std::function<void(const std::string&, const std::string&)> log;
+};
+
+struct ExtractionSummary {
+  int64_t sessionsRead = 0;  // files from which new whole lines were read
+  int64_t found = 0;         // record lines among them
+  int64_t fresh = 0;         // stored for the first time
+  int64_t duplicates = 0;    // same number, same line: not stored again
+  int64_t conflicts = 0;     // same number, another line: kept aside
+  int64_t stored = 0;        // records in the store afterwards
+  int64_t storedConflicts = 0;
+  std::optional<int64_t> missing;  // records in the gaps of the recovery file
+  int64_t unusableSessions = 0;    // files shrunk or changed under what was absorbed
+};
+
+// Raises StoreError for the store and RecoveryFileError for the record
+// recovery file; what was committed before stays.
+ExtractionSummary Extract(const ExtractionSettings& settings);
+
+// Whether a line (without its line end) is part of the dialogue rather than
+// data: the prompt, "done", the "logs" reply, "ERROR:" replies and echoed
+// commands are never records.
+bool IsDialogueLine(std::string_view line, const std::string& prompt);
+
+}  // namespace Records

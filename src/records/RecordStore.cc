@@ -1,0 +1,382 @@
+#include "records/RecordStore.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace Records {
+
+namespace {
+
+// Version 1 of the tables (documented for users who query them with sqlite3).
+constexpr const char* kSchema = R"SQL(
+CREATE TABLE IF NOT EXISTS sessions(
+  id INTEGER PRIMARY KEY,
+  name TEXT NOT NULL UNIQUE,
+  absorbed_bytes INTEGER NOT NULL DEFAULT 0,
+  head_hash INTEGER NOT NULL DEFAULT 0,
+  tail_hash INTEGER NOT NULL DEFAULT 0,
+  records INTEGER NOT NULL DEFAULT 0,
+  new_records INTEGER NOT NULL DEFAULT 0,
+  duplicates INTEGER NOT NULL DEFAULT 0,
+  conflicts INTEGER NOT NULL DEFAULT 0,
+  first_absorbed_at INTEGER NOT NULL,
+  last_absorbed_at INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS records(
+  number INTEGER PRIMARY KEY,
+  line BLOB NOT NULL,
+  session INTEGER NOT NULL REFERENCES sessions(id),
+  offset INTEGER NOT NULL,
+  absorbed_at INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS conflicts(
+  id INTEGER PRIMARY KEY,
+  number INTEGER NOT NULL,
+  line BLOB NOT NULL,
+  session INTEGER NOT NULL REFERENCES sessions(id),
+  offset INTEGER NOT NULL,
+  absorbed_at INTEGER NOT NULL,
+  UNIQUE(number, line));
+CREATE TABLE IF NOT EXISTS stored_ranges(
+  first INTEGER PRIMARY KEY,
+  last INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS meta(
+  key TEXT PRIMARY KEY,
+  value);
+INSERT OR IGNORE INTO meta(key, value) VALUES
+  ('schema_version', 1), ('generation', 0), ('rcd_generation', -1), ('rcd_stamp', ''),
+  ('stored_records', 0), ('conflicts', 0);
+)SQL";
+
+constexpr int kBusyTimeoutMs = 60000;
+
+// Prepared statements, by slot.
+enum Slot {
+  kSelectSession,
+  kSelectSessionName,
+  kInsertSession,
+  kUpdateSession,
+  kInsertRecord,
+  kSelectRecord,
+  kInsertConflict,
+  kSelectMeta,
+  kUpdateMeta,
+  kRangesBelow,
+  kDeleteRanges,
+  kInsertRange,
+  kAllRanges,
+  kLines,
+  kSlots
+};
+
+}  // namespace
+
+struct RecordStore::Handle {
+  sqlite3* db = nullptr;
+  std::array<sqlite3_stmt*, kSlots> statements{};
+  ~Handle() {
+    for (sqlite3_stmt* s : statements) sqlite3_finalize(s);
+    sqlite3_close(db);
+  }
+};
+
+RecordStore::RecordStore(std::string path, std::unique_ptr<Handle> handle)
+    : mPath(std::move(path)), mHandle(std::move(handle)) {}
+RecordStore::RecordStore(RecordStore&&) noexcept = default;
+RecordStore& RecordStore::operator=(RecordStore&&) noexcept = default;
+RecordStore::~RecordStore() = default;
+
+void RecordStore::Fail(const std::string& what) {
+  throw StoreError("Record store " + mPath + ": " + what + ": " + sqlite3_errmsg(mHandle->db));
+}
+
+void RecordStore::Exec(const char* sql) {
+  if (sqlite3_exec(mHandle->db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail("cannot run");
+}
+
+sqlite3_stmt* RecordStore::Prepared(int slot, const char* sql) {
+  sqlite3_stmt*& s = mHandle->statements[slot];
+  if (!s) {
+    if (sqlite3_prepare_v3(mHandle->db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) !=
+        SQLITE_OK)
+      Fail("cannot read its tables (is it a record store?)");
+  } else {
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+  }
+  return s;
+}
+
+namespace {
+
+// The one step of a statement that returns no row.
+bool Done(sqlite3_stmt* s) { return sqlite3_step(s) == SQLITE_DONE; }
+
+std::unique_ptr<sqlite3, int (*)(sqlite3*)> OpenDb(const std::string& path, int flags,
+                                                   std::string& error) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> owned(db, sqlite3_close);
+  if (rc != SQLITE_OK) error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  return owned;
+}
+
+}  // namespace
+
+RecordStore RecordStore::OpenForWriting(const std::string& path) {
+  // A file that nobody may write is refused before SQLite opens it, so even a
+  // run as root leaves it untouched.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)
+    throw StoreError("Record store " + path + " is read-only; it is left as it is");
+  std::string error;
+  auto db = OpenDb(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+  if (!error.empty()) throw StoreError("Record store " + path + " cannot be opened: " + error);
+  if (sqlite3_db_readonly(db.get(), "main") == 1)
+    throw StoreError("Record store " + path + " is read-only; it is left as it is");
+  auto handle = std::make_unique<Handle>();
+  handle->db = db.release();
+  RecordStore store(path, std::move(handle));
+  sqlite3_busy_timeout(store.mHandle->db, kBusyTimeoutMs);
+  // Reading the schema tells an SQLite file from any other file; a file of
+  // another kind fails here, before anything is written.
+  sqlite3_stmt* check = nullptr;
+  if (sqlite3_prepare_v2(store.mHandle->db,
+                         "SELECT count(*) FROM sqlite_master WHERE name = 'meta'", -1, &check,
+                         nullptr) != SQLITE_OK)
+    store.Fail("cannot be read");
+  const int rc = sqlite3_step(check);
+  const bool known = rc == SQLITE_ROW && sqlite3_column_int(check, 0) == 1;
+  sqlite3_finalize(check);
+  if (rc != SQLITE_ROW) store.Fail("cannot be read");
+  if (!known) {
+    store.Begin();
+    try {
+      store.Exec(kSchema);
+      store.Commit();
+    } catch (...) {
+      store.Rollback();
+      throw;
+    }
+  }
+  if (store.MetaInt("schema_version", 0) != 1)
+    throw StoreError("Record store " + path + " has a schema this program does not know");
+  return store;
+}
+
+std::optional<RecordStore> RecordStore::OpenForReading(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return std::nullopt;
+  std::string error;
+  auto db = OpenDb(path, SQLITE_OPEN_READONLY, error);
+  if (!error.empty()) throw StoreError("Record store " + path + " cannot be opened: " + error);
+  auto handle = std::make_unique<Handle>();
+  handle->db = db.release();
+  RecordStore store(path, std::move(handle));
+  sqlite3_busy_timeout(store.mHandle->db, kBusyTimeoutMs);
+  if (store.MetaInt("schema_version", 0) != 1)
+    throw StoreError("Record store " + path + " has a schema this program does not know");
+  return store;
+}
+
+void RecordStore::Begin() { Exec("BEGIN IMMEDIATE"); }
+void RecordStore::Commit() { Exec("COMMIT"); }
+void RecordStore::Rollback() {
+  if (!sqlite3_get_autocommit(mHandle->db))
+    sqlite3_exec(mHandle->db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+std::optional<SessionState> RecordStore::Session(const std::string& name) {
+  sqlite3_stmt* s =
+      Prepared(kSelectSession,
+               "SELECT id, absorbed_bytes, head_hash, tail_hash FROM sessions WHERE name = ?");
+  sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+  const int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return std::nullopt;
+  if (rc != SQLITE_ROW) Fail("cannot read the sessions");
+  return SessionState{sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1),
+                      sqlite3_column_int64(s, 2), sqlite3_column_int64(s, 3)};
+}
+
+std::string RecordStore::SessionName(int64_t id) {
+  sqlite3_stmt* s = Prepared(kSelectSessionName, "SELECT name FROM sessions WHERE id = ?");
+  sqlite3_bind_int64(s, 1, id);
+  if (sqlite3_step(s) != SQLITE_ROW) return "session " + std::to_string(id);
+  return reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+}
+
+int64_t RecordStore::AddSession(const std::string& name, int64_t now) {
+  sqlite3_stmt* s =
+      Prepared(kInsertSession,
+               "INSERT INTO sessions(name, first_absorbed_at, last_absorbed_at) VALUES(?, ?, ?)");
+  sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+  sqlite3_bind_int64(s, 2, now);
+  sqlite3_bind_int64(s, 3, now);
+  if (!Done(s)) Fail("cannot add a session");
+  return sqlite3_last_insert_rowid(mHandle->db);
+}
+
+void RecordStore::UpdateSession(const SessionState& state, int64_t found, int64_t fresh,
+                                int64_t duplicates, int64_t conflicts) {
+  sqlite3_stmt* s =
+      Prepared(kUpdateSession,
+               "UPDATE sessions SET absorbed_bytes = ?, head_hash = ?, tail_hash = ?, "
+               "records = records + ?, new_records = new_records + ?, "
+               "duplicates = duplicates + ?, conflicts = conflicts + ?, "
+               "last_absorbed_at = strftime('%s', 'now') WHERE id = ?");
+  sqlite3_bind_int64(s, 1, state.absorbed);
+  sqlite3_bind_int64(s, 2, state.headHash);
+  sqlite3_bind_int64(s, 3, state.tailHash);
+  sqlite3_bind_int64(s, 4, found);
+  sqlite3_bind_int64(s, 5, fresh);
+  sqlite3_bind_int64(s, 6, duplicates);
+  sqlite3_bind_int64(s, 7, conflicts);
+  sqlite3_bind_int64(s, 8, state.id);
+  if (!Done(s)) Fail("cannot update a session");
+}
+
+PutResult RecordStore::Put(int32_t number, std::string_view line, int64_t session, int64_t offset,
+                           int64_t now, int64_t& firstSession) {
+  sqlite3_stmt* insert = Prepared(kInsertRecord,
+                                  "INSERT OR IGNORE INTO records(number, line, session, offset, "
+                                  "absorbed_at) VALUES(?, ?, ?, ?, ?)");
+  sqlite3_bind_int(insert, 1, number);
+  sqlite3_bind_blob(insert, 2, line.data(), static_cast<int>(line.size()), SQLITE_STATIC);
+  sqlite3_bind_int64(insert, 3, session);
+  sqlite3_bind_int64(insert, 4, offset);
+  sqlite3_bind_int64(insert, 5, now);
+  if (!Done(insert)) Fail("cannot store a record");
+  if (sqlite3_changes(mHandle->db) == 1) return PutResult::kNew;
+
+  sqlite3_stmt* stored =
+      Prepared(kSelectRecord, "SELECT line, session FROM records WHERE number = ?");
+  sqlite3_bind_int(stored, 1, number);
+  if (sqlite3_step(stored) != SQLITE_ROW) Fail("cannot read a stored record");
+  const void* bytes = sqlite3_column_blob(stored, 0);
+  const std::string_view storedLine(static_cast<const char*>(bytes),
+                                    static_cast<size_t>(sqlite3_column_bytes(stored, 0)));
+  if (storedLine == line) return PutResult::kDuplicate;
+  firstSession = sqlite3_column_int64(stored, 1);
+
+  sqlite3_stmt* conflict = Prepared(kInsertConflict,
+                                    "INSERT OR IGNORE INTO conflicts(number, line, session, "
+                                    "offset, absorbed_at) VALUES(?, ?, ?, ?, ?)");
+  sqlite3_bind_int(conflict, 1, number);
+  sqlite3_bind_blob(conflict, 2, line.data(), static_cast<int>(line.size()), SQLITE_STATIC);
+  sqlite3_bind_int64(conflict, 3, session);
+  sqlite3_bind_int64(conflict, 4, offset);
+  sqlite3_bind_int64(conflict, 5, now);
+  if (!Done(conflict)) Fail("cannot store a conflict");
+  return sqlite3_changes(mHandle->db) == 1 ? PutResult::kConflict : PutResult::kDuplicate;
+}
+
+int64_t RecordStore::MetaInt(const char* key, int64_t fallback) {
+  sqlite3_stmt* s = Prepared(kSelectMeta, "SELECT value FROM meta WHERE key = ?");
+  sqlite3_bind_text(s, 1, key, -1, SQLITE_STATIC);
+  const int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return fallback;
+  if (rc != SQLITE_ROW) Fail("cannot read its meta table");
+  return sqlite3_column_int64(s, 0);
+}
+
+void RecordStore::SetMeta(const char* key, int64_t value) {
+  sqlite3_stmt* s = Prepared(kUpdateMeta, "UPDATE meta SET value = ? WHERE key = ?");
+  sqlite3_bind_int64(s, 1, value);
+  sqlite3_bind_text(s, 2, key, -1, SQLITE_STATIC);
+  if (!Done(s)) Fail("cannot update its meta table");
+}
+
+void RecordStore::NoteAbsorbed(const std::vector<RecordRecoveryUtils::RangeEntry>& fresh,
+                               int64_t records, int64_t conflicts) {
+  for (const RecordRecoveryUtils::RangeEntry& range : fresh) {
+    // The stored ranges that overlap or touch this one merge with it.
+    int64_t first = range.min, last = range.max;
+    sqlite3_stmt* below = Prepared(
+        kRangesBelow, "SELECT first, last FROM stored_ranges WHERE first <= ? ORDER BY first DESC");
+    sqlite3_bind_int64(below, 1, int64_t{range.max} + 1);
+    int rc;
+    while ((rc = sqlite3_step(below)) == SQLITE_ROW) {
+      const int64_t f = sqlite3_column_int64(below, 0), l = sqlite3_column_int64(below, 1);
+      if (l < int64_t{range.min} - 1) break;
+      first = std::min(first, f);
+      last = std::max(last, l);
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail("cannot read the stored ranges");
+    sqlite3_reset(below);
+    sqlite3_stmt* remove =
+        Prepared(kDeleteRanges, "DELETE FROM stored_ranges WHERE first BETWEEN ? AND ?");
+    sqlite3_bind_int64(remove, 1, first);
+    sqlite3_bind_int64(remove, 2, last);
+    if (!Done(remove)) Fail("cannot update the stored ranges");
+    sqlite3_stmt* insert =
+        Prepared(kInsertRange, "INSERT INTO stored_ranges(first, last) VALUES(?, ?)");
+    sqlite3_bind_int64(insert, 1, first);
+    sqlite3_bind_int64(insert, 2, last);
+    if (!Done(insert)) Fail("cannot update the stored ranges");
+  }
+  SetMeta("stored_records", MetaInt("stored_records", 0) + records);
+  SetMeta("conflicts", MetaInt("conflicts", 0) + conflicts);
+  SetMeta("generation", MetaInt("generation", 0) + 1);
+}
+
+std::vector<RecordRecoveryUtils::RangeEntry> RecordStore::StoredRanges() {
+  std::vector<RecordRecoveryUtils::RangeEntry> ranges;
+  sqlite3_stmt* s = Prepared(kAllRanges, "SELECT first, last FROM stored_ranges ORDER BY first");
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+    ranges.emplace_back(sqlite3_column_int(s, 0), sqlite3_column_int(s, 1));
+  if (rc != SQLITE_DONE) Fail("cannot read the stored ranges");
+  return ranges;
+}
+
+StoreCounts RecordStore::Counts() {
+  return {MetaInt("stored_records", 0), MetaInt("conflicts", 0)};
+}
+
+RcdSync RecordStore::ReadRcdSync() {
+  RcdSync sync;
+  sync.generation = MetaInt("generation", 0);
+  sync.rcdGeneration = MetaInt("rcd_generation", -1);
+  sqlite3_stmt* s = Prepared(kSelectMeta, "SELECT value FROM meta WHERE key = ?");
+  sqlite3_bind_text(s, 1, "rcd_stamp", -1, SQLITE_STATIC);
+  if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_TEXT)
+    sync.rcdStamp = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+  return sync;
+}
+
+void RecordStore::WriteRcdSync(int64_t generation, const std::string& stamp) {
+  Begin();
+  try {
+    // Another run may have written the file for a later generation meanwhile.
+    SetMeta("rcd_generation", std::max(generation, MetaInt("rcd_generation", -1)));
+    sqlite3_stmt* s = Prepared(kUpdateMeta, "UPDATE meta SET value = ? WHERE key = ?");
+    sqlite3_bind_text(s, 1, stamp.data(), static_cast<int>(stamp.size()), SQLITE_STATIC);
+    sqlite3_bind_text(s, 2, "rcd_stamp", -1, SQLITE_STATIC);
+    if (!Done(s)) Fail("cannot update its meta table");
+    Commit();
+  } catch (...) {
+    Rollback();
+    throw;
+  }
+}
+
+void RecordStore::ForEachLine(int64_t from, int64_t to,
+                              const std::function<void(int64_t, std::string_view)>& emit) {
+  sqlite3_stmt* s = Prepared(
+      kLines, "SELECT number, line FROM records WHERE number BETWEEN ? AND ? ORDER BY number");
+  sqlite3_bind_int64(s, 1, from);
+  sqlite3_bind_int64(s, 2, to);
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    const void* bytes = sqlite3_column_blob(s, 1);
+    emit(sqlite3_column_int64(s, 0),
+         std::string_view(static_cast<const char*>(bytes),
+                          static_cast<size_t>(sqlite3_column_bytes(s, 1))));
+  }
+  if (rc != SQLITE_DONE) Fail("cannot read the records");
+}
+
+}  // namespace Records

@@ -1,0 +1,114 @@
+#pragma once
+// The record store of one deployment: an SQLite file ("records.sqlite" in the
+// deployment folder) with every record once, by number, as received; the
+// conflicting lines seen for a stored number; the session files absorbed and
+// how far; and the ranges of stored numbers, kept so the record recovery file
+// can be brought up to date without reading every record.
+//
+// Writers change the file only between Begin() and Commit(): SQLite's journal
+// puts it back as it was before Begin() after a crash or a kill. Writers of one
+// file wait for each other (BEGIN IMMEDIATE, a busy time-out).
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/BaseError.h"
+#include "recovery/RangeEntry.h"
+
+namespace Records {
+
+inline constexpr const char* kStoreFileName = "records.sqlite";
+
+// The store cannot be opened, read or changed; Message names the file.
+PELOX5_DECLARE_ERROR(StoreError, BaseError);
+
+// How far a session file was absorbed, and samples of what was absorbed, so
+// that a file changed under that prefix is noticed without reading all of it.
+struct SessionState {
+  int64_t id = 0;
+  int64_t absorbed = 0;  // bytes, up to the end of the last whole line
+  int64_t headHash = 0;  // of the first kSampleBytes absorbed
+  int64_t tailHash = 0;  // of the last kSampleBytes absorbed
+};
+
+struct StoreCounts {
+  int64_t records = 0;
+  int64_t conflicts = 0;
+};
+
+// Where the record recovery file stands: the store's generation (one more per
+// absorbing commit), the generation last written to the file, and the file's
+// identity (device, inode, size, time) just after that write.
+struct RcdSync {
+  int64_t generation = 0;
+  int64_t rcdGeneration = -1;
+  std::string rcdStamp;
+};
+
+enum class PutResult { kNew, kDuplicate, kConflict };
+
+class RecordStore {
+ public:
+  // Opens, or creates with its schema, the store at `path` for writing.
+  static RecordStore OpenForWriting(const std::string& path);
+  // Opens an existing store read-only; none when the file does not exist.
+  static std::optional<RecordStore> OpenForReading(const std::string& path);
+
+  RecordStore(RecordStore&&) noexcept;
+  RecordStore& operator=(RecordStore&&) noexcept;
+  ~RecordStore();
+
+  void Begin();  // BEGIN IMMEDIATE: waits for another writer
+  void Commit();
+  void Rollback();  // never raises
+
+  std::optional<SessionState> Session(const std::string& name);
+  std::string SessionName(int64_t id);
+  int64_t AddSession(const std::string& name, int64_t now);
+  void UpdateSession(const SessionState& state, int64_t found, int64_t fresh, int64_t duplicates,
+                     int64_t conflicts);
+
+  // Stores the record unless its number is stored. For a stored number,
+  // kDuplicate when the stored line is the same (or this conflicting line was
+  // kept before), kConflict when a new conflicting line was kept;
+  // `firstSession` then names the session of the stored line.
+  PutResult Put(int32_t number, std::string_view line, int64_t session, int64_t offset, int64_t now,
+                int64_t& firstSession);
+
+  // Adds the ranges of numbers stored by this transaction, the counts, and one
+  // generation.
+  void NoteAbsorbed(const std::vector<RecordRecoveryUtils::RangeEntry>& fresh, int64_t records,
+                    int64_t conflicts);
+
+  std::vector<RecordRecoveryUtils::RangeEntry> StoredRanges();
+  StoreCounts Counts();
+  RcdSync ReadRcdSync();
+  void WriteRcdSync(int64_t generation, const std::string& stamp);
+
+  // Calls `emit` with each stored line from `from` to `to`, by number.
+  void ForEachLine(int64_t from, int64_t to,
+                   const std::function<void(int64_t number, std::string_view line)>& emit);
+
+  const std::string& Path() const { return mPath; }
+
+ private:
+  struct Handle;
+  RecordStore(std::string path, std::unique_ptr<Handle> handle);
+  [[noreturn]] void Fail(const std::string& what);
+  void Exec(const char* sql);
+  sqlite3_stmt* Prepared(int slot, const char* sql);
+  int64_t MetaInt(const char* key, int64_t fallback);
+  void SetMeta(const char* key, int64_t value);
+
+  std::string mPath;
+  std::unique_ptr<Handle> mHandle;
+};
+
+}  // namespace Records

@@ -1,0 +1,308 @@
+#include "ExtractCommand.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "app/LogLevel.h"
+#include "base/WriteAll.h"
+#include "config/Configuration.h"
+#include "config/DeploymentCheck.h"
+#include "config/DeploymentPaths.h"
+#include "config/DeploymentSettings.h"
+#include "config/FolderUtils.h"
+#include "config/ProjectFolders.h"
+#include "config/ProjectLocation.h"
+#include "ports/PortSourceUtils.h"
+#include "records/Extraction.h"
+#include "records/RecordStore.h"
+#include "recovery/RangeText.h"
+
+namespace ExtractCommand {
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kError = 1;
+constexpr int kUsage = 2;
+
+struct Options {
+  std::string deployment;
+  std::string logLevel = "WARNING";
+  bool lines = false;
+  bool json = false;
+  bool help = false;
+  std::optional<int32_t> from, to;
+};
+
+struct UsageError {
+  std::string message;
+};
+
+// A record number given on the command line: 0 to 2147483647.
+int32_t RecordNumber(const std::string& option, const std::string& text) {
+  std::optional<int32_t> n = RecordRecoveryUtils::PlainRecordNumber(text);
+  if (!n || text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+    throw UsageError{option + " needs a record number from 0 to 2147483647, not \"" + text + "\""};
+  return *n;
+}
+
+Options Parse(const std::vector<std::string>& args) {
+  Options o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::string value;
+    bool inlineValue = false;
+    if (arg.rfind("--", 0) == 0) {
+      if (auto eq = arg.find('='); eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        arg.resize(eq);
+        inlineValue = true;
+      }
+    }
+    auto takeValue = [&]() {
+      if (inlineValue) return value;
+      if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+      return args[++i];
+    };
+    auto noValue = [&]() {
+      if (inlineValue) throw UsageError{arg + " takes no value"};
+    };
+    if (arg == "-h" || arg == "--help" || arg == "-?") {
+      noValue();
+      o.help = true;
+    } else if (arg == "-d" || arg == "--deployment") {
+      o.deployment = takeValue();
+      if (o.deployment.empty()) throw UsageError{arg + " needs a deployment name"};
+    } else if (arg == "-l" || arg == "--loglevel") {
+      o.logLevel = takeValue();
+      if (LogLevel::Rank(o.logLevel).rank == 0)
+        throw UsageError{arg + " takes FATAL, WARNING, INFO or DEBUG, not \"" + o.logLevel + "\""};
+    } else if (arg == "--lines") {
+      noValue();
+      o.lines = true;
+    } else if (arg == "--json") {
+      noValue();
+      o.json = true;
+    } else if (arg == "--from") {
+      o.from = RecordNumber(arg, takeValue());
+    } else if (arg == "--to") {
+      o.to = RecordNumber(arg, takeValue());
+    } else {
+      throw UsageError{"unexpected argument \"" + args[i] + "\""};
+    }
+  }
+  if (o.help) return o;
+  if (o.deployment.empty()) throw UsageError{"-d NAME is required"};
+  if ((o.from || o.to) && !o.lines) throw UsageError{"--from and --to go with --lines"};
+  if (o.json && o.lines) throw UsageError{"--json and --lines exclude each other"};
+  return o;
+}
+
+// Log lines as the download tool writes them, on standard error.
+class Log {
+ public:
+  explicit Log(const std::string& level) : mRank(LogLevel::Rank(level).rank) {}
+  void operator()(const std::string& severity, const std::string& text) const {
+    const LogLevel::Ranked message = LogLevel::Rank(severity);
+    if (message.rank > mRank) return;
+    WriteAll(STDERR_FILENO, PortSourceUtils::now() + ": (" + message.name + ") : " + text + "\n");
+  }
+
+ private:
+  int mRank;
+};
+
+struct Deployment {
+  DeploymentPaths paths;
+  Configuration cfg;
+};
+
+// Finds the deployment and reads its cfg as the download run does; none after
+// a FATAL line.
+std::optional<Deployment> FindDeployment(const std::string& name, const Log& log) {
+  try {
+    const ProjectLocation::Location location = ProjectLocation::Find();
+    log("INFO", "Deployments path:" + location.projectFolder);
+    // Unlike a download, an extraction creates no project folder.
+    FolderItem top = getTopLevelProjectFolder(location.projectFolder, false, false);
+    DeploymentPaths paths(getDeploymentFolderByName(top, name), location.projectFolder,
+                          location.delimiter);
+    const std::string cfgShown = paths.CfgShown(location.cfgName);
+    log("INFO", "Getting deployment config file:" + cfgShown);
+    std::optional<Configuration> cfg;
+    try {
+      cfg = getDeploymentConfig(paths.folder, location.cfgName);
+    } catch (const ConfigurationBadFormatException&) {
+    } catch (const ConfigurationFileUnreadableException& e) {
+      log("FATAL", e.Message);
+    }
+    if (!cfg) {
+      log("FATAL", DeploymentCheck::UnusableCfgMessage(cfgShown));
+      return std::nullopt;
+    }
+    try {
+      DeploymentSettings::CheckName(*cfg, name);
+    } catch (const DeploymentSettings::SettingError& e) {
+      log("FATAL", e.Message);
+      return std::nullopt;
+    }
+    return Deployment{std::move(paths), std::move(*cfg)};
+  } catch (const ProjectLocation::LocationError& e) {
+    log("FATAL", e.Message);
+  } catch (const FolderUtils::FolderUtilsException& e) {
+    log("FATAL", e.Message);
+  }
+  return std::nullopt;
+}
+
+// A text item of the cfg; none when missing. Raises ConfigurationException
+// for a value that is not a text or number.
+std::optional<std::string> CfgText(const Configuration& cfg, const std::string& key) {
+  try {
+    return cfg.GetText(key);
+  } catch (const ConfigurationItemNotFoundException&) {
+    return std::nullopt;
+  }
+}
+
+int Emit(const std::string& text) {
+  if (int err = WriteAll(STDOUT_FILENO, text); err != 0) {
+    WriteAll(STDERR_FILENO,
+             std::string("pelox5-extract: cannot write the output: ") + std::strerror(err) + "\n");
+    return kError;
+  }
+  return kDone;
+}
+
+int PrintLines(const std::string& storePath, const Options& o) {
+  std::optional<Records::RecordStore> store = Records::RecordStore::OpenForReading(storePath);
+  if (!store) return kDone;  // nothing absorbed yet: no lines
+  std::string text;
+  int status = kDone;
+  store->ForEachLine(o.from.value_or(0), o.to.value_or(INT32_MAX),
+                     [&](int64_t, std::string_view line) {
+                       text.append(line);
+                       text += '\n';
+                       if (text.size() >= (size_t{1} << 20) && status == kDone) {
+                         status = Emit(text);
+                         text.clear();
+                       }
+                     });
+  if (status != kDone) return status;
+  return Emit(text);
+}
+
+std::string Number(const std::optional<int64_t>& n, const char* none) {
+  return n ? std::to_string(*n) : none;
+}
+
+std::string SummaryLine(const Records::ExtractionSummary& s, const std::string& rcd) {
+  return std::to_string(s.sessionsRead) + " session files read, " + std::to_string(s.found) +
+         " records found: " + std::to_string(s.fresh) + " new, " + std::to_string(s.duplicates) +
+         " duplicates, " + std::to_string(s.conflicts) + " conflicts; " + std::to_string(s.stored) +
+         " stored; missing: " + Number(s.missing, "-") +
+         (rcd.empty() ? " (no record recovery file)" : " in " + rcd) + "\n";
+}
+
+std::string SummaryJson(const Records::ExtractionSummary& s) {
+  return "{\"sessions_read\": " + std::to_string(s.sessionsRead) +
+         ", \"records_found\": " + std::to_string(s.found) +
+         ", \"new\": " + std::to_string(s.fresh) +
+         ", \"duplicates\": " + std::to_string(s.duplicates) +
+         ", \"conflicts\": " + std::to_string(s.conflicts) +
+         ", \"stored\": " + std::to_string(s.stored) +
+         ", \"stored_conflicts\": " + std::to_string(s.storedConflicts) +
+         ", \"missing\": " + Number(s.missing, "null") +
+         ", \"unusable_sessions\": " + std::to_string(s.unusableSessions) + "}\n";
+}
+
+}  // namespace
+
+std::string HelpText() {
+  return R"(Usage: pelox5-extract -d NAME [-l LEVEL] [--json]
+       pelox5-extract -d NAME --lines [--from N] [--to M]
+
+Absorbs the record lines of the deployment's session files (downloads/raw.*)
+into its record store, records.sqlite in the deployment folder, each record
+once, by number, as received; then adds the stored record numbers to the
+record recovery file that the cfg item ExtractReceivedRecordFile names, so the
+next download asks only for what is still missing. Prints one summary line.
+
+  -d, --deployment NAME  the deployment, found as pelox5-download finds it
+  -l, --loglevel LEVEL   FATAL | WARNING | INFO | DEBUG (default WARNING)
+      --json             the summary as one JSON object
+      --lines            print the stored record lines in record-number order
+      --from N, --to M   only records N to M (with --lines)
+  -h, --help             this text
+
+A line is a record when it matches the cfg item RecordPattern, a
+Perl-compatible regular expression whose first capture group is the record
+number; by default ^[A-Za-z]?([0-9]+)[,; \t] (an optional letter, the number,
+then a comma, semicolon, blank or tab).
+
+Exit status: 0 when all was absorbed; 1 on an error (cfg, pattern, store,
+record recovery file, a session file changed under what was absorbed); 2 on a
+bad command line.
+)";
+}
+
+int Run(const std::vector<std::string>& args) {
+  Options o;
+  try {
+    o = Parse(args);
+  } catch (const UsageError& e) {
+    WriteAll(STDERR_FILENO, "pelox5-extract: " + e.message + "\nTry \"pelox5-extract --help\".\n");
+    return kUsage;
+  }
+  if (o.help) return Emit(HelpText());
+  const Log log(o.logLevel);
+
+  std::optional<Deployment> d = FindDeployment(o.deployment, log);
+  if (!d) return kError;
+  const std::string storePath = d->paths.folder.Child(Records::kStoreFileName).NativePath();
+  try {
+    if (o.lines) return PrintLines(storePath, o);
+
+    const std::string patternText =
+        CfgText(d->cfg, "RecordPattern").value_or(Records::kDefaultRecordPattern);
+    std::string error;
+    std::optional<Records::RecordPattern> pattern =
+        Records::RecordPattern::Compile(patternText, error);
+    if (!pattern) {
+      log("FATAL", error);
+      return kError;
+    }
+    Records::ExtractionSettings settings;
+    settings.downloadsFolder = d->paths.Downloads().NativePath();
+    settings.storePath = storePath;
+    settings.prompt = DeploymentSettings::Prompt(d->cfg);
+    settings.pattern = &*pattern;
+    settings.log = log;
+    std::optional<std::string> rcd = CfgText(d->cfg, "ExtractReceivedRecordFile");
+    if (rcd && !rcd->empty())
+      settings.recoveryFile = d->paths.Shown(*rcd);
+    else
+      log("WARNING",
+          " Config file is missing the ExtractReceivedRecordFile item. The record recovery "
+          "file is not updated.");
+
+    const Records::ExtractionSummary summary = Records::Extract(settings);
+    const int status =
+        Emit(o.json ? SummaryJson(summary) : SummaryLine(summary, settings.recoveryFile));
+    return summary.unusableSessions > 0 ? kError : status;
+  } catch (const ConfigurationException& e) {
+    log("FATAL", e.Message);
+  } catch (const DeploymentSettings::SettingError& e) {
+    log("FATAL", e.Message);
+  } catch (const Records::StoreError& e) {
+    log("FATAL", e.Message);
+  } catch (const Records::RecoveryFileError& e) {
+    log("FATAL", "Record recovery file: " + e.Message);
+  }
+  return kError;
+}
+
+}  // namespace ExtractCommand
