@@ -112,8 +112,21 @@ sqlite3_stmt* RecordStore::Prepared(int slot, const char* sql) {
 
 namespace {
 
-// The one step of a statement that returns no row.
-bool Done(sqlite3_stmt* s) { return sqlite3_step(s) == SQLITE_DONE; }
+// The one step of a statement that returns no row; the statement is reset at
+// once, so it holds no lock.
+bool Done(sqlite3_stmt* s) {
+  const bool done = sqlite3_step(s) == SQLITE_DONE;
+  sqlite3_reset(s);
+  return done;
+}
+
+// Resets a statement that returned rows when the reader is done with them: a
+// statement left stepping holds a read lock that would keep other writers
+// from committing.
+struct ResetOnExit {
+  sqlite3_stmt* statement;
+  ~ResetOnExit() { sqlite3_reset(statement); }
+};
 
 std::unique_ptr<sqlite3, int (*)(sqlite3*)> OpenDb(const std::string& path, int flags,
                                                    std::string& error) {
@@ -193,6 +206,7 @@ std::optional<SessionState> RecordStore::Session(const std::string& name) {
   sqlite3_stmt* s =
       Prepared(kSelectSession,
                "SELECT id, absorbed_bytes, head_hash, tail_hash FROM sessions WHERE name = ?");
+  ResetOnExit resetS{s};
   sqlite3_bind_text(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
   const int rc = sqlite3_step(s);
   if (rc == SQLITE_DONE) return std::nullopt;
@@ -203,6 +217,7 @@ std::optional<SessionState> RecordStore::Session(const std::string& name) {
 
 std::string RecordStore::SessionName(int64_t id) {
   sqlite3_stmt* s = Prepared(kSelectSessionName, "SELECT name FROM sessions WHERE id = ?");
+  ResetOnExit resetS{s};
   sqlite3_bind_int64(s, 1, id);
   if (sqlite3_step(s) != SQLITE_ROW) return "session " + std::to_string(id);
   return reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
@@ -253,6 +268,7 @@ PutResult RecordStore::Put(int32_t number, std::string_view line, int64_t sessio
 
   sqlite3_stmt* stored =
       Prepared(kSelectRecord, "SELECT line, session FROM records WHERE number = ?");
+  ResetOnExit resetStored{stored};
   sqlite3_bind_int(stored, 1, number);
   if (sqlite3_step(stored) != SQLITE_ROW) Fail("cannot read a stored record");
   const void* bytes = sqlite3_column_blob(stored, 0);
@@ -275,6 +291,7 @@ PutResult RecordStore::Put(int32_t number, std::string_view line, int64_t sessio
 
 int64_t RecordStore::MetaInt(const char* key, int64_t fallback) {
   sqlite3_stmt* s = Prepared(kSelectMeta, "SELECT value FROM meta WHERE key = ?");
+  ResetOnExit resetS{s};
   sqlite3_bind_text(s, 1, key, -1, SQLITE_STATIC);
   const int rc = sqlite3_step(s);
   if (rc == SQLITE_DONE) return fallback;
@@ -296,6 +313,7 @@ void RecordStore::NoteAbsorbed(const std::vector<RecordRecoveryUtils::RangeEntry
     int64_t first = range.min, last = range.max;
     sqlite3_stmt* below = Prepared(
         kRangesBelow, "SELECT first, last FROM stored_ranges WHERE first <= ? ORDER BY first DESC");
+    ResetOnExit resetBelow{below};
     sqlite3_bind_int64(below, 1, int64_t{range.max} + 1);
     int rc;
     while ((rc = sqlite3_step(below)) == SQLITE_ROW) {
@@ -325,6 +343,7 @@ void RecordStore::NoteAbsorbed(const std::vector<RecordRecoveryUtils::RangeEntry
 std::vector<RecordRecoveryUtils::RangeEntry> RecordStore::StoredRanges() {
   std::vector<RecordRecoveryUtils::RangeEntry> ranges;
   sqlite3_stmt* s = Prepared(kAllRanges, "SELECT first, last FROM stored_ranges ORDER BY first");
+  ResetOnExit resetS{s};
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW)
     ranges.emplace_back(sqlite3_column_int(s, 0), sqlite3_column_int(s, 1));
@@ -341,6 +360,7 @@ RcdSync RecordStore::ReadRcdSync() {
   sync.generation = MetaInt("generation", 0);
   sync.rcdGeneration = MetaInt("rcd_generation", -1);
   sqlite3_stmt* s = Prepared(kSelectMeta, "SELECT value FROM meta WHERE key = ?");
+  ResetOnExit resetS{s};
   sqlite3_bind_text(s, 1, "rcd_stamp", -1, SQLITE_STATIC);
   if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_TEXT)
     sync.rcdStamp = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
@@ -367,6 +387,7 @@ void RecordStore::ForEachLine(int64_t from, int64_t to,
                               const std::function<void(int64_t, std::string_view)>& emit) {
   sqlite3_stmt* s = Prepared(
       kLines, "SELECT number, line FROM records WHERE number BETWEEN ? AND ? ORDER BY number");
+  ResetOnExit resetS{s};
   sqlite3_bind_int64(s, 1, from);
   sqlite3_bind_int64(s, 2, to);
   int rc;

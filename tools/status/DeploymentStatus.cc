@@ -12,6 +12,7 @@
 #include "config/DeploymentLayout.h"
 #include "config/JsonDocument.h"
 #include "config/ProjectFolders.h"
+#include "records/RecordStore.h"
 #include "config/ProjectLocation.h"
 #include "recovery/RangeText.h"
 #include "recovery/RecordLog.h"
@@ -100,6 +101,21 @@ void CountMissing(DeploymentStatus& d, const std::string& rcdName) {
   d.missingRecords = missing;
 }
 
+// The counts the record store keeps; read-only, so a store being written is
+// read as of its last commit.
+void CountStored(DeploymentStatus& d) {
+  try {
+    std::optional<Records::RecordStore> store =
+        Records::RecordStore::OpenForReading(d.folder + "/" + Records::kStoreFileName);
+    if (!store) return;
+    const Records::StoreCounts counts = store->Counts();
+    d.storedRecords = counts.records;
+    d.recordConflicts = counts.conflicts;
+  } catch (const Records::StoreError& e) {
+    d.storeError = e.Message;
+  }
+}
+
 }  // namespace
 
 std::vector<DeploymentStatus> CollectStatus(const std::string& projectFolder,
@@ -128,6 +144,7 @@ std::vector<DeploymentStatus> CollectStatus(const std::string& projectFolder,
     d.journal = Journal::ReadTail(d.folder + "/" + Journal::kFileName);
     CountSessions(d);
     if (rcdName && !rcdName->empty()) CountMissing(d, *rcdName);
+    CountStored(d);
     result.push_back(std::move(d));
   }
   std::sort(result.begin(), result.end(), [](const DeploymentStatus& a, const DeploymentStatus& b) {

@@ -30,6 +30,12 @@ struct DeploymentStatus {
   std::string rcdError;                  // why the .rcd could not be read; "" otherwise
   std::vector<std::string> rcdWarnings;  // the .rcd's tokens that reading skipped
 
+  // From the record store (records.sqlite); none before the first extraction
+  // or when it cannot be read (storeError says why).
+  std::optional<int64_t> storedRecords;
+  std::optional<int64_t> recordConflicts;
+  std::string storeError;
+
   bool Active() const { return cfgError.empty() && status == "Active"; }
   bool LastRunComplete() const { return journal.last && journal.last->outcome == "complete"; }
   // What the exit status counts as a problem: a configuration that cannot be

@@ -100,8 +100,9 @@ Shows the state of every deployment of the project folder that pelox5-download
 uses (found from the same preferences file), one line each: its Status item (or
 why its cfg cannot be read), port, the last run (age and outcome), the age of
 the last complete run, the number and total size of its session files, the
-records missing from its record recovery file and the controller's last known
-record count. Nothing is created or changed.
+records missing from its record recovery file, the controller's last known
+record count, and the records and conflicts in its record store (kept by
+pelox5-extract). Nothing is created or changed.
 
   -d, --deployment NAME  only this deployment (its folder name in lower case)
       --json             a JSON array of the same, one object per deployment

@@ -90,7 +90,7 @@ std::string Age(int64_t seconds) {
 std::string Text(const std::vector<DeploymentStatus>& list, int64_t now, bool colour) {
   using Row = std::vector<std::string>;
   std::vector<Row> rows{{"DEPLOYMENT", "STATUS", "PORT", "LAST RUN", "LAST COMPLETE", "SESSIONS",
-                         "SIZE", "MISSING", "LOGGED"}};
+                         "SIZE", "MISSING", "LOGGED", "STORED", "CONFLICTS"}};
   std::vector<std::string> notes{""};
   for (const DeploymentStatus& d : list) {
     std::string lastRun = AgeOf(d.journal.last, now);
@@ -101,12 +101,14 @@ std::string Text(const std::vector<DeploymentStatus>& list, int64_t now, bool co
     rows.push_back({OneLine(d.name), d.cfgError.empty() ? OneLine(d.status.value_or("-")) : "cfg?",
                     OneLine(d.port.value_or("-")), lastRun, AgeOf(d.journal.lastComplete, now),
                     std::to_string(d.sessionFiles), Bytes(d.sessionBytes),
-                    Optional(d.missingRecords), Optional(d.journal.recordsLogged)});
+                    Optional(d.missingRecords), Optional(d.journal.recordsLogged),
+                    Optional(d.storedRecords), Optional(d.recordConflicts)});
     std::string note;
     auto add = [&note](const std::string& text) { note += "  " + OneLine(text); };
     if (!d.cfgError.empty()) add("cfg: " + d.cfgError);
     if (!d.journal.error.empty()) add("journal: " + d.journal.error);
     if (!d.rcdError.empty()) add("rcd: " + d.rcdError);
+    if (!d.storeError.empty()) add("records: " + d.storeError);
     notes.push_back(note);
   }
 
@@ -159,6 +161,9 @@ std::string Json(const std::vector<DeploymentStatus>& list, int64_t now) {
                      {"records_logged", orNull(d.journal.recordsLogged)},
                      {"journal_error", textOrNull(d.journal.error)},
                      {"rcd_error", textOrNull(d.rcdError)},
+                     {"stored_records", orNull(d.storedRecords)},
+                     {"record_conflicts", orNull(d.recordConflicts)},
+                     {"records_error", textOrNull(d.storeError)},
                      {"needs_attention", d.NeedsAttention()}});
   }
   // Texts from files may hold bytes that are not UTF-8: shown replaced, never a throw.
@@ -193,6 +198,12 @@ std::string Prometheus(const std::vector<DeploymentStatus>& list) {
       {"pelox5_records_logged",
        "Records logged by the controller, as the latest run that asked reported it.",
        [](const DeploymentStatus& d) { return d.journal.recordsLogged; }},
+      {"pelox5_stored_records",
+       "Records in the deployment's record store (absent before the first extraction).",
+       [](const DeploymentStatus& d) { return d.storedRecords; }},
+      {"pelox5_record_conflicts",
+       "Record numbers received again with a different line, kept aside in the record store.",
+       [](const DeploymentStatus& d) { return d.recordConflicts; }},
       {"pelox5_session_bytes", "Total size of the deployment's raw session files, in bytes.",
        [](const DeploymentStatus& d) -> std::optional<int64_t> {
          return static_cast<int64_t>(d.sessionBytes);

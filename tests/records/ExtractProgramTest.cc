@@ -1,0 +1,278 @@
+// pelox5-extract as users run it: the collection loop with downloads from
+// pelox5-sim, duplicates and conflicts, growing and changed session files, a
+// kill in the middle, two runs at once, and stores it must leave alone.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "support/Sandbox.h"
+#include "support/SimProcess.h"
+
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+std::string Record(int n, const std::string& value = "1.00") {
+  char number[16];
+  std::snprintf(number, sizeof number, "R%06d", n);
+  return std::string(number) + ",2026-01-01 00:00:00," + value;
+}
+
+class ExtractProgram : public ::testing::Test {
+ protected:
+  void SetUp() override { Deploy(json::object()); }
+
+  void Deploy(const json& extra) {
+    json cfg{{"Name", "site1"},
+             {"Status", "Active"},
+             {"Port", "127.0.0.1:1"},
+             {"ExtractReceivedRecordFile", "extract.rcd"}};
+    cfg.update(extra);
+    box.AddDeployment("site1", cfg.dump(2));
+    fs::create_directories(box.Downloads("site1"));
+  }
+  std::string Folder() const { return box.DeploymentFolder("site1"); }
+  std::string Store() const { return Folder() + "/records.sqlite"; }
+  std::string Rcd() const { return ReadFile(Folder() + "/extract.rcd"); }
+  void Session(const std::string& name, const std::string& text) const {
+    WriteFile(box.Downloads("site1") + "/" + name, text);
+  }
+  Subprocess::Result Extract(std::vector<std::string> extra = {}) const {
+    std::vector<std::string> args{"-d", "site1"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Subprocess::Run(ExtractTool(), args, box.ProcessOptions(), std::chrono::seconds(120));
+  }
+  json Summary(std::vector<std::string> extra = {}) const {
+    extra.push_back("--json");
+    Subprocess::Result r = Extract(extra);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.status == 0 ? json::parse(r.out) : json();
+  }
+  static std::string ExtractTool() { return PELOX5_BINARY_DIR "/tools/extract/pelox5-extract"; }
+
+  Sandbox box;
+};
+
+}  // namespace
+
+TEST_F(ExtractProgram, TheLoopClosesAndTheNextDownloadAsksOnlyForWhatWasNotSent) {
+  SimProcess sim(box, {"--tcp", "0", "--records", "120", "--echo"});
+  Deploy({{"Port", sim.PortText()}, {"ConnectAttemptMaxTries", 2}, {"ConnectAttemptTimeout", 3}});
+  // Received earlier: 1-50 and 60-80, so 0 and 51-59 are asked for by number
+  // and getdata brings the latest 30, 91-120.
+  WriteFile(Folder() + "/extract.rcd", "1-50,60-80\n");
+  ASSERT_EQ(box.Download({"-d", "site1"}).status, 0);
+
+  Subprocess::Result first = Extract();
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.err, "");
+  // Only the record lines: echoes, prompts and the logs reply are left out.
+  EXPECT_EQ(first.out,
+            "1 session files read, 39 records found: 39 new, 0 duplicates, "
+            "0 conflicts; 39 stored; missing: 11 in " +
+                Folder() + "/extract.rcd\n");
+  EXPECT_EQ(Rcd(), "1-80\n91-120\n");  // what came from elsewhere stays
+  // The stored lines, in order, exactly as received without the line end;
+  // 60 and 61 came earlier and are not in the store.
+  const std::string session = ReadFile(box.SessionFiles("site1")[0]);
+  auto received = [&session](const std::string& prefix) {
+    const size_t at = session.find("\n" + prefix) + 1;
+    return session.substr(at, session.find("\r\n", at) - at) + "\n";
+  };
+  EXPECT_EQ(Extract({"--lines", "--from", "58", "--to", "61"}).out,
+            received("R000058,") + received("R000059,"));
+
+  // The next download asks only for what did not come: 0 and 81-90.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new session name
+  ASSERT_EQ(box.Download({"-d", "site1"}).status, 0);
+  const std::string commands = sim.CommandsThrough("quit");
+  const std::string second = commands.substr(commands.find("quit\n") + 5);
+  EXPECT_EQ(second.substr(second.find("logs")),
+            "logs\ngetdata 30\ngetlog 0 1\ngetlog 81 10\nquit\n")
+      << commands;
+
+  // Its getdata repeats stored records: duplicates, not stored again.
+  json again = Summary();
+  EXPECT_EQ(again["new"], 10);
+  EXPECT_EQ(again["duplicates"], 30);
+  EXPECT_EQ(again["stored"], 49);
+  EXPECT_EQ(Rcd(), "1-120\n");
+  auto status =
+      Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1", "--json"}, box.ProcessOptions());
+  json s = json::parse(status.out)[0];
+  EXPECT_EQ(s["missing_records"], 1);  // record 0: the controller has none
+  EXPECT_EQ(s["stored_records"], 49);
+  EXPECT_EQ(s["record_conflicts"], 0);
+}
+
+TEST_F(ExtractProgram, DuplicatesAreCountedAndAConflictKeepsTheFirstLine) {
+  // Dialogue around the records is never a record, whatever the pattern.
+  Session("raw.site1.2026001.000000",
+          "PELOX>logs\r\nRecords logged: 5\r\nNext download is record 6\r\nPELOX>getdata 5\r\n" +
+              Record(1) + "\r\n" + Record(2) + "\r\n" + Record(3) + "\r\ndone\r\nPELOX>");
+  // Overlapping: 2 and 3 again, the same; 3 then with another line (a cleared
+  // memory numbering again), twice; 4 new.
+  Session("raw.site1.2026002.000000", Record(2) + "\r\n" + Record(3) + "\n" + Record(3, "9.99") +
+                                          "\r\n" + Record(3, "9.99") + "\r\n" + Record(4) + "\r\n");
+  Subprocess::Result r = Extract({"--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  json s = json::parse(r.out);
+  EXPECT_EQ(s["sessions_read"], 2);
+  EXPECT_EQ(s["records_found"], 8);
+  EXPECT_EQ(s["new"], 4);
+  EXPECT_EQ(s["duplicates"], 3);
+  EXPECT_EQ(s["conflicts"], 1);
+  EXPECT_EQ(s["stored"], 4);
+  EXPECT_EQ(s["missing"], 1);  // record 0
+  EXPECT_NE(r.err.find("(WARNING) : Record 3 in raw.site1.2026002.000000 (byte "),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("differs from the one stored from raw.site1.2026001.000000"),
+            std::string::npos);
+  EXPECT_EQ(Extract({"--lines"}).out,
+            Record(1) + "\n" + Record(2) + "\n" + Record(3) + "\n" + Record(4) + "\n");
+  EXPECT_EQ(Rcd(), "1-4\n");
+  auto status =
+      Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1", "--json"}, box.ProcessOptions());
+  EXPECT_EQ(json::parse(status.out)[0]["record_conflicts"], 1);
+
+  // Nothing new: nothing changes, nothing is reported again.
+  const auto stored = fs::last_write_time(Store());
+  r = Extract();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.rfind("0 session files read, 0 records found: 0 new", 0), 0u) << r.out;
+  EXPECT_EQ(fs::last_write_time(Store()), stored);
+}
+
+TEST_F(ExtractProgram, PatternsAreCheckedBeforeAnythingIsWritten) {
+  Session("raw.site1.2026001.000000", "#7;x\r\nR000008,y\r\n");
+  struct Case {
+    std::string pattern;
+    int status;
+    std::string message;  // in the FATAL line, or the stored lines
+  };
+  for (const Case& c : std::vector<Case>{
+           {"([0-9]+", 1, "is not a valid regular expression: missing closing parenthesis"},
+           {"^R[0-9]+,", 1, "has no capture group"},
+           {"#(\\d+);", 0, "#7;x\n"},  // Perl style, not anchored to the start
+       }) {
+    fs::remove(Store());
+    Deploy({{"RecordPattern", c.pattern}});
+    Subprocess::Result r = Extract();
+    EXPECT_EQ(r.status, c.status) << c.pattern << r.err;
+    if (c.status != 0) {
+      EXPECT_NE(r.err.find("(FATAL) : RecordPattern \"" + c.pattern + "\" " + c.message),
+                std::string::npos)
+          << r.err;
+      EXPECT_FALSE(fs::exists(Store()));
+      EXPECT_FALSE(fs::exists(Folder() + "/extract.rcd"));
+    } else {
+      EXPECT_EQ(Extract({"--lines"}).out, c.message);
+    }
+  }
+  EXPECT_EQ(Extract({"--from", "3"}).status, 2);  // --from without --lines
+  EXPECT_EQ(Extract({"-l", "LOUD"}).status, 2);
+}
+
+TEST_F(ExtractProgram, AGrowingSessionIsAbsorbedByWholeLinesAndAChangedOneIsReported) {
+  const std::string name = box.Downloads("site1") + "/raw.site1.2026001.000000";
+  WriteFile(name, Record(1) + "\r\n" + Record(2).substr(0, 9));  // a download under way
+  EXPECT_EQ(Summary()["new"], 1);
+  { std::ofstream(name, std::ios::app) << Record(2).substr(9) << "\r\n" << Record(3) << "\r\n"; }
+  json s = Summary();
+  EXPECT_EQ(s["new"], 2);
+  EXPECT_EQ(Extract({"--lines"}).out, Record(1) + "\n" + Record(2) + "\n" + Record(3) + "\n");
+  EXPECT_EQ(Rcd(), "1-3\n");
+
+  // Shrunk, or changed under what was absorbed: reported, not read again.
+  for (const std::string& text :
+       {Record(1) + "\r\n", Record(1) + "\r\n" + Record(7) + "\r\n" + Record(3) + "\r\n\r\n"}) {
+    WriteFile(name, text);
+    Subprocess::Result r = Extract();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("(WARNING) : Session file " + name), std::string::npos) << r.err;
+    EXPECT_EQ(Extract({"--lines"}).out, Record(1) + "\n" + Record(2) + "\n" + Record(3) + "\n");
+  }
+}
+
+TEST_F(ExtractProgram, AKilledRunAndTwoRunsAtOnceStoreEachRecordOnce) {
+  // Three sessions of 60000 records, overlapping by 10000.
+  constexpr int kPer = 60000, kStep = 50000, kFiles = 3;
+  for (int f = 0; f < kFiles; ++f) {
+    std::string text;
+    for (int n = f * kStep + 1; n <= f * kStep + kPer; ++n) text += Record(n) + "\r\n";
+    Session("raw.site1.202600" + std::to_string(f + 1) + ".000000", text);
+  }
+  const std::string expected = "1-" + std::to_string((kFiles - 1) * kStep + kPer) + "\n";
+
+  // Killed once the store has grown under the first file's transaction.
+  {
+    Subprocess run(ExtractTool(), {"-d", "site1"}, box.ProcessOptions());
+    for (int i = 0; i < 20000; ++i) {
+      struct stat st {};
+      if (::stat(Store().c_str(), &st) == 0 && st.st_size > (1 << 20)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    run.Signal(SIGKILL);
+    run.Wait(std::chrono::seconds(30));
+  }
+  // The rest absorbed by two runs at once.
+  {
+    Subprocess a(ExtractTool(), {"-d", "site1", "--json"}, box.ProcessOptions());
+    Subprocess b(ExtractTool(), {"-d", "site1", "--json"}, box.ProcessOptions());
+    ASSERT_EQ(a.Wait(std::chrono::seconds(120)), 0) << a.Stderr();
+    ASSERT_EQ(b.Wait(std::chrono::seconds(120)), 0) << b.Stderr();
+    // Each finds every file absorbed, by itself or by the other.
+    EXPECT_EQ(json::parse(a.Stdout())["stored"], 160000);
+    EXPECT_EQ(json::parse(b.Stdout())["stored"], 160000);
+  }
+  json s = Summary();
+  EXPECT_EQ(s["stored"], 160000);
+  EXPECT_EQ(s["new"], 0);
+  EXPECT_EQ(Rcd(), expected);
+  Subprocess::Result lines = Extract({"--lines"});
+  EXPECT_EQ(std::count(lines.out.begin(), lines.out.end(), '\n'), 160000);
+
+  // A record recovery file that fell behind the store (a kill after the
+  // commit, a restore) is brought up to date; ranges from elsewhere stay.
+  WriteFile(Folder() + "/extract.rcd", "1-10,500000-500001\n");
+  EXPECT_EQ(Summary()["missing"], 1 + (500000 - 160001));  // 0 and 160001-499999
+  EXPECT_EQ(Rcd(), "1-160000\n500000-500001\n");
+}
+
+TEST_F(ExtractProgram, StoresThatCannotBeUsedAreLeftAsTheyAre) {
+  Session("raw.site1.2026001.000000", Record(1) + "\r\n");
+  ASSERT_EQ(Extract().status, 0);
+  const std::string good = ReadFile(Store());
+  std::string damaged = good;
+  for (size_t i = 100; i < damaged.size(); ++i) damaged[i] = static_cast<char>(i * 7);
+  Session("raw.site1.2026002.000000", Record(2) + "\r\n");
+  struct Case {
+    const char* what;
+    std::string bytes;
+    fs::perms perms;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"not SQLite", "name,value\n1,2\n" + std::string(5000, 'x'), fs::perms::owner_all},
+           {"damaged", damaged, fs::perms::owner_all},
+           {"read-only", good, fs::perms::owner_read | fs::perms::group_read},
+       }) {
+    fs::permissions(Store(), fs::perms::owner_all);
+    WriteFile(Store(), c.bytes);
+    fs::permissions(Store(), c.perms);
+    Subprocess::Result r = Extract();
+    EXPECT_EQ(r.status, 1) << c.what << "\n" << r.out;
+    EXPECT_NE(r.err.find("(FATAL) : Record store " + Store()), std::string::npos) << c.what << "\n"
+                                                                                  << r.err;
+    EXPECT_EQ(ReadFile(Store()), c.bytes) << c.what;
+    EXPECT_EQ(Rcd(), "1-1\n") << c.what;
+  }
+}
