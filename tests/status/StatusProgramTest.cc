@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "records/RecordStore.h"
 #include "support/Sandbox.h"
 
 namespace {
@@ -101,6 +102,16 @@ class StatusProgramTest : public ::testing::Test {
     WriteFile(box.Downloads("good") + "/raw.good.2026343.100000", std::string(100, 'a'));
     WriteFile(box.Downloads("good") + "/raw.good.2026343.110000", std::string(23, 'b'));
     WriteFile(box.Downloads("good") + "/notes.txt", std::string(1000, 'c'));
+    // Its record store: records 1-3, and another line for 2 kept aside.
+    Records::RecordStore store =
+        Records::RecordStore::OpenForWriting(box.DeploymentFolder("good") + "/records.sqlite");
+    store.Begin();
+    const int64_t session = store.AddSession("raw.good.2026343.100000", 0);
+    int64_t first = 0;
+    for (const char* line : {"1,a", "2,b", "3,c", "2,other"})
+      store.Put(line[0] - '0', line, session, 0, 0, first);
+    store.NoteAbsorbed({{1, 3}}, 3, 1);
+    store.Commit();
     WriteFile(box.DeploymentFolder("good") + "/runs.jsonl",
               JournalLine("good", 7200, "fatal", "") + JournalLine("good", 300, "complete", "120") +
                   R"({"deployment":"good","start":"20)");  // a line still being written
@@ -153,23 +164,23 @@ TEST_F(StatusProgramTest, TextShowsOneLinePerDeployment) {
       out.push_back(*it);
     return out;
   };
-  EXPECT_EQ(cells(lines[0]),
-            (std::vector<std::string>{"DEPLOYMENT", "STATUS", "PORT", "LAST RUN", "LAST COMPLETE",
-                                      "SESSIONS", "SIZE", "MISSING", "LOGGED"}));
+  EXPECT_EQ(cells(lines[0]), (std::vector<std::string>{
+                                 "DEPLOYMENT", "STATUS", "PORT", "LAST RUN", "LAST COMPLETE",
+                                 "SESSIONS", "SIZE", "MISSING", "LOGGED", "STORED", "CONFLICTS"}));
   std::vector<std::string> broken = cells(lines[1]);
-  ASSERT_EQ(broken.size(), 10u) << lines[1];
+  ASSERT_EQ(broken.size(), 12u) << lines[1];
   EXPECT_EQ(broken[0], "broken");
   EXPECT_EQ(broken[1], "cfg?");
   EXPECT_EQ(broken[3], "never");
-  EXPECT_EQ(broken[9].rfind("cfg: Configuration.Load():deployment.cfg JSON Error:", 0), 0u);
+  EXPECT_EQ(broken[11].rfind("cfg: Configuration.Load():deployment.cfg JSON Error:", 0), 0u);
   EXPECT_EQ(cells(lines[2]),
             (std::vector<std::string>{"failed", "Active", "/dev/ttyUSB0", "3h ago fatal", "2d ago",
-                                      "0", "0 B", "-", "90"}));
+                                      "0", "0 B", "-", "90", "-", "-"}));
   EXPECT_EQ(cells(lines[3]),
             (std::vector<std::string>{"good", "Active", "127.0.0.1:5000", "5m ago complete",
-                                      "5m ago", "2", "123 B", "50", "120"}));
+                                      "5m ago", "2", "123 B", "50", "120", "3", "1"}));
   EXPECT_EQ(cells(lines[4]), (std::vector<std::string>{"locked", "Locked", "COM3", "never", "never",
-                                                       "0", "0 B", "-", "-"}));
+                                                       "0", "0 B", "-", "-", "-", "-"}));
 
   // An editor's byte-order mark and a token that is no number claim no record.
   const std::string rcd = box.DeploymentFolder("good") + "/extract.rcd";
@@ -210,6 +221,8 @@ TEST_F(StatusProgramTest, JsonHoldsTheSame) {
   // controller's last known record, 120.
   EXPECT_EQ(good["missing_records"], 50);
   EXPECT_EQ(good["records_logged"], 120);
+  EXPECT_EQ(good["stored_records"], 3);
+  EXPECT_EQ(good["record_conflicts"], 1);
   EXPECT_EQ(good["needs_attention"], false);
 
   const json& failed = by["failed"];
@@ -219,6 +232,7 @@ TEST_F(StatusProgramTest, JsonHoldsTheSame) {
   EXPECT_NEAR(failed["last_complete"]["age_s"].get<double>(), 2 * 86400, 60);
   EXPECT_EQ(failed["records_logged"], 90);
   EXPECT_TRUE(failed["missing_records"].is_null());
+  EXPECT_TRUE(failed["stored_records"].is_null());
   EXPECT_EQ(failed["needs_attention"], true);
 
   EXPECT_EQ(by["locked"]["status"], "Locked");
@@ -253,6 +267,9 @@ TEST_F(StatusProgramTest, PrometheusParsesBackToTheSameValues) {
   EXPECT_EQ(e.Get("pelox5_deployment_active", "good"), 1);
   EXPECT_EQ(e.Get("pelox5_deployment_active", "locked"), 0);
   EXPECT_EQ(e.Get("pelox5_records_logged", "failed"), 90);
+  EXPECT_EQ(e.Get("pelox5_stored_records", "good"), 3);
+  EXPECT_EQ(e.Get("pelox5_record_conflicts", "good"), 1);
+  EXPECT_FALSE(e.Get("pelox5_stored_records", "failed"));
   EXPECT_EQ(e.Get("pelox5_session_bytes", "odd\\\"\\\\name?"), 0);
 }
 
