@@ -2,15 +2,18 @@
 # Drives the pelox5-download bash completion the way bash does (COMP_WORDS and
 # COMP_CWORD set, the function called) against a temporary HOME that holds a
 # preferences file and a project tree; with more files, the pelox5-status and
-# pelox5-check completions too, each loaded on its own as bash-completion loads it.
-# Usage: check-completion.sh COMPLETION_FILE [STATUS_COMPLETION_FILE [CHECK_COMPLETION_FILE]]
+# pelox5-check and pelox5-extract completions too, each loaded on its own as
+# bash-completion loads it.
+# Usage: check-completion.sh COMPLETION_FILE [STATUS_COMPLETION_FILE [CHECK_COMPLETION_FILE
+#        [EXTRACT_COMPLETION_FILE]]]
 set -uo pipefail
 
 completion=$1
 status_completion=${2-}
 check_completion=${3-}
+extract_completion=${4-}
 bash -n "$completion" || { echo "FAIL: syntax error in $completion"; exit 1; }
-for file in "$status_completion" "$check_completion"; do
+for file in "$status_completion" "$check_completion" "$extract_completion"; do
   [[ -z $file ]] || bash -n "$file" || { echo "FAIL: syntax error in $file"; exit 1; }
 done
 
@@ -29,6 +32,7 @@ complete_words() {
   local file=$completion
   [[ $1 == pelox5-status ]] && file=$status_completion
   [[ $1 == pelox5-check ]] && file=$check_completion
+  [[ $1 == pelox5-extract ]] && file=$extract_completion
   env -i PATH="${TEST_PATH:-$PATH}" HOME="$tmp/home" "${env[@]}" "$BASH" --norc --noprofile -c '
     source "$1"; shift
     COMP_WORDS=("$@")
@@ -36,6 +40,7 @@ complete_words() {
     function=_pelox5_download
     [[ $1 == pelox5-status ]] && function=_pelox5_status
     [[ $1 == pelox5-check ]] && function=_pelox5_check
+    [[ $1 == pelox5-extract ]] && function=_pelox5_extract
     "$function" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
     printf "%s\n" "${COMPREPLY[@]}"' check "$file" "$@" | sed '/^$/d' | LC_ALL=C sort
 }
@@ -120,6 +125,16 @@ if [[ -n $check_completion ]]; then
   expect "check: deployment in one word" "$(lines --deployment=site2)" \
     "$(complete_words -- pelox5-check --deployment=site2)"
   expect "check: no values after --probe" "" "$(complete_words -- pelox5-check --probe s)"
+fi
+
+if [[ -n $extract_completion ]]; then
+  expect "extract: long options" \
+    "$(lines --deployment --from --help --json --lines --loglevel --to | LC_ALL=C sort)" \
+    "$(complete_words -- pelox5-extract --)"
+  expect "extract: deployments as the tool finds them" "$(lines site1 site2)" \
+    "$(complete_words -- pelox5-extract --lines -d S)"
+  expect "extract: levels" "$(lines WARNING)" "$(complete_words -- pelox5-extract -l w)"
+  expect "extract: no record numbers offered" "" "$(complete_words -- pelox5-extract --from '')"
 fi
 
 # Without python3 the preferences are read with sed; escapes are undone.

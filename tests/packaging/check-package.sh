@@ -38,6 +38,7 @@ expected_files() {
   echo "share/bash-completion/completions/pelox5-download"
   echo "share/bash-completion/completions/pelox5-status"
   echo "share/bash-completion/completions/pelox5-check"
+  echo "share/bash-completion/completions/pelox5-extract"
   echo "lib/systemd/system/pelox5-download@.service"
   echo "lib/systemd/system/pelox5-download@.timer"
   echo "lib/systemd/system/pelox5-status.service"
@@ -161,6 +162,11 @@ check_unit() {
   blocking=$(grep -E '^(PrivateDevices=(yes|true|1)|ProtectClock=(yes|true|1)|DevicePolicy=|DeviceAllow=|ProtectHome=(yes|true|1|read-only|tmpfs)|ProtectSystem=strict|PrivateUsers=(yes|true|1))' "$1")
   [[ -z $blocking ]] || {
     echo "  $1: $blocking"
+    return 1
+  }
+  # The extraction follows every run, its failure ignored ("-").
+  grep -qx "ExecStopPost=-$2/pelox5-extract -d %i" "$1" || {
+    echo "  $1: $(grep '^ExecStopPost=' "$1")"
     return 1
   }
   grep -q '^Type=oneshot$' "$1" && grep -q '^SupplementaryGroups=dialout$' "$1"
