@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "config/DeploymentPaths.h"
 #include "app/ProgressLine.h"
 #include "app/SessionFile.h"
 #include "base/Clock.h"
 #include "base/FolderItem.h"
+#include "config/DeploymentPaths.h"
 
 class Configuration;
 class Controller;

@@ -12,8 +12,8 @@
 #include "config/DeploymentLayout.h"
 #include "config/JsonDocument.h"
 #include "config/ProjectFolders.h"
-#include "records/RecordStore.h"
 #include "config/ProjectLocation.h"
+#include "records/RecordStore.h"
 #include "recovery/RangeText.h"
 #include "recovery/RecordLog.h"
 
