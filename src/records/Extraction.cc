@@ -14,6 +14,7 @@
 
 #include "base/UniqueFd.h"
 #include "records/RecordStore.h"
+#include "recovery/RangeText.h"
 #include "recovery/RecordLog.h"
 #include "recovery/RecordLogAdd.h"
 
@@ -323,6 +324,9 @@ void UpdateRecoveryFile(const ExtractionSettings& settings, RecordStore& store, 
     if (!log.readRCD())
       throw RecoveryFileError(settings.recoveryFile + " cannot be read (" + log.ReadFailure() +
                               ")");
+    for (const std::string& text :
+         RecordRecoveryUtils::SkippedTokenWarnings(log.Skipped(), settings.recoveryFile))
+      settings.log("WARNING", text);
     summary.missing = MissingIn(log);
     return;
   }

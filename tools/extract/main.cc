@@ -1,19 +1,18 @@
 // pelox5-extract: records from a deployment's session files, into its record
 // store and its record recovery file.
 
-#include <csignal>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "ExtractCommand.h"
+#include "base/ProcessStart.h"
 #include "base/WriteAll.h"
 
 int main(int argc, char** argv) {
   // A reader that goes away (pelox5-extract --lines | head) is an EPIPE, and a
   // file-size limit an EFBIG, not a signal that kills the process.
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
+  ProcessStart::Prepare();
   std::vector<std::string> args(argv + 1, argv + argc);
   try {
     return ExtractCommand::Run(args);
