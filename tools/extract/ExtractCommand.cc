@@ -15,6 +15,7 @@
 #include "config/FolderUtils.h"
 #include "config/ProjectFolders.h"
 #include "config/ProjectLocation.h"
+#include "options/ArgWalk.h"
 #include "ports/PortSourceUtils.h"
 #include "records/Extraction.h"
 #include "records/RecordStore.h"
@@ -51,47 +52,31 @@ int32_t RecordNumber(const std::string& option, const std::string& text) {
 
 Options Parse(const std::vector<std::string>& args) {
   Options o;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::string value;
-    bool inlineValue = false;
-    if (arg.rfind("--", 0) == 0) {
-      if (auto eq = arg.find('='); eq != std::string::npos) {
-        value = arg.substr(eq + 1);
-        arg.resize(eq);
-        inlineValue = true;
-      }
-    }
-    auto takeValue = [&]() {
-      if (inlineValue) return value;
-      if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
-      return args[++i];
-    };
-    auto noValue = [&]() {
-      if (inlineValue) throw UsageError{arg + " takes no value"};
-    };
+  ArgWalk<UsageError> walk(args);
+  while (walk.Next()) {
+    const std::string& arg = walk.Name();
     if (arg == "-h" || arg == "--help" || arg == "-?") {
-      noValue();
+      walk.NoValue();
       o.help = true;
     } else if (arg == "-d" || arg == "--deployment") {
-      o.deployment = takeValue();
+      o.deployment = walk.Value();
       if (o.deployment.empty()) throw UsageError{arg + " needs a deployment name"};
     } else if (arg == "-l" || arg == "--loglevel") {
-      o.logLevel = takeValue();
+      o.logLevel = walk.Value();
       if (LogLevel::Rank(o.logLevel).rank == 0)
         throw UsageError{arg + " takes FATAL, WARNING, INFO or DEBUG, not \"" + o.logLevel + "\""};
     } else if (arg == "--lines") {
-      noValue();
+      walk.NoValue();
       o.lines = true;
     } else if (arg == "--json") {
-      noValue();
+      walk.NoValue();
       o.json = true;
     } else if (arg == "--from") {
-      o.from = RecordNumber(arg, takeValue());
+      o.from = RecordNumber(arg, walk.Value());
     } else if (arg == "--to") {
-      o.to = RecordNumber(arg, takeValue());
+      o.to = RecordNumber(arg, walk.Value());
     } else {
-      throw UsageError{"unexpected argument \"" + args[i] + "\""};
+      throw UsageError{"unexpected argument \"" + walk.Given() + "\""};
     }
   }
   if (o.help) return o;

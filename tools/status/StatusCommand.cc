@@ -11,6 +11,7 @@
 #include "base/AtomicFile.h"
 #include "base/WriteAll.h"
 #include "config/ProjectLocation.h"
+#include "options/ArgWalk.h"
 
 namespace StatusCommand {
 
@@ -37,42 +38,26 @@ Options Parse(const std::vector<std::string>& args) {
     o.form = form;
     formGiven = true;
   };
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::string value;
-    bool inlineValue = false;
-    if (arg.rfind("--", 0) == 0) {
-      if (auto eq = arg.find('='); eq != std::string::npos) {
-        value = arg.substr(eq + 1);
-        arg.resize(eq);
-        inlineValue = true;
-      }
-    }
-    auto takeValue = [&]() {
-      if (inlineValue) return value;
-      if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
-      return args[++i];
-    };
-    auto noValue = [&]() {
-      if (inlineValue) throw UsageError{arg + " takes no value"};
-    };
+  ArgWalk<UsageError> walk(args);
+  while (walk.Next()) {
+    const std::string& arg = walk.Name();
     if (arg == "-h" || arg == "--help") {
-      noValue();
+      walk.NoValue();
       o.help = true;
     } else if (arg == "--json") {
-      noValue();
+      walk.NoValue();
       setForm(Form::kJson);
     } else if (arg == "--prometheus") {
-      noValue();
+      walk.NoValue();
       setForm(Form::kPrometheus);
     } else if (arg == "-d" || arg == "--deployment") {
-      o.deployment = takeValue();
+      o.deployment = walk.Value();
       if (o.deployment.empty()) throw UsageError{arg + " needs a deployment name"};
     } else if (arg == "-o" || arg == "--output") {
-      o.output = takeValue();
+      o.output = walk.Value();
       if (o.output.empty()) throw UsageError{arg + " needs a file name"};
     } else {
-      throw UsageError{"unexpected argument \"" + args[i] + "\""};
+      throw UsageError{"unexpected argument \"" + walk.Given() + "\""};
     }
   }
   return o;
