@@ -7,6 +7,7 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -53,6 +54,19 @@ class DownloadRun : public ::testing::Test {
     if (log.find(line) != std::string::npos)
       return testing::AssertionSuccess() << "logged: " << line;
     return testing::AssertionFailure() << "not logged: " << line << "\nlog:\n" << log;
+  }
+  // Waits (polling, at most 20 s) until `ready`, then stops the run with SIGTERM:
+  // it must end with status 1 and the stop's FATAL line, kept in `log`.
+  void StopWhen(Subprocess& run, const std::function<bool()>& ready) {
+    for (int i = 0; i < 4000 && !ready(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(ready());
+    run.Signal(SIGTERM);
+    auto status = run.Wait(std::chrono::seconds(20));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 1);
+    log = WithoutTimeStamps(run.Stderr());
+    EXPECT_TRUE(Logged("(FATAL) : Stopped by SIGTERM"));
   }
   // The lines of the deployment's run journal, each parsed.
   std::vector<json> Journal() const {
@@ -246,15 +260,7 @@ TEST_F(DownloadRun, ASessionNameThatStaysTakenEndsWithItsCauseOrAtAStopSignal) {
       ++n;
     return n;
   };
-  for (int i = 0; i < 4000 && namesTried() < 2; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ASSERT_GE(namesTried(), 2u);
-  run.Signal(SIGTERM);
-  auto status = run.Wait(std::chrono::seconds(20));
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 1);
-  log = WithoutTimeStamps(run.Stderr());
-  EXPECT_TRUE(Logged("(FATAL) : Stopped by SIGTERM"));
+  ASSERT_NO_FATAL_FAILURE(StopWhen(run, [&] { return namesTried() >= 2; }));
   EXPECT_EQ(Journal().back()["outcome"], "stopped");
 }
 
@@ -497,15 +503,7 @@ TEST_F(DownloadRun, ASignalKeepsEveryByteReceivedBeforeIt) {
     auto files = box.SessionFiles("site1");
     return files.empty() ? size_t{0} : ReadFile(files[0]).size();
   };
-  for (int i = 0; i < 4000 && written() < 20000; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ASSERT_GE(written(), 20000u);
-  run.Signal(SIGTERM);
-  auto status = run.Wait(std::chrono::seconds(20));
-  ASSERT_TRUE(status.has_value());
-  EXPECT_EQ(*status, 1);
-  log = WithoutTimeStamps(run.Stderr());
-  EXPECT_TRUE(Logged("(FATAL) : Stopped by SIGTERM"));
+  ASSERT_NO_FATAL_FAILURE(StopWhen(run, [&] { return written() >= 20000; }));
   std::string session = OnlySession();
   std::string sent = sim.SentBytes();
   json line = Journal().at(0);

@@ -2,18 +2,20 @@
 # Drives the pelox5-download bash completion the way bash does (COMP_WORDS and
 # COMP_CWORD set, the function called) against a temporary HOME that holds a
 # preferences file and a project tree; with more files, the pelox5-status and
-# pelox5-check and pelox5-extract completions too, each loaded on its own as
-# bash-completion loads it.
+# pelox5-check, pelox5-extract and pelox5-sim completions too, each loaded on its
+# own as bash-completion loads it (pelox5-sim's options against its --help).
 # Usage: check-completion.sh COMPLETION_FILE [STATUS_COMPLETION_FILE [CHECK_COMPLETION_FILE
-#        [EXTRACT_COMPLETION_FILE]]]
+#        [EXTRACT_COMPLETION_FILE [SIM_COMPLETION_FILE SIM_PROGRAM]]]]
 set -uo pipefail
 
 completion=$1
 status_completion=${2-}
 check_completion=${3-}
 extract_completion=${4-}
+sim_completion=${5-}
+sim_program=${6-}
 bash -n "$completion" || { echo "FAIL: syntax error in $completion"; exit 1; }
-for file in "$status_completion" "$check_completion" "$extract_completion"; do
+for file in "$status_completion" "$check_completion" "$extract_completion" "$sim_completion"; do
   [[ -z $file ]] || bash -n "$file" || { echo "FAIL: syntax error in $file"; exit 1; }
 done
 
@@ -33,6 +35,7 @@ complete_words() {
   [[ $1 == pelox5-status ]] && file=$status_completion
   [[ $1 == pelox5-check ]] && file=$check_completion
   [[ $1 == pelox5-extract ]] && file=$extract_completion
+  [[ $1 == pelox5-sim ]] && file=$sim_completion
   env -i PATH="${TEST_PATH:-$PATH}" HOME="$tmp/home" "${env[@]}" "$BASH" --norc --noprofile -c '
     source "$1"; shift
     COMP_WORDS=("$@")
@@ -41,6 +44,7 @@ complete_words() {
     [[ $1 == pelox5-status ]] && function=_pelox5_status
     [[ $1 == pelox5-check ]] && function=_pelox5_check
     [[ $1 == pelox5-extract ]] && function=_pelox5_extract
+    [[ $1 == pelox5-sim ]] && function=_pelox5_sim
     "$function" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
     printf "%s\n" "${COMPREPLY[@]}"' check "$file" "$@" | sed '/^$/d' | LC_ALL=C sort
 }
@@ -135,6 +139,19 @@ if [[ -n $extract_completion ]]; then
     "$(complete_words -- pelox5-extract --lines -d S)"
   expect "extract: levels" "$(lines WARNING)" "$(complete_words -- pelox5-extract -l w)"
   expect "extract: no record numbers offered" "" "$(complete_words -- pelox5-extract --from '')"
+fi
+
+if [[ -n $sim_completion ]]; then
+  expect "sim: the long options its --help lists" \
+    "$("$sim_program" --help | grep -oE '^  (-h, )?--[a-z-]+' | grep -oE -- '--[a-z-]+' |
+      LC_ALL=C sort)" \
+    "$(complete_words -- pelox5-sim --)"
+  expect "sim: speeds of the table" "$(lines 115200 1200 14400 1800 19200)" \
+    "$(complete_words -- pelox5-sim --pty --speed 1)"
+  touch "$tmp/session.raw"
+  expect "sim: a file to replay" "$(lines "$tmp/session.raw")" \
+    "$(complete_words -- pelox5-sim --replay "$tmp/sess")"
+  expect "sim: no values after --tcp" "" "$(complete_words -- pelox5-sim --tcp '')"
 fi
 
 # Without python3 the preferences are read with sed; escapes are undone.

@@ -39,6 +39,7 @@ expected_files() {
   echo "share/bash-completion/completions/pelox5-status"
   echo "share/bash-completion/completions/pelox5-check"
   echo "share/bash-completion/completions/pelox5-extract"
+  echo "share/bash-completion/completions/pelox5-sim"
   echo "lib/systemd/system/pelox5-download@.service"
   echo "lib/systemd/system/pelox5-download@.timer"
   echo "lib/systemd/system/pelox5-status.service"
