@@ -21,27 +21,37 @@
 #include "ports/PortSourceUtils.h"
 #include "recovery/RecordLog.h"
 
-App& App::Instance() {
-  static App app;
-  return app;
-}
+App::App(Seams seams)
+    : mClock(seams.clock),
+      mPortFactory(std::move(seams.portFactory)),
+      mLogOutput(std::move(seams.logOutput)),
+      mProgress(seams.clock) {}
 
-App::App() { Clock::Install(&mClock); }
-App::~App() { Clock::Install(nullptr); }
+App::~App() = default;
 
 void App::LogNewMessage(const std::string& severity, const std::string& text) {
   LogLevel::Ranked message = LogLevel::Rank(severity);
   if (std::strcmp(message.name, "FATAL") == 0 && !mFirstFatal) mFirstFatal = text;
   if (message.rank > LogLevel::Rank(mLogLevel).rank) return;
-  logBuffer += PortSourceUtils::now() + ": (" + message.name + ") : " + text + "\n";
+  logBuffer += mClock.LocalTimeText() + ": (" + message.name + ") : " + text + "\n";
   if (LogMessageAvailable) LogMessageAvailable(*this);
 }
 
 void App::HandleLogMessageAvailable(App&) {
   mProgress.Erase();
-  // When standard error is gone, nothing else can be told: the error is dropped.
-  WriteAll(STDERR_FILENO, logBuffer);
+  WriteError(logBuffer);
   logBuffer.clear();
+}
+
+void App::AttachLogOutput() {
+  LogMessageAvailable = [this](App& sender) { HandleLogMessageAvailable(sender); };
+}
+
+void App::WriteError(const std::string& text) {
+  if (mLogOutput)
+    mLogOutput(text);
+  else
+    WriteAll(STDERR_FILENO, text);  // when standard error is gone, nothing else can be told
 }
 
 void App::QuitWithPause(int32_t code) {
@@ -140,8 +150,7 @@ void App::ProcessPendingEvents() {
           "; the session file keeps every byte received.");
   }
   // Measured from the run's start, the same reading the journal's duration uses.
-  if (mRunTimeLimit > 0 &&
-      Clock::Get().MonotonicMs() - mStartMonoMs > int64_t{mRunTimeLimit} * 1000) {
+  if (mRunTimeLimit > 0 && mClock.MonotonicMs() - mStartMonoMs > int64_t{mRunTimeLimit} * 1000) {
     mStopping = true;
     Fatal("Run time limit reached: RunTimeLimit is " + std::to_string(mRunTimeLimit) +
           " s; the session file keeps every byte received.");
@@ -151,14 +160,14 @@ void App::ProcessPendingEvents() {
 void App::WriteRunJournal(int32_t status) {
   if (!mPaths || mJournalWritten) return;
   mJournalWritten = true;
-  const std::string path = mPaths->folder.Child(RunJournal::kFileName).NativePath();
+  const std::string path = mPaths->RunJournal().NativePath();
   int err = 0;
   try {
     RunRecord r;
     r.deployment = mPaths->folder.Name();
     r.start = mStartWall;
-    r.end = Clock::Get().WallSeconds();
-    r.durationSeconds = static_cast<double>(Clock::Get().MonotonicMs() - mStartMonoMs) / 1000.0;
+    r.end = mClock.WallSeconds();
+    r.durationSeconds = static_cast<double>(mClock.MonotonicMs() - mStartMonoMs) / 1000.0;
     r.status = status;
     r.outcome = mStopSignalled ? "stopped"
                 : mNoPrompt    ? "no-prompt"

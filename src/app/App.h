@@ -1,7 +1,8 @@
 #pragma once
 // App: the single application object. It owns everything a run fills in, in the
 // order a run fills it, and is the log facility every other part writes through.
-// One global instance, App::Instance(), lives for the whole process.
+// main() makes the one instance and hands it its seams (the clock, the port
+// factory, the log output); nothing reaches it through a global.
 
 #include <cstdint>
 #include <functional>
@@ -14,10 +15,11 @@
 #include "app/SessionFile.h"
 #include "base/Clock.h"
 #include "base/FolderItem.h"
+#include "config/DeploymentAccess.h"
 #include "config/DeploymentPaths.h"
+#include "config/ProjectLocation.h"
+#include "controller/Controller.h"
 
-class Configuration;
-class Controller;
 class OptionParser;
 namespace RecordRecoveryUtils {
 class RecordLog;
@@ -25,22 +27,44 @@ class RecordLog;
 
 class App {
  public:
-  static App& Instance();
+  // Everything the run is given from outside. The program hands in the real
+  // ones; a test hands in a fake clock, a scripted port and a log sink and runs
+  // a whole download in process.
+  struct Seams {
+    // Times every wait and names the session file; must outlive the App.
+    Clock& clock;
+    // Makes the controller's port; empty: the real serial and network ports.
+    Controller::PortFactoryFunction portFactory;
+    // Receives all the run writes to standard error (banners, log lines);
+    // empty: standard error itself.
+    std::function<void(const std::string&)> logOutput;
+  };
 
-  App();
+  explicit App(Seams seams);
   ~App();
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+
+  // The whole program: start-up, the download run and, on every way out, the
+  // session file flushed and closed and the run journal written. Returns the
+  // exit status; never throws.
+  int32_t Main(const std::vector<std::string>& args);
 
   // The program's main routine: start-up, then the download run. Returns the
   // exit status when it returns; QuitWithPause ends it by throwing ExitRequest.
   int32_t Run(const std::vector<std::string>& args);
 
   // Ends the process with exit status `code` after logging "Done." at DEBUG.
-  // Throws ExitRequest, which only main() catches; never returns.
+  // Throws ExitRequest, which only Main() catches; never returns.
   [[noreturn]] void QuitWithPause(int32_t code);
 
   // Filters and formats one log line into logBuffer, then raises LogMessageAvailable.
   void LogNewMessage(const std::string& severity, const std::string& text);
+  // Writes logBuffer out (to the log output of the seams) and empties it.
   void HandleLogMessageAvailable(App& sender);
+  // From now on each line goes out as it is logged; the lines logged before
+  // go out with the next one.
+  void AttachLogOutput();
 
   void ParseOptions(const std::vector<std::string>& args);
   void LoadAppPreferences();
@@ -57,7 +81,7 @@ class App {
 
   // Appends the run's line to the run journal in the deployment folder, once,
   // when the run got that far; a journal that cannot be written is a WARNING.
-  // main() calls it on every way out, after FinishSession.
+  // Main() calls it on every way out, after FinishSession.
   void WriteRunJournal(int32_t status);
 
   // The application's turn at pending events: writes what the last chunk
@@ -65,6 +89,13 @@ class App {
   // run's time (deployment.cfg "RunTimeLimit").
   void ProcessPendingEvents();
 
+  // The current log threshold's name ("WARNING" until start-up chooses one).
+  const std::string& LogLevel() const { return mLogLevel; }
+  void SetLogLevel(const std::string& level) { mLogLevel = level; }
+  // The deployment's files, once the run found its folder.
+  const std::optional<DeploymentPaths>& Paths() const { return mPaths; }
+
+ private:
   // Fields, in the order a run fills them.
   std::string mLogLevel = "WARNING";
   std::string logBuffer;
@@ -74,14 +105,18 @@ class App {
   std::optional<FolderItem> fout;
   std::unique_ptr<SessionFile> outstream;
   std::unique_ptr<RecordRecoveryUtils::RecordLog> mExtractRecordLog;
-  // The matched deployment folder and the paths built from it; set once found.
+  // Where the preferences put the project, and the matched deployment folder
+  // with the paths built from it; set once found.
+  std::optional<ProjectLocation::Location> mLocation;
   std::optional<DeploymentPaths> mPaths;
 
-  // Raised each time a line has been added to logBuffer.
+  // Raised each time a line has been added to logBuffer; empty until start-up
+  // attaches log output.
   std::function<void(App&)> LogMessageAvailable;
 
- private:
   void StartUp(const std::vector<std::string>& args);
+  // Writes `text` where the seams send standard error's text.
+  void WriteError(const std::string& text);
   void KeepUnreadablePreferences(const FolderItem& file);
   [[noreturn]] void Fatal(const std::string& text);
   // Received bytes are gathered while the controller hands over the lines of one
@@ -95,6 +130,7 @@ class App {
   // The steps of the download run, in order. Each one either succeeds or makes a
   // fatal stop; Connect returns false when the controller never showed its prompt.
   int32_t DownloadRun();
+  DeploymentAccess::Options AccessOptions();
   void FindDeployment(const std::string& name);
   void LoadConfiguration(const std::string& name);
   void OpenSession(const std::string& name);
@@ -136,8 +172,10 @@ class App {
   std::optional<int64_t> mNextDownload;
   bool mJournalWritten = false;
 
-  // The clock every part of the run reads; installed for the App's lifetime.
-  RealClock mClock;
+  // The clock every part of the run reads, and the other seams.
+  Clock& mClock;
+  Controller::PortFactoryFunction mPortFactory;
+  std::function<void(const std::string&)> mLogOutput;
   // The status line shown while long replies arrive (terminals only).
   ProgressLine mProgress;
 };

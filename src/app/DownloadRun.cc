@@ -13,11 +13,10 @@
 #include "base/AtomicFile.h"
 #include "base/Clock.h"
 #include "config/Configuration.h"
-#include "config/DeploymentCheck.h"
+#include "config/DeploymentAccess.h"
 #include "config/DeploymentSettings.h"
 #include "config/FolderUtils.h"
 #include "config/PreferencesModule.h"
-#include "config/ProjectFolders.h"
 #include "controller/Controller.h"
 #include "options/OptionParser.h"
 #include "ports/PortSourceExceptions.h"
@@ -25,8 +24,6 @@
 #include "recovery/RecordLog.h"
 
 namespace {
-
-std::string Pref(const std::string& key) { return PreferencesModule::Preferences->GetText(key); }
 
 // Session names tried before the run gives up, one a second.
 constexpr int kSessionNameAttempts = 6;
@@ -38,8 +35,7 @@ constexpr int32_t kNextSecondStepMs = 50;
 // did not within kNextSecondWaitMs. The bound is kept on the monotonic clock and
 // in steps, so a wall clock stepped back or standing still cannot hold the run;
 // a stop signal ends the run at once (the application's turn at pending events).
-bool WaitForNextSecond(App& app, int64_t now) {
-  Clock& clock = Clock::Get();
+bool WaitForNextSecond(App& app, Clock& clock, int64_t now) {
   const int64_t deadline = clock.MonotonicMs() + kNextSecondWaitMs;
   for (int32_t waited = 0; waited < kNextSecondWaitMs; waited += kNextSecondStepMs) {
     app.ProcessPendingEvents();
@@ -54,8 +50,8 @@ bool WaitForNextSecond(App& app, int64_t now) {
 }  // namespace
 
 int32_t App::Run(const std::vector<std::string>& args) {
-  mStartWall = Clock::Get().WallSeconds();
-  mStartMonoMs = Clock::Get().MonotonicMs();
+  mStartWall = mClock.WallSeconds();
+  mStartMonoMs = mClock.MonotonicMs();
   StartUp(args);
   StopSignals::Install();
   return DownloadRun();
@@ -86,44 +82,36 @@ std::optional<std::string> App::CfgText(const std::string& key) {
   return Cfg([&] { return DeploymentSettings::Text(*mConfig, key); });
 }
 
+DeploymentAccess::Options App::AccessOptions() {
+  DeploymentAccess::Options options;
+  options.createProjectFolder = true;
+  options.log = [this](const std::string& severity, const std::string& text) {
+    LogNewMessage(severity, text);
+  };
+  return options;
+}
+
 void App::FindDeployment(const std::string& name) {
-  const std::string D = Pref("PathDelimiter");
-  std::string deploymentsPath = Pref("ProjectRootPath");
-  if (!PortSourceUtils::endsWith(deploymentsPath, D)) deploymentsPath += D;
-  deploymentsPath += Pref("ProjectRootFolder");
-  LogNewMessage("WARNING", "Deployments path:" + deploymentsPath);
-  std::optional<FolderItem> top;
+  mLocation = ProjectLocation::FromPreferences(*PreferencesModule::Preferences);
   try {
-    top = getTopLevelProjectFolder(deploymentsPath, true, false);
-  } catch (const FolderUtils::FolderUtilsException& e) {
-    Fatal(e.Message);
-  }
-  LogNewMessage("INFO", "Deployment target from cmd line:" + deploymentsPath + D + name);
-  try {
-    mPaths.emplace(getDeploymentFolderByName(*top, name), deploymentsPath, D);
-  } catch (const FolderUtils::FolderNotFoundException& e) {
+    mPaths.emplace(DeploymentAccess::Locate(*mLocation, name, AccessOptions()));
+  } catch (const DeploymentAccess::AccessError& e) {
     Fatal(e.Message);
   }
 }
 
 void App::LoadConfiguration(const std::string& name) {
-  const std::string cfgName = Pref("DeploymentCfgName");
-  const std::string cfgPath = mPaths->CfgShown(cfgName);
-  LogNewMessage("INFO", "Getting deployment config file:" + cfgPath);
   try {
-    if (auto cfg = getDeploymentConfig(mPaths->folder, cfgName))
-      mConfig = std::make_unique<Configuration>(std::move(*cfg));
-  } catch (const ConfigurationBadFormatException&) {
-    mConfig.reset();
-  } catch (const ConfigurationFileUnreadableException& e) {
+    DeploymentAccess::Deployment d =
+        DeploymentAccess::Load(*mLocation, *mPaths, name, AccessOptions());
+    mConfig = std::make_unique<Configuration>(std::move(d.cfg));
+  } catch (const DeploymentAccess::CfgError& e) {
     // Too large, not a regular file, or refused by the OS: say which first.
-    LogNewMessage("FATAL", e.Message);
-    mConfig.reset();
+    if (e.cause == DeploymentAccess::CfgError::Cause::kUnreadable) LogNewMessage("FATAL", e.detail);
+    Fatal(e.Message);
+  } catch (const DeploymentAccess::AccessError& e) {
+    Fatal(e.Message);
   }
-  if (!mConfig) Fatal(DeploymentCheck::UnusableCfgMessage(cfgPath));
-
-  Cfg([&] { DeploymentSettings::CheckName(*mConfig, name); });
-  Cfg([&] { DeploymentSettings::CheckStatus(*mConfig); });
 }
 
 void App::OpenSession(const std::string& name) {
@@ -138,7 +126,7 @@ void App::OpenSession(const std::string& name) {
   // Two runs in the same second would form the same name: the later one waits
   // for the next second, so the name keeps its format and no session is lost.
   for (int attempt = 1;; ++attempt) {
-    const int64_t now = Clock::Get().WallSeconds();
+    const int64_t now = mClock.WallSeconds();
     std::string fileName = SessionName::Format(name, Clock::LocalTimeOf(now));
     LogNewMessage("INFO", "Download SessionFile:" + mPaths->SessionShown(fileName));
     fout = downloads.Child(fileName);
@@ -160,7 +148,7 @@ void App::OpenSession(const std::string& name) {
             " already exists: the session name stayed taken because other runs of this "
             "deployment started in the same seconds (" +
             std::to_string(kSessionNameAttempts) + " names tried)");
-    if (!WaitForNextSecond(*this, now))
+    if (!WaitForNextSecond(*this, mClock, now))
       Fatal("Session file " + fout->NativePath() +
             " already exists and the clock did not move on to another second within " +
             std::to_string(kNextSecondWaitMs) + " ms (the clock stands still)");
@@ -176,6 +164,7 @@ void App::SyncFolder(const FolderItem& folder) {
 
 void App::ConfigureController() {
   mController = std::make_unique<Controller>(mClock);
+  if (mPortFactory) mController->PortFactory = mPortFactory;
   mController->PendingEvents = [this] { ProcessPendingEvents(); };
   mController->mPortName = Cfg([&] { return DeploymentSettings::Port(*mConfig); });
   LogNewMessage("INFO", "Port requested:" + mController->mPortName);
@@ -257,7 +246,7 @@ void App::RecoverMissingRecords() {
                   "will be skipped.");
     return;
   }
-  std::string path = mPaths->Shown(*fileName);
+  std::string path = mPaths->RecordRecoveryFile(*fileName);
   LogNewMessage("INFO", "Accessing the record recovery file:" + path);
   mExtractRecordLog = std::make_unique<RecordRecoveryUtils::RecordLog>(path);
   if (!mExtractRecordLog->readRCD()) {

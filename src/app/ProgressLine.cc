@@ -21,7 +21,7 @@ void ProgressLine::Begin(const std::string& label) {
   mActive = true;
   mLabel = label;
   mBytes = mLines = 0;
-  mStartMs = Clock::Get().MonotonicMs();
+  mStartMs = mClock->MonotonicMs();
   mLastDrawMs = -1;
 }
 
@@ -29,7 +29,7 @@ void ProgressLine::Add(std::string_view bytes) {
   if (!mActive) return;
   mBytes += bytes.size();
   mLines += static_cast<uint64_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-  const int64_t now = Clock::Get().MonotonicMs();
+  const int64_t now = mClock->MonotonicMs();
   if (mLastDrawMs < 0 || now - mLastDrawMs >= 100) {
     mLastDrawMs = now;
     Draw();
@@ -37,7 +37,7 @@ void ProgressLine::Add(std::string_view bytes) {
 }
 
 void ProgressLine::Draw() {
-  double seconds = static_cast<double>(Clock::Get().MonotonicMs() - mStartMs) / 1000.0;
+  double seconds = static_cast<double>(mClock->MonotonicMs() - mStartMs) / 1000.0;
   double rate = seconds > 0 ? static_cast<double>(mBytes) / seconds : 0.0;
   int whole = static_cast<int>(seconds);
   char text[160];

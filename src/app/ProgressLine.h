@@ -3,16 +3,19 @@
 // elapsed time, updated in place on standard error. It is shown only when standard
 // error is a terminal (never in cron jobs, pipes or files, where the log must stay
 // exactly as it is) and is erased before any log line is written. Time is the
-// installed Clock's.
+// run's Clock.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "base/Clock.h"
+
 class ProgressLine {
  public:
   // `enabled`: whether this run may show it at all (a terminal and a chatty level).
-  explicit ProgressLine(bool enabled = false) : mEnabled(enabled) {}
+  // `clock` must outlive it.
+  explicit ProgressLine(Clock& clock, bool enabled = false) : mClock(&clock), mEnabled(enabled) {}
 
   // True when standard error is a terminal.
   static bool StderrIsTerminal();
@@ -28,6 +31,7 @@ class ProgressLine {
  private:
   void Draw();
 
+  Clock* mClock;
   bool mEnabled;
   bool mActive = false;
   bool mVisible = false;

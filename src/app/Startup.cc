@@ -9,15 +9,13 @@
 #include "app/LogLevel.h"
 #include "app/Version.h"
 #include "base/AtomicFile.h"
-#include "base/SpecialFolders.h"
 #include "base/WholeFile.h"
 #include "base/WriteAll.h"
 #include "config/PreferencesModule.h"
+#include "config/ProjectLocation.h"
 #include "options/OptionParser.h"
 
 namespace {
-
-void WriteStderr(const std::string& text) { WriteAll(STDERR_FILENO, text); }
 
 std::string JoinCommandLine(const std::vector<std::string>& args) {
   std::string line;
@@ -32,23 +30,24 @@ std::string JoinCommandLine(const std::vector<std::string>& args) {
 
 void App::StartUp(const std::vector<std::string>& args) {
   const std::string version = Version::LongVersion;
-  WriteStderr("System.CommandLine:" + JoinCommandLine(args) + "\n");
-  WriteStderr("Pelox5Download vsn:" + version + "\n");
+  WriteError("System.CommandLine:" + JoinCommandLine(args) + "\n");
+  WriteError("Pelox5Download vsn:" + version + "\n");
   ParseOptions(args);
   if (Options->HelpRequested()) {
     Options->ShowHelp("Help");
     QuitWithPause(0);
   }
   if (Options->BooleanValue("version", false)) {
-    WriteStderr("Pelox5Download vsn:" + version + "\n");
+    WriteError("Pelox5Download vsn:" + version + "\n");
     QuitWithPause(0);
   }
-  PreferencesModule::Initialize("Pelox5Apps");
+  PreferencesModule::Initialize(ProjectLocation::kAppName);
   LoadAppPreferences();
   mLogLevel = Options->StringValue("loglevel", "");
   if (mLogLevel.empty()) mLogLevel = PreferencesModule::Preferences->GetText("LogLevel");
-  LogMessageAvailable = [this](App& sender) { HandleLogMessageAvailable(sender); };
-  mProgress = ProgressLine(ProgressLine::StderrIsTerminal() && LogLevel::Rank(mLogLevel).rank >= 3);
+  AttachLogOutput();
+  mProgress = ProgressLine(mClock, !mLogOutput && ProgressLine::StderrIsTerminal() &&
+                                       LogLevel::Rank(mLogLevel).rank >= 3);
 }
 
 void App::ParseOptions(const std::vector<std::string>& args) {
@@ -112,23 +111,6 @@ void App::LoadAppPreferences() {
   // Each key the run reads that the file lacks gets the first run's default,
   // and the file is saved with it, so a file without some keys (even "{}")
   // works like a fresh one for those keys.
-  auto setIfMissing = [&prefs, loaded](const char* key, const auto& makeDefault) {
-    if (loaded) {
-      try {
-        prefs.Get(key);
-        return;
-      } catch (const PreferencesModule::PreferenceNotFoundException&) {
-      }
-    }
-    prefs.Set(key, makeDefault());
-  };
-  setIfMissing("ProjectRootFolder", [] { return std::string("Pelox5"); });
-  setIfMissing("PathDelimiter", [] { return std::string("/"); });
-  setIfMissing("ProjectRootPath", [] {
-    FolderItem documents = SpecialFolders::Documents();
-    return documents.Exists() ? documents.NativePath() : std::string();
-  });
-  setIfMissing("LogLevel", [] { return std::string("INFO"); });
-  setIfMissing("DeploymentCfgName", [] { return std::string("deployment.cfg"); });
+  ProjectLocation::FillDefaults(prefs, loaded);
   if (!prefs.Save()) LogNewMessage("WARNING", "Preferences save failed.");
 }

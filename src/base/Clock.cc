@@ -17,12 +17,19 @@ std::tm Clock::LocalTimeOf(int64_t wallSeconds) {
   return local;
 }
 
+std::string Clock::LocalTimeText() {
+  std::tm local = LocalTime();
+  char text[32] = "";
+  ::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
 Clock& Clock::Get() {
   static RealClock real;
   return gInstalled != nullptr ? *gInstalled : real;
 }
 
-void Clock::Install(Clock* clock) { gInstalled = clock; }
+void Clock::Substitute(Clock* clock) { gInstalled = clock; }
 
 int64_t RealClock::MonotonicMs() {
   timespec ts{};

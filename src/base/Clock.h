@@ -1,10 +1,12 @@
 #pragma once
 // Clock: every reading of time and every sleep of the download side goes through
-// one Clock, so time is an input. The application owns a RealClock and installs
-// it at start; tests install a fake one that they advance by hand.
+// a Clock, so time is an input. Programs make a RealClock and hand it to what
+// needs it (the App, the Controller, the tools' commands); tests hand in a fake
+// one that they advance by hand.
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 class Clock {
  public:
@@ -20,14 +22,20 @@ class Clock {
 
   // WallSeconds() as local time.
   std::tm LocalTime() { return LocalTimeOf(WallSeconds()); }
+  // WallSeconds() as local time in the text of log lines, "YYYY-MM-DD HH:MM:SS".
+  std::string LocalTimeText();
   // A wall-time reading as local time.
   static std::tm LocalTimeOf(int64_t wallSeconds);
 
-  // The installed clock, or the process's real clock when none is installed.
+  // The clock of the port layer's free helpers (PortSourceUtils::now, nowUsecs,
+  // Sleep) and the platform waits below the ports: the process's real clock,
+  // unless a test of that layer has put a fake in its place (Substitute). Code
+  // above the ports is given its clock instead.
   static Clock& Get();
-  // Makes `clock` the one Get() returns (null: the real clock again). The caller
-  // keeps ownership and must uninstall it before it is destroyed.
-  static void Install(Clock* clock);
+  // For tests of the port layer only: makes `clock` the one Get() returns
+  // (null: the real clock again). The caller keeps ownership and must undo it
+  // before `clock` is destroyed. No program calls it.
+  static void Substitute(Clock* clock);
 };
 
 // The operating system's clocks: CLOCK_MONOTONIC, clock_nanosleep, time().

@@ -40,8 +40,12 @@ void CheckName(const Configuration& cfg, const std::string& name) {
                        "\n");
 }
 
+std::string Status(const Configuration& cfg) {
+  return *Text(cfg, "Status", "Status key is missing in deployment.cfg");
+}
+
 void CheckStatus(const Configuration& cfg) {
-  if (*Text(cfg, "Status", "Status key is missing in deployment.cfg") != "Active")
+  if (Status(cfg) != "Active")
     throw SettingError(
         "Status entry in deployment.cfg is not 'Active' for this deployment which we interpret "
         "as it being locked");

@@ -52,6 +52,8 @@ int32_t Number(const Configuration& cfg, const NumericSetting& setting);
 // "Name" equals `name` exactly (letter case counts), "Status" is "Active".
 void CheckName(const Configuration& cfg, const std::string& name);
 void CheckStatus(const Configuration& cfg);
+// "Status" as written, whatever it is; SettingError with the run's text when missing.
+std::string Status(const Configuration& cfg);
 
 // "Port", required.
 std::string Port(const Configuration& cfg);

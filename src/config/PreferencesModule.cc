@@ -17,11 +17,12 @@ void Initialize(const std::string& appName) { Preferences = std::make_unique<Pre
 Prefs::Prefs(std::string appName)
     : mPreferences(nlohmann::json::object()), mAppName(std::move(appName)) {}
 
-bool Prefs::Load() {
+bool Prefs::Load(bool createFolder) {
+  mUnparsed = false;
   FolderItem appData = SpecialFolders::ApplicationData();
   std::optional<FolderItem> folder = JsonDocument::ChildFile(appData, mAppName);
   if (!folder) return false;
-  if (!folder->Exists()) {
+  if (createFolder && !folder->Exists()) {
     // A fresh home has no application data folder either. A failure shows later,
     // as a missing file here and a failed Save.
     try {
@@ -43,7 +44,10 @@ bool Prefs::Load() {
         FolderItem::CodeFromErrno(read.err));
   std::string error;
   std::optional<nlohmann::json> settings = JsonDocument::ParseObject(text, error);
-  if (!settings) return false;
+  if (!settings) {
+    mUnparsed = true;
+    return false;
+  }
   mPreferences = std::move(*settings);
   return true;
 }

@@ -42,12 +42,16 @@ class Prefs {
   explicit Prefs(std::string appName);
 
   // Creates the preferences folder (and the application data folder above it)
-  // when missing, binds the file, and reads it. False, with the settings
-  // unchanged, when the file is missing or its text is not a JSON object.
+  // when missing and `createFolder` is set, binds the file, and reads it. False,
+  // with the settings unchanged, when the file is missing or its text is not a
+  // JSON object (Unparsed() tells the two apart).
   // Raises PreferencesFileUnreadableException, settings unchanged, when the file
   // exists but is not a regular file, is larger than WholeFile::kSettingsLimit,
   // or cannot be read.
-  bool Load();
+  bool Load(bool createFolder = true);
+
+  // After a false Load: the file exists but its text is not a JSON object.
+  bool Unparsed() const { return mUnparsed; }
 
   // Writes the settings in indented form followed by one "\n" to the file bound
   // by Load. The file is replaced as a whole: a failed Save returns false and
@@ -76,6 +80,7 @@ class Prefs {
   nlohmann::json mPreferences;
   std::optional<FolderItem> mPreferencesFile;
   std::string mAppName;
+  bool mUnparsed = false;
 };
 
 // The shared settings; empty until Initialize.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/AsciiText.h"
+#include "config/DeploymentLayout.h"
 #include "config/JsonDocument.h"
 
 FolderItem getTopLevelProjectFolder(const std::string& path, bool createIfMissing, bool askUser) {
@@ -62,7 +63,7 @@ FolderItem getDeploymentFolderByName(const std::optional<FolderItem>& root,
 std::optional<Configuration> getDeploymentConfig(const std::optional<FolderItem>& deploymentFolder,
                                                  const std::string& fileName) {
   if (!deploymentFolder || !deploymentFolder->IsFolder()) return std::nullopt;
-  FolderItem cfgFolder = deploymentFolder->Child("cfg");
+  FolderItem cfgFolder = deploymentFolder->Child(DeploymentLayout::kCfgFolder);
   if (!cfgFolder.IsFolder()) return std::nullopt;
   std::optional<FolderItem> file = JsonDocument::ChildFile(cfgFolder, fileName);
   if (!file || !file->Exists()) return std::nullopt;

@@ -1,63 +1,85 @@
 #include "config/ProjectLocation.h"
 
-#include <nlohmann/json.hpp>
-#include <optional>
-
 #include "base/SpecialFolders.h"
-#include "base/WholeFile.h"
-#include "config/JsonDocument.h"
 
 namespace ProjectLocation {
 
 namespace {
 
-// The application name under which the download tool keeps its preferences.
-constexpr const char* kAppName = "Pelox5Apps";
+// The keys the run reads and what the first run writes for each.
+struct Default {
+  const char* key;
+  std::string (*make)();
+};
 
-std::string Item(const nlohmann::json& prefs, const std::string& file, const std::string& name) {
-  auto value = prefs.find(name);
-  if (value == prefs.end())
-    throw LocationError("Preference value '" + name + "' does not exist. (in " + file + ")");
-  std::optional<std::string> text = JsonDocument::ToText(*value);
-  if (!text)
-    throw LocationError("Preference value '" + name + "' is not a text or a number. (in " + file +
-                        ")");
-  return *text;
+const Default kDefaults[] = {
+    {"ProjectRootFolder", [] { return std::string("Pelox5"); }},
+    {"PathDelimiter", [] { return std::string("/"); }},
+    {"ProjectRootPath",
+     [] {
+       FolderItem documents = SpecialFolders::Documents();
+       return documents.Exists() ? documents.NativePath() : std::string();
+     }},
+    {"LogLevel", [] { return std::string("INFO"); }},
+    {"DeploymentCfgName", [] { return std::string("deployment.cfg"); }},
+};
+
+bool Holds(const PreferencesModule::Prefs& prefs, const char* key) {
+  try {
+    prefs.Get(key);
+    return true;
+  } catch (const PreferencesModule::PreferenceNotFoundException&) {
+    return false;
+  }
 }
 
 }  // namespace
 
-Location Find() {
-  FolderItem file =
-      SpecialFolders::ApplicationData().Child(kAppName).Child(std::string(kAppName) + ".pref");
-  Location location;
-  location.preferencesFile = file.NativePath();
-
-  std::optional<nlohmann::json> prefs;
-  std::string text, error;
-  if (WholeFile::Read(file.NativePath(), WholeFile::kSettingsLimit, text).Read())
-    prefs = JsonDocument::ParseObject(text, error);
-
-  std::string root, folder, delimiter;
-  location.cfgName = "deployment.cfg";
-  if (prefs) {
-    root = Item(*prefs, file.NativePath(), "ProjectRootPath");
-    folder = Item(*prefs, file.NativePath(), "ProjectRootFolder");
-    delimiter = Item(*prefs, file.NativePath(), "PathDelimiter");
-    if (prefs->contains("DeploymentCfgName"))
-      location.cfgName = Item(*prefs, file.NativePath(), "DeploymentCfgName");
-  } else {
-    // The defaults that the tool writes when it finds no usable file.
-    FolderItem documents = SpecialFolders::Documents();
-    root = documents.Exists() ? documents.NativePath() : "";
-    folder = "Pelox5";
-    delimiter.assign(1, '/');
+std::vector<std::string> FillDefaults(PreferencesModule::Prefs& prefs, bool loaded) {
+  std::vector<std::string> set;
+  for (const Default& d : kDefaults) {
+    if (loaded && Holds(prefs, d.key)) continue;
+    prefs.Set(d.key, d.make());
+    set.emplace_back(d.key);
   }
-  if (delimiter.empty() || root.size() < delimiter.size() ||
-      root.compare(root.size() - delimiter.size(), delimiter.size(), delimiter) != 0)
-    root += delimiter;
-  location.projectFolder = root + folder;
-  location.delimiter = delimiter;
+  return set;
+}
+
+Location FromPreferences(const PreferencesModule::Prefs& prefs) {
+  Location location;
+  if (const auto& file = prefs.PreferencesFile()) location.preferencesFile = file->NativePath();
+  location.delimiter = prefs.GetText("PathDelimiter");
+  std::string root = prefs.GetText("ProjectRootPath");
+  const std::string& d = location.delimiter;
+  if (root.size() < d.size() || root.compare(root.size() - d.size(), d.size(), d) != 0) root += d;
+  location.projectFolder = root + prefs.GetText("ProjectRootFolder");
+  location.cfgName = prefs.GetText("DeploymentCfgName");
+  return location;
+}
+
+Location Find() {
+  PreferencesModule::Prefs prefs(kAppName);
+  bool loaded = false;
+  try {
+    loaded = prefs.Load(false);
+  } catch (const PreferencesModule::PreferencesFileUnreadableException& e) {
+    throw LocationError(e.Message + "; the file is left as it is.");
+  }
+  FillDefaults(prefs, loaded);
+  const std::string file = SpecialFolders::ApplicationData()
+                               .Child(kAppName)
+                               .Child(std::string(kAppName) + ".pref")
+                               .NativePath();
+  Location location;
+  try {
+    location = FromPreferences(prefs);
+  } catch (const PreferencesModule::PreferencesException& e) {
+    throw LocationError(e.Message + " (in " + file + ")");
+  }
+  location.preferencesFile = file;
+  location.preferences = loaded             ? PreferencesState::kRead
+                         : prefs.Unparsed() ? PreferencesState::kUnparsed
+                                            : PreferencesState::kMissing;
   return location;
 }
 

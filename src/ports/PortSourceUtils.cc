@@ -9,12 +9,7 @@
 #include "ports/posix/SerialDeviceList.h"
 
 namespace PortSourceUtils {
-std::string now() {
-  std::tm local = Clock::Get().LocalTime();
-  char text[32] = "";
-  ::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
+std::string now() { return Clock::Get().LocalTimeText(); }
 
 uint32_t nowUsecs() {
   // Seconds on the monotonic clock: 32 bits last some 136 years.

@@ -6,18 +6,14 @@
 
 #include "app/App.h"
 #include "app/SessionName.h"
+#include "support/FakeClock.h"
 
 namespace {
 
 // An App whose log output is captured instead of written to standard error.
 class LogFacility : public ::testing::Test {
  protected:
-  void Attach() {
-    app.LogMessageAvailable = [this](App& sender) {
-      written += sender.logBuffer;
-      sender.logBuffer.clear();
-    };
-  }
+  void Attach() { app.AttachLogOutput(); }
   // The lines written, without their time stamps.
   std::vector<std::string> Lines() const {
     static const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d: )");
@@ -30,15 +26,16 @@ class LogFacility : public ::testing::Test {
     }
     return lines;
   }
-  App app;
+  FakeClock clock;
   std::string written;
+  App app{App::Seams{clock, {}, [this](const std::string& text) { written += text; }}};
 };
 
 }  // namespace
 
 TEST_F(LogFacility, FiltersByRankAndNamesSeveritiesInUpperCase) {
   Attach();
-  app.mLogLevel = "info";
+  app.SetLogLevel("info");
   app.LogNewMessage("info", "Call GetRecentData()");
   app.LogNewMessage("DEBUG", "hidden");
   app.LogNewMessage("warning", "shown");
@@ -52,7 +49,7 @@ TEST_F(LogFacility, EachLevelShowsItsRankAndBelow) {
   Attach();
   const std::string severities[] = {"FATAL", "WARNING", "INFO", "DEBUG"};
   for (const std::string& level : severities) {
-    app.mLogLevel = level;
+    app.SetLogLevel(level);
     for (const std::string& severity : severities) app.LogNewMessage(severity, "at " + level);
   }
   // Each level shows its own rank and every rank below it, and nothing above.
@@ -66,7 +63,7 @@ TEST_F(LogFacility, EachLevelShowsItsRankAndBelow) {
 
 TEST_F(LogFacility, AnUnknownLevelShowsOnlyUnknownSeverities) {
   Attach();
-  app.mLogLevel = "VERBOSE";
+  app.SetLogLevel("VERBOSE");
   app.LogNewMessage("FATAL", "not shown");
   app.LogNewMessage("whatever", "shown");
   EXPECT_EQ(Lines(), std::vector<std::string>{"(UNKNOWN) : shown"});

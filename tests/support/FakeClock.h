@@ -1,7 +1,8 @@
 #pragma once
 // A clock that moves only when told: sleeps advance it at once, and tests (or a
-// scripted port) advance it to the moment the next thing happens. Installed for
-// its lifetime; the clock installed before it comes back when it is destroyed.
+// scripted port) advance it to the moment the next thing happens. It is handed
+// to what takes a clock; for the port layer's free helpers it also stands in for
+// the real clock during its lifetime (the one before it comes back after).
 
 #include <cstdint>
 
@@ -9,8 +10,8 @@
 
 class FakeClock : public Clock {
  public:
-  FakeClock() : mPrevious(&Clock::Get()) { Clock::Install(this); }
-  ~FakeClock() override { Clock::Install(mPrevious); }
+  FakeClock() : mPrevious(&Clock::Get()) { Clock::Substitute(this); }
+  ~FakeClock() override { Clock::Substitute(mPrevious); }
   FakeClock(const FakeClock&) = delete;
   FakeClock& operator=(const FakeClock&) = delete;
 

@@ -11,12 +11,10 @@
 #include "JournalTail.h"
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
-#include "base/WholeFile.h"
+#include "config/DeploymentAccess.h"
 #include "config/DeploymentLayout.h"
 #include "config/DeploymentSettings.h"
 #include "config/FolderUtils.h"
-#include "config/JsonDocument.h"
-#include "config/ProjectFolders.h"
 #include "ports/PortSourceUtils.h"
 #include "recovery/RecordLog.h"
 #include "recovery/RequestPlan.h"
@@ -76,27 +74,27 @@ bool CheckProject(CheckList& list, Site& site) {
   try {
     site.location = ProjectLocation::Find();
   } catch (const ProjectLocation::LocationError& e) {
-    list.Fail("preferences", e.Message,
-              "add the item to the preferences file, or remove the file "
-              "to have the next run write the defaults");
+    list.Fail("preferences", OneLine(e.Message),
+              "give this account read access to the preferences file and correct the item it "
+              "names, or remove the file to have the next run write the defaults");
     return false;
   }
   const std::string& prefs = site.location.preferencesFile;
-  std::string text;
-  const WholeFile::ReadOutcome read = WholeFile::Read(prefs, WholeFile::kSettingsLimit, text);
-  std::string error;
-  if (read.result == WholeFile::ReadResult::kMissing) {
-    list.Ok("preferences", prefs + " does not exist yet: the defaults are used");
-  } else if (!read.Read()) {
-    list.Fail("preferences", prefs + " cannot be read: " + read.Reason(),
-              PermissionFix(prefs, false));
-  } else if (!JsonDocument::ParseObject(text, error)) {
-    list.Warn("preferences",
-              prefs + " is not valid JSON (" + OneLine(error) +
-                  "): the next run uses the defaults and keeps the text as " + prefs + ".damaged",
-              "correct the file");
-  } else {
-    list.Ok("preferences", prefs);
+  switch (site.location.preferences) {
+    case ProjectLocation::PreferencesState::kMissing:
+      list.Ok("preferences", prefs + " does not exist yet: the defaults are used");
+      break;
+    case ProjectLocation::PreferencesState::kUnparsed:
+      list.Warn("preferences",
+                prefs +
+                    " is not a JSON object: the next run uses the defaults and keeps the "
+                    "text as " +
+                    prefs + ".damaged",
+                "correct the file");
+      break;
+    case ProjectLocation::PreferencesState::kRead:
+      list.Ok("preferences", prefs);
+      break;
   }
 
   const std::string& project = site.location.projectFolder;
@@ -141,8 +139,11 @@ bool CheckDeployment(CheckList& list, Site& site) {
     return false;
   }
   try {
-    site.paths.emplace(getDeploymentFolderByName(FolderItem(project), name), project, "/");
-  } catch (const FolderUtils::FolderUtilsException& e) {
+    site.paths.emplace(DeploymentAccess::Locate(site.location, name, {}));
+  } catch (const DeploymentAccess::ProjectFolderError& e) {
+    list.Fail("deployment folder", OneLine(e.Message), "check the project folder " + project);
+    return false;
+  } catch (const DeploymentAccess::DeploymentNotFoundError& e) {
     const bool several = e.Message.find("more than one") != std::string::npos;
     std::string fix;
     if (several) {
@@ -152,28 +153,38 @@ bool CheckDeployment(CheckList& list, Site& site) {
       for (const std::string& n : DeploymentNames(project))
         known += (known.empty() ? "" : ", ") + n;
       fix = known.empty()
-                ? "create the folder " + project + "/" + name + " with cfg/" + site.location.cfgName
+                ? "create the folder " + project + site.location.delimiter + name + " with " +
+                      DeploymentLayout::kCfgFolder + "/" + site.location.cfgName
                 : "use one of the deployments here: " + known;
     }
     list.Fail("deployment folder", OneLine(e.Message), fix);
     return false;
+  } catch (const FolderUtils::FolderUtilsException& e) {
+    list.Fail("deployment folder", OneLine(e.Message), PermissionFix(project, true));
+    return false;
   }
   list.Ok("deployment folder", site.paths->folder.NativePath());
 
-  const std::string cfgName = site.location.cfgName;
-  const std::string cfgPath = site.paths->folder.NativePath() + "/cfg/" + cfgName;
+  // The checks of the settings come next, item by item, with their fixes.
+  DeploymentAccess::Options loadOnly;
+  loadOnly.checkName = false;
+  loadOnly.requireActive = false;
+  const std::string cfgPath = site.paths->Cfg().NativePath();
   try {
-    site.cfg = getDeploymentConfig(site.paths->folder, cfgName);
-  } catch (const ConfigurationBadFormatException& e) {
-    list.Fail("deployment.cfg", "not valid JSON: " + OneLine(e.Message), "correct " + cfgPath);
-    return false;
-  } catch (const ConfigurationFileUnreadableException& e) {
-    list.Fail("deployment.cfg", OneLine(e.Message), PermissionFix(cfgPath, false));
-    return false;
-  }
-  if (!site.cfg) {
-    list.Fail("deployment.cfg", cfgPath + " does not exist",
-              "create it: a JSON object with at least \"Name\", \"Status\" and \"Port\"");
+    site.cfg = DeploymentAccess::Load(site.location, *site.paths, name, loadOnly).cfg;
+  } catch (const DeploymentAccess::CfgError& e) {
+    switch (e.cause) {
+      case DeploymentAccess::CfgError::Cause::kBadFormat:
+        list.Fail("deployment.cfg", "not valid JSON: " + OneLine(e.detail), "correct " + cfgPath);
+        break;
+      case DeploymentAccess::CfgError::Cause::kUnreadable:
+        list.Fail("deployment.cfg", OneLine(e.detail), PermissionFix(cfgPath, false));
+        break;
+      case DeploymentAccess::CfgError::Cause::kMissing:
+        list.Fail("deployment.cfg", cfgPath + " does not exist",
+                  "create it: a JSON object with at least \"Name\", \"Status\" and \"Port\"");
+        break;
+    }
     return false;
   }
   list.Ok("deployment.cfg", cfgPath);
@@ -182,7 +193,7 @@ bool CheckDeployment(CheckList& list, Site& site) {
 
 void CheckSettings(CheckList& list, Site& site) {
   const Configuration& cfg = *site.cfg;
-  const std::string cfgPath = site.paths->folder.NativePath() + "/cfg/" + site.location.cfgName;
+  const std::string cfgPath = site.paths->Cfg().NativePath();
   bool allOk = true;
   // Runs one read of the run's; a SettingError is a failed line with its message.
   auto item = [&](const std::string& key, const std::string& fix, auto read) {
@@ -254,11 +265,10 @@ void CheckRecordFile(CheckList& list, const Site& site) {
               "set \"ExtractReceivedRecordFile\" (e.g. \"" + site.name + ".rcd\")");
     return;
   }
-  const std::string path = site.paths->Shown(*fileName);
+  const std::string path = site.paths->RecordRecoveryFile(*fileName);
   // The controller's count as the last run saw it decides how far the plan goes.
   const std::optional<int64_t> recordsLogged =
-      Journal::ReadTail(site.paths->folder.Child(DeploymentLayout::kRunJournalFile).NativePath())
-          .recordsLogged;
+      Journal::ReadTail(site.paths->RunJournal().NativePath()).recordsLogged;
   if (!FolderItem(path).Exists()) {
     list.Warn("record recovery file", path + " does not exist: record recovery is skipped",
               "pelox5-rcd add " + Quoted(path) + " FIRST-LAST (the records already received)");
@@ -349,7 +359,7 @@ void CheckDownloads(CheckList& list, const Site& site) {
 }
 
 void CheckJournal(CheckList& list, const Site& site) {
-  const std::string path = site.paths->folder.Child(DeploymentLayout::kRunJournalFile).NativePath();
+  const std::string path = site.paths->RunJournal().NativePath();
   const Journal::Tail tail = Journal::ReadTail(path);
   if (!tail.exists) {
     list.Warn("run journal", "no run recorded yet (" + path + ")");

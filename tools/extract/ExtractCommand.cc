@@ -9,11 +9,8 @@
 #include "app/LogLevel.h"
 #include "base/WriteAll.h"
 #include "config/Configuration.h"
-#include "config/DeploymentCheck.h"
-#include "config/DeploymentPaths.h"
+#include "config/DeploymentAccess.h"
 #include "config/DeploymentSettings.h"
-#include "config/FolderUtils.h"
-#include "config/ProjectFolders.h"
 #include "config/ProjectLocation.h"
 #include "options/ArgWalk.h"
 #include "ports/PortSourceUtils.h"
@@ -100,44 +97,22 @@ class Log {
   int mRank;
 };
 
-struct Deployment {
-  DeploymentPaths paths;
-  Configuration cfg;
-};
-
 // Finds the deployment and reads its cfg as the download run does; none after
-// a FATAL line.
-std::optional<Deployment> FindDeployment(const std::string& name, const Log& log) {
+// a FATAL line. A Locked deployment is extracted too, and, unlike a download, an
+// extraction creates no project folder.
+std::optional<DeploymentAccess::Deployment> FindDeployment(const std::string& name,
+                                                           const Log& log) {
+  DeploymentAccess::Options options;
+  options.requireActive = false;
+  // The run's progress lines are this program's details.
+  options.log = [&log](const std::string&, const std::string& text) { log("INFO", text); };
   try {
-    const ProjectLocation::Location location = ProjectLocation::Find();
-    log("INFO", "Deployments path:" + location.projectFolder);
-    // Unlike a download, an extraction creates no project folder.
-    FolderItem top = getTopLevelProjectFolder(location.projectFolder, false, false);
-    DeploymentPaths paths(getDeploymentFolderByName(top, name), location.projectFolder,
-                          location.delimiter);
-    const std::string cfgShown = paths.CfgShown(location.cfgName);
-    log("INFO", "Getting deployment config file:" + cfgShown);
-    std::optional<Configuration> cfg;
-    try {
-      cfg = getDeploymentConfig(paths.folder, location.cfgName);
-    } catch (const ConfigurationBadFormatException&) {
-    } catch (const ConfigurationFileUnreadableException& e) {
-      log("FATAL", e.Message);
-    }
-    if (!cfg) {
-      log("FATAL", DeploymentCheck::UnusableCfgMessage(cfgShown));
-      return std::nullopt;
-    }
-    try {
-      DeploymentSettings::CheckName(*cfg, name);
-    } catch (const DeploymentSettings::SettingError& e) {
-      log("FATAL", e.Message);
-      return std::nullopt;
-    }
-    return Deployment{std::move(paths), std::move(*cfg)};
-  } catch (const ProjectLocation::LocationError& e) {
+    return DeploymentAccess::Open(ProjectLocation::Find(), name, options);
+  } catch (const DeploymentAccess::CfgError& e) {
+    if (e.cause == DeploymentAccess::CfgError::Cause::kUnreadable) log("FATAL", e.detail);
     log("FATAL", e.Message);
-  } catch (const FolderUtils::FolderUtilsException& e) {
+  } catch (const BaseError& e) {
+    // The location, the project or deployment folder, the Name item.
     log("FATAL", e.Message);
   }
   return std::nullopt;
@@ -245,9 +220,9 @@ int Run(const std::vector<std::string>& args) {
   if (o.help) return Emit(HelpText());
   const Log log(o.logLevel);
 
-  std::optional<Deployment> d = FindDeployment(o.deployment, log);
+  std::optional<DeploymentAccess::Deployment> d = FindDeployment(o.deployment, log);
   if (!d) return kError;
-  const std::string storePath = d->paths.folder.Child(Records::kStoreFileName).NativePath();
+  const std::string storePath = d->paths.RecordStore().NativePath();
   try {
     if (o.lines) return PrintLines(storePath, o);
 
@@ -266,9 +241,8 @@ int Run(const std::vector<std::string>& args) {
     settings.prompt = DeploymentSettings::Prompt(d->cfg);
     settings.pattern = &*pattern;
     settings.log = log;
-    std::optional<std::string> rcd = CfgText(d->cfg, "ExtractReceivedRecordFile");
-    if (rcd && !rcd->empty())
-      settings.recoveryFile = d->paths.Shown(*rcd);
+    if (std::optional<std::string> rcd = d->RecordRecoveryFile())
+      settings.recoveryFile = *rcd;
     else
       log("WARNING",
           " Config file is missing the ExtractReceivedRecordFile item. The record recovery "

@@ -9,9 +9,10 @@
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
 #include "base/WholeFile.h"
+#include "config/DeploymentAccess.h"
 #include "config/DeploymentLayout.h"
+#include "config/DeploymentSettings.h"
 #include "config/JsonDocument.h"
-#include "config/ProjectFolders.h"
 #include "config/ProjectLocation.h"
 #include "records/RecordStore.h"
 #include "recovery/RangeText.h"
@@ -28,38 +29,39 @@ std::optional<std::string> CfgText(const Configuration& cfg, const std::string& 
   }
 }
 
-// Reads the configuration as the download run does, and checks what the run
-// checks before it would touch the port: that it names this deployment and
-// has a Status. Returns the configuration's ExtractReceivedRecordFile item.
-std::optional<std::string> ReadConfig(DeploymentStatus& d, const std::string& cfgName) {
-  std::optional<Configuration> cfg;
-  try {
-    cfg = getDeploymentConfig(FolderItem(d.folder), cfgName);
-  } catch (const ConfigurationException& e) {
-    d.cfgError = e.Message;
-    return std::nullopt;
-  }
-  if (!cfg) {
-    d.cfgError = "no cfg/" + cfgName;
-    return std::nullopt;
-  }
-  d.status = CfgText(*cfg, "Status");
-  d.port = CfgText(*cfg, "Port");
-  std::optional<std::string> name = CfgText(*cfg, "Name");
-  if (!name)
-    d.cfgError = "Name item missing";
-  else if (*name != d.name)
-    d.cfgError = "Name item is \"" + *name + "\", not \"" + d.name + "\"";
-  else if (!d.status)
-    d.cfgError = "Status item missing";
-  return CfgText(*cfg, "ExtractReceivedRecordFile");
+// The run's message as one line of the report.
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
 }
 
-void CountSessions(DeploymentStatus& d) {
-  FolderItem downloads = FolderItem(d.folder).Child(DeploymentLayout::kDownloadsFolder);
+// Reads the configuration as the download run does, and checks what the run
+// checks before it would touch the port: that it names this deployment and
+// has a Status. Returns the record recovery file the cfg names.
+std::optional<std::string> ReadConfig(DeploymentStatus& d,
+                                      const ProjectLocation::Location& location,
+                                      const DeploymentPaths& paths) {
+  DeploymentAccess::Options options;
+  options.requireActive = false;  // a Locked deployment is reported as Locked
+  try {
+    DeploymentAccess::Deployment deployment =
+        DeploymentAccess::Load(location, paths, d.name, options);
+    d.port = CfgText(deployment.cfg, "Port");
+    d.status = DeploymentSettings::Status(deployment.cfg);
+    return deployment.RecordRecoveryFile();
+  } catch (const DeploymentAccess::CfgError& e) {
+    d.cfgError = Trimmed(e.detail.empty() ? e.Message : e.detail);
+  } catch (const BaseError& e) {
+    d.cfgError = Trimmed(e.Message);
+  }
+  return std::nullopt;
+}
+
+void CountSessions(DeploymentStatus& d, const DeploymentPaths& paths) {
+  FolderItem downloads = paths.Downloads();
   if (!downloads.IsFolder()) return;
   for (const FolderItem& item : downloads.Children()) {
-    if (item.Name().rfind("raw.", 0) != 0) continue;
+    if (item.Name().rfind(DeploymentLayout::kSessionPrefix, 0) != 0) continue;
     struct stat st {};
     if (::stat(item.NativePath().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     ++d.sessionFiles;
@@ -71,7 +73,7 @@ void CountSessions(DeploymentStatus& d) {
 // would ask for them. Read here rather than with RecordLog::readRCD, which
 // reports failures on standard output, where this program's report goes.
 void CountMissing(DeploymentStatus& d, const std::string& rcdName) {
-  std::optional<std::string> path = RecordRecoveryUtils::RecordLogPath(d.folder + "/" + rcdName);
+  std::optional<std::string> path = RecordRecoveryUtils::RecordLogPath(rcdName);
   if (!path) {
     d.rcdError = "not a usable file URL: " + rcdName;
     return;
@@ -103,10 +105,10 @@ void CountMissing(DeploymentStatus& d, const std::string& rcdName) {
 
 // The counts the record store keeps; read-only, so a store being written is
 // read as of its last commit.
-void CountStored(DeploymentStatus& d) {
+void CountStored(DeploymentStatus& d, const DeploymentPaths& paths) {
   try {
     std::optional<Records::RecordStore> store =
-        Records::RecordStore::OpenForReading(d.folder + "/" + Records::kStoreFileName);
+        Records::RecordStore::OpenForReading(paths.RecordStore().NativePath());
     if (!store) return;
     const Records::StoreCounts counts = store->Counts();
     d.storedRecords = counts.records;
@@ -118,8 +120,9 @@ void CountStored(DeploymentStatus& d) {
 
 }  // namespace
 
-std::vector<DeploymentStatus> CollectStatus(const std::string& projectFolder,
-                                            const std::string& cfgName, const std::string& only) {
+std::vector<DeploymentStatus> CollectStatus(const ProjectLocation::Location& location,
+                                            const std::string& only) {
+  const std::string& projectFolder = location.projectFolder;
   FolderItem root(projectFolder);
   if (!root.Exists())
     throw ProjectLocation::LocationError("project folder " + projectFolder + " does not exist");
@@ -140,11 +143,12 @@ std::vector<DeploymentStatus> CollectStatus(const std::string& projectFolder,
     d.name = AsciiText::Lower(item.Name());
     if (!only.empty() && d.name != only) continue;
     d.folder = item.NativePath();
-    std::optional<std::string> rcdName = ReadConfig(d, cfgName);
-    d.journal = Journal::ReadTail(d.folder + "/" + Journal::kFileName);
-    CountSessions(d);
-    if (rcdName && !rcdName->empty()) CountMissing(d, *rcdName);
-    CountStored(d);
+    const DeploymentPaths paths = DeploymentAccess::PathsOf(location, item);
+    std::optional<std::string> rcd = ReadConfig(d, location, paths);
+    d.journal = Journal::ReadTail(paths.RunJournal().NativePath());
+    CountSessions(d, paths);
+    if (rcd) CountMissing(d, *rcd);
+    CountStored(d, paths);
     result.push_back(std::move(d));
   }
   std::sort(result.begin(), result.end(), [](const DeploymentStatus& a, const DeploymentStatus& b) {

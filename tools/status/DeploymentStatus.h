@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "JournalTail.h"
+#include "config/ProjectLocation.h"
 
 struct DeploymentStatus {
   std::string name;    // the folder's name in lower case: what -d takes
@@ -47,5 +48,5 @@ struct DeploymentStatus {
 // The deployment folders of `projectFolder` (its sub-folders), sorted by name.
 // `only`, when not empty, keeps the one whose lower-cased name equals it.
 // Raises ProjectLocation::LocationError when the folder cannot be listed.
-std::vector<DeploymentStatus> CollectStatus(const std::string& projectFolder,
-                                            const std::string& cfgName, const std::string& only);
+std::vector<DeploymentStatus> CollectStatus(const ProjectLocation::Location& location,
+                                            const std::string& only);

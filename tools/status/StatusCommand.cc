@@ -121,7 +121,7 @@ int Run(const std::vector<std::string>& args) {
   std::vector<DeploymentStatus> list;
   try {
     ProjectLocation::Location location = ProjectLocation::Find();
-    list = CollectStatus(location.projectFolder, location.cfgName, options.deployment);
+    list = CollectStatus(location, options.deployment);
     if (!options.deployment.empty() && list.empty())
       return Fail(
           "no deployment folder \"" + options.deployment + "\" in " + location.projectFolder,
