@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "ScriptedPort.h"
 #include "controller/Controller.h"
 #include "ports/PortSource.h"
+#include "support/ScriptedPort.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ScriptedPort.h"
+#include "support/ScriptedPort.h"
 #include "controller/Controller.h"
 #include "ports/PortSource.h"
 #include "support/FakeClock.h"
