@@ -155,3 +155,58 @@ TEST_F(Startup, PreferencesThatCannotBeSavedGiveAWarningAndTheRunGoesOn) {
   EXPECT_NE(warning, std::string::npos) << log;
   EXPECT_LT(warning, next);
 }
+
+// Every program that opens a deployment reads the preferences the run's way: a
+// key the file lacks has its default, a file that is not JSON gives every
+// default, and a file that cannot be read stops the program with the run's words.
+TEST_F(Startup, EveryProgramReadsThePreferencesTheRunsWay) {
+  struct Case {
+    std::string prefs;    // the file's text; "" makes it a folder
+    std::string project;  // where the deployment is then looked for
+    bool found;
+  };
+  const std::vector<Case> cases{
+      {R"({"ProjectRootFolder": "proj"})", box.Documents() + "/proj", true},
+      {"{ not json", box.ProjectFolder(), true},
+      {"", box.ProjectFolder(), false},
+  };
+  const std::string extract = PELOX5_BINARY_DIR "/tools/extract/pelox5-extract";
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(box.Home() + "/.config");
+    std::filesystem::remove_all(box.Documents());
+    std::filesystem::create_directories(box.Home() + "/.config/Pelox5Apps");
+    if (c.prefs.empty())
+      std::filesystem::create_directory(box.PrefsFile());
+    else
+      WriteFile(box.PrefsFile(), c.prefs);
+    std::filesystem::create_directories(c.project + "/site1/cfg");
+    WriteFile(c.project + "/site1/cfg/deployment.cfg",
+              R"({"Name": "site1", "Status": "Active", "Port": "127.0.0.1:1",
+                  "ConnectAttemptMaxTries": 1, "ConnectAttemptTimeout": 1})");
+    const std::string folder = c.project + "/site1";
+    const std::string unreadable =
+        "cannot be read (not a regular file); the file is left as it is.";
+    auto opts = box.ProcessOptions();
+    for (const std::string& program : {Sandbox::StatusTool(), Sandbox::CheckTool(), extract}) {
+      auto r = Subprocess::Run(program, {"-d", "site1", "--json"}, opts, std::chrono::seconds(60));
+      EXPECT_TRUE(nlohmann::json::accept(r.out)) << program << ": " << r.out;
+      if (c.found) {
+        EXPECT_EQ((r.out + r.err).find(unreadable), std::string::npos) << program << r.out << r.err;
+        if (program == extract)
+          EXPECT_EQ(r.status, 0) << c.prefs << r.err;
+        else
+          EXPECT_NE(r.out.find(folder), std::string::npos) << program << ": " << r.out;
+      } else {
+        EXPECT_EQ(r.status, 1) << program;
+        EXPECT_NE((r.out + r.err).find(unreadable), std::string::npos) << program << r.out << r.err;
+      }
+    }
+    // The download last: it saves the defaults into the file.
+    auto r = Run({"-d", "site1", "-l", "INFO"});
+    EXPECT_EQ(r.status, 1);
+    if (c.found)
+      EXPECT_NE(r.err.find("Port requested:127.0.0.1:1"), std::string::npos) << r.err;
+    else
+      EXPECT_NE(r.err.find(unreadable), std::string::npos) << r.err;
+  }
+}
