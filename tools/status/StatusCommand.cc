@@ -107,7 +107,7 @@ project folder cannot be found; 2 on a bad command line.
 )";
 }
 
-int Run(const std::vector<std::string>& args) {
+int Run(const std::vector<std::string>& args, Clock& clock) {
   Options options;
   try {
     options = Parse(args);
@@ -135,7 +135,7 @@ int Run(const std::vector<std::string>& args) {
     for (const std::string& text : d.rcdWarnings)
       (void)WriteAll(STDERR_FILENO, "pelox5-status: WARNING: " + text + "\n");
 
-  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const int64_t now = clock.WallSeconds();
   std::string report;
   switch (options.form) {
     case Form::kText:

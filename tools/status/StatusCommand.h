@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Clock.h"
+
 namespace StatusCommand {
 
 // Exit statuses.
@@ -15,7 +17,8 @@ inline constexpr int kUsage = 2;
 std::string HelpText();
 
 // Runs with argv[1..]; the report goes to standard output (or to the --output
-// file, replaced atomically), errors to standard error.
-int Run(const std::vector<std::string>& args);
+// file, replaced atomically), errors to standard error. Ages are measured
+// against `clock`'s wall time.
+int Run(const std::vector<std::string>& args, Clock& clock);
 
 }  // namespace StatusCommand

@@ -4,11 +4,13 @@
 #include <vector>
 
 #include "StatusCommand.h"
+#include "base/Clock.h"
 #include "base/ProcessStart.h"
 
 int main(int argc, char** argv) {
   // A reader that goes away (pelox5-status | head) is an EPIPE, not a signal.
   ProcessStart::Prepare();
   std::vector<std::string> args(argv + 1, argv + argc);
-  return StatusCommand::Run(args);
+  RealClock clock;
+  return StatusCommand::Run(args, clock);
 }
