@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "JournalTail.h"
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
 #include "base/WholeFile.h"
@@ -367,7 +366,7 @@ void CheckJournal(CheckList& list, const Site& site) {
   if (tail.last && tail.last->fatal) detail += " (" + OneLine(*tail.last->fatal) + ")";
   detail += "; last complete run " +
             (tail.lastComplete ? describe(*tail.lastComplete) : std::string("none"));
-  if (tail.last && tail.last->outcome != "complete")
+  if (tail.last && !tail.last->Complete())
     list.Warn("run journal", detail, "the checks above and --probe show why");
   else
     list.Ok("run journal", detail);

@@ -15,6 +15,7 @@
 #include "config/FolderUtils.h"
 #include "config/ProjectFolders.h"
 #include "config/ProjectLocation.h"
+#include "journal/JournalTail.h"
 #include "options/ArgWalk.h"
 #include "ports/PortSourceUtils.h"
 #include "records/Extraction.h"
@@ -267,12 +268,17 @@ int Run(const std::vector<std::string>& args) {
     settings.pattern = &*pattern;
     settings.log = log;
     std::optional<std::string> rcd = CfgText(d->cfg, "ExtractReceivedRecordFile");
-    if (rcd && !rcd->empty())
+    if (rcd && !rcd->empty()) {
       settings.recoveryFile = d->paths.Shown(*rcd);
-    else
+      // The controller's last logged count bounds the missing records, as in
+      // pelox5-status.
+      settings.recordsLogged =
+          Journal::ReadTail(d->paths.folder.Child(Journal::kFileName).NativePath()).recordsLogged;
+    } else {
       log("WARNING",
           " Config file is missing the ExtractReceivedRecordFile item. The record recovery "
           "file is not updated.");
+    }
 
     const Records::ExtractionSummary summary = Records::Extract(settings);
     const int status =
