@@ -16,6 +16,7 @@
 #include "config/FolderUtils.h"
 #include "config/JsonDocument.h"
 #include "config/ProjectFolders.h"
+#include "journal/JournalTail.h"
 #include "ports/PortSourceUtils.h"
 #include "recovery/RecordLog.h"
 #include "recovery/RequestPlan.h"
