@@ -169,10 +169,11 @@ void App::WriteRunJournal(int32_t status) {
     r.end = mClock.WallSeconds();
     r.durationSeconds = static_cast<double>(mClock.MonotonicMs() - mStartMonoMs) / 1000.0;
     r.status = status;
-    r.outcome = mStopSignalled ? "stopped"
-                : mNoPrompt    ? "no-prompt"
-                : status == 0  ? "complete"
-                               : "fatal";
+    namespace Outcome = RunJournalFormat::Outcome;
+    r.outcome = mStopSignalled ? Outcome::kStopped
+                : mNoPrompt    ? Outcome::kNoPrompt
+                : status == 0  ? Outcome::kComplete
+                               : Outcome::kFatal;
     r.fatal = mFirstFatal;
     r.session = mSessionName;
     r.sessionBytes = mSessionName ? mSessionBytes : 0;

@@ -29,26 +29,27 @@ std::string IsoTime(std::time_t t) {
 }
 
 std::string Line(const RunRecord& r) {
+  namespace Key = RunJournalFormat::Key;
   auto orNull = [](const auto& value) {
     return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
   };
   nlohmann::ordered_json line;
-  line["deployment"] = r.deployment;
-  line["start"] = IsoTime(r.start);
-  line["end"] = IsoTime(r.end);
-  line["duration_s"] = std::round(r.durationSeconds * 1000.0) / 1000.0;
-  line["status"] = r.status;
-  line["outcome"] = r.outcome;
-  line["fatal"] = orNull(r.fatal);
-  line["session"] = orNull(r.session);
-  line["session_bytes"] = r.sessionBytes;
-  line["port"] = orNull(r.port);
-  line["version"] = r.version;
-  line["records_logged"] = orNull(r.recordsLogged);
-  line["next_download"] = orNull(r.nextDownload);
-  line["getdata_requests"] = r.getdataRequests;
-  line["getlog_requests"] = r.getlogRequests;
-  line["records_requested"] = r.recordsRequested;
+  line[Key::kDeployment] = r.deployment;
+  line[Key::kStart] = IsoTime(r.start);
+  line[Key::kEnd] = IsoTime(r.end);
+  line[Key::kDuration] = std::round(r.durationSeconds * 1000.0) / 1000.0;
+  line[Key::kStatus] = r.status;
+  line[Key::kOutcome] = r.outcome;
+  line[Key::kFatal] = orNull(r.fatal);
+  line[Key::kSession] = orNull(r.session);
+  line[Key::kSessionBytes] = r.sessionBytes;
+  line[Key::kPort] = orNull(r.port);
+  line[Key::kVersion] = r.version;
+  line[Key::kRecordsLogged] = orNull(r.recordsLogged);
+  line[Key::kNextDownload] = orNull(r.nextDownload);
+  line[Key::kGetdataRequests] = r.getdataRequests;
+  line[Key::kGetlogRequests] = r.getlogRequests;
+  line[Key::kRecordsRequested] = r.recordsRequested;
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 

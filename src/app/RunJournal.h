@@ -1,14 +1,15 @@
 #pragma once
 // The run journal: one line of JSON per run, appended to "runs.jsonl" in the
 // deployment's folder, so that monitoring reads how each run ended without
-// reading its log. Keys keep the order below; absent values are null.
+// reading its log. Keys (journal/RunJournalFormat.h) keep the order below;
+// absent values are null.
 
 #include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
 
-#include "config/DeploymentLayout.h"
+#include "journal/RunJournalFormat.h"
 
 struct RunRecord {
   std::string deployment;  // the deployment folder's name
@@ -16,7 +17,7 @@ struct RunRecord {
   std::time_t end = 0;
   double durationSeconds = 0;  // measured on a monotonic clock
   int32_t status = 0;
-  std::string outcome;                 // "complete", "fatal", "no-prompt" or "stopped"
+  std::string outcome;                 // one of RunJournalFormat::Outcome
   std::optional<std::string> fatal;    // the text of the run's first FATAL line
   std::optional<std::string> session;  // the session file's name
   uint64_t sessionBytes = 0;
@@ -31,7 +32,7 @@ struct RunRecord {
 
 namespace RunJournal {
 
-inline constexpr const char* kFileName = DeploymentLayout::kRunJournalFile;
+inline constexpr const char* kFileName = RunJournalFormat::kFileName;
 
 // Local time with its UTC offset: "2026-12-09T18:04:54+00:00".
 std::string IsoTime(std::time_t t);

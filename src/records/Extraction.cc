@@ -9,11 +9,11 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <vector>
 
 #include "base/UniqueFd.h"
 #include "records/RecordStore.h"
+#include "recovery/RangeSet.h"
 #include "recovery/RangeText.h"
 #include "recovery/RecordLog.h"
 #include "recovery/RecordLogAdd.h"
@@ -21,8 +21,6 @@
 namespace Records {
 
 namespace {
-
-using RecordRecoveryUtils::RangeEntry;
 
 // What is hashed at each end of an absorbed prefix to notice a file changed
 // under it.
@@ -68,42 +66,6 @@ Samples SamplesOf(int fd, int64_t absorbed, const std::string& name) {
   const int64_t size = std::min(kSampleBytes, absorbed);
   return {Fnv1a(ReadAt(fd, 0, size, name)), Fnv1a(ReadAt(fd, absorbed - size, size, name))};
 }
-
-// The numbers stored by one transaction, as ranges: records mostly arrive in
-// order, so this stays a handful of entries.
-class RangeSet {
- public:
-  void Add(int32_t n) {
-    auto next = mRanges.upper_bound(n);  // first range starting after n
-    if (next != mRanges.begin()) {
-      auto prev = std::prev(next);
-      if (int64_t{n} <= prev->second + 1) {
-        prev->second = std::max<int64_t>(prev->second, n);
-        if (next != mRanges.end() && next->first <= prev->second + 1) {
-          prev->second = std::max(prev->second, next->second);
-          mRanges.erase(next);
-        }
-        return;
-      }
-    }
-    if (next != mRanges.end() && next->first == int64_t{n} + 1) {
-      const int64_t last = next->second;
-      mRanges.erase(next);
-      mRanges.emplace(n, last);
-      return;
-    }
-    mRanges.emplace(n, n);
-  }
-  std::vector<RangeEntry> Entries() const {
-    std::vector<RangeEntry> entries;
-    for (const auto& [first, last] : mRanges)
-      entries.emplace_back(static_cast<int32_t>(first), static_cast<int32_t>(last));
-    return entries;
-  }
-
- private:
-  std::map<int64_t, int64_t> mRanges;
-};
 
 struct SessionFile {
   std::string name;
@@ -151,7 +113,8 @@ class Absorber {
   ExtractionSummary& mSummary;
   // Counts of the file in hand.
   int64_t mFound = 0, mFresh = 0, mDuplicates = 0, mConflicts = 0;
-  RangeSet mRanges;
+  // The numbers stored by the transaction in hand.
+  RecordRecoveryUtils::RangeCollector mRanges;
   int64_t mNow = 0;
 };
 
@@ -211,7 +174,7 @@ void Absorber::Absorb(const SessionFile& file) {
 
 void Absorber::AbsorbFrom(int fd, const SessionFile& file, SessionState state, int64_t size) {
   mFound = mFresh = mDuplicates = mConflicts = 0;
-  mRanges = RangeSet();
+  mRanges = RecordRecoveryUtils::RangeCollector();
   int64_t offset = state.absorbed;  // of the first byte not yet taken
   std::string carry;                // a line begun in the previous chunk
   bool overlong = false;            // within a line longer than a chunk
@@ -258,7 +221,7 @@ void Absorber::AbsorbFrom(int fd, const SessionFile& file, SessionState state, i
   state.headHash = samples.head;
   state.tailHash = samples.tail;
   mStore.UpdateSession(state, mFound, mFresh, mDuplicates, mConflicts);
-  mStore.NoteAbsorbed(mRanges.Entries(), mFresh, mConflicts);
+  mStore.NoteAbsorbed(mRanges.Ranges(), mFresh, mConflicts);
   mStore.Commit();
   anythingNew = true;
   ++mSummary.sessionsRead;
@@ -307,12 +270,6 @@ std::string StampOf(const std::string& path) {
          std::to_string(st.st_mtim.tv_nsec);
 }
 
-int64_t MissingIn(const RecordRecoveryUtils::RecordLog& log) {
-  int64_t missing = 0;
-  for (const RangeEntry& gap : log.missingRanges) missing += int64_t{gap.max} - gap.min + 1;
-  return missing;
-}
-
 void UpdateRecoveryFile(const ExtractionSettings& settings, RecordStore& store, bool anythingNew,
                         ExtractionSummary& summary) {
   const std::optional<std::string> path = RecordRecoveryUtils::RecordLogPath(settings.recoveryFile);
@@ -327,14 +284,16 @@ void UpdateRecoveryFile(const ExtractionSettings& settings, RecordStore& store, 
     for (const std::string& text :
          RecordRecoveryUtils::SkippedTokenWarnings(log.Skipped(), settings.recoveryFile))
       settings.log("WARNING", text);
-    summary.missing = MissingIn(log);
+    summary.missing =
+        RecordRecoveryUtils::MissingRecordCount(log.receivedRanges, settings.recordsLogged);
     return;
   }
   const RecordRecoveryUtils::AddOutcome added =
       RecordRecoveryUtils::AddToRecordLog(settings.recoveryFile, store.StoredRanges(), log);
   if (!added.ok) throw RecoveryFileError(added.error);
   store.WriteRcdSync(sync.generation, StampOf(*path));
-  summary.missing = MissingIn(log);
+  summary.missing =
+      RecordRecoveryUtils::MissingRecordCount(log.receivedRanges, settings.recordsLogged);
   settings.log("INFO",
                "Record recovery file " + settings.recoveryFile + " holds every stored record");
 }

@@ -28,6 +28,9 @@ struct ExtractionSettings {
   // The record recovery file as the log shows it (a path or file URL); empty
   // when the cfg names none.
   std::string recoveryFile;
+  // The controller's last logged count (the run journal's records_logged);
+  // none when no run has learnt it. Bounds the records counted as missing.
+  std::optional<int64_t> recordsLogged;
   std::string prompt = "PELOX>";
   const RecordPattern* pattern = nullptr;
   // Log lines: severity ("WARNING", "INFO", "DEBUG") and text.
@@ -42,8 +45,9 @@ struct ExtractionSummary {
   int64_t conflicts = 0;     // same number, another line: kept aside
   int64_t stored = 0;        // records in the store afterwards
   int64_t storedConflicts = 0;
-  std::optional<int64_t> missing;  // records in the gaps of the recovery file
-  int64_t unusableSessions = 0;    // files shrunk or changed under what was absorbed
+  // Records missing from the recovery file (RecordRecoveryUtils::MissingRecordCount).
+  std::optional<int64_t> missing;
+  int64_t unusableSessions = 0;  // files shrunk or changed under what was absorbed
 };
 
 // Raises StoreError for the store and RecoveryFileError for the record

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "recovery/RangeSet.h"
+
 namespace Records {
 
 namespace {
@@ -308,9 +310,10 @@ void RecordStore::SetMeta(const char* key, int64_t value) {
 
 void RecordStore::NoteAbsorbed(const std::vector<RecordRecoveryUtils::RangeEntry>& fresh,
                                int64_t records, int64_t conflicts) {
+  // Only the stored ranges that overlap or touch a fresh one are read; they
+  // and the fresh ranges merge into the runs that replace them.
+  std::vector<RecordRecoveryUtils::RangeEntry> runs = fresh;
   for (const RecordRecoveryUtils::RangeEntry& range : fresh) {
-    // The stored ranges that overlap or touch this one merge with it.
-    int64_t first = range.min, last = range.max;
     sqlite3_stmt* below = Prepared(
         kRangesBelow, "SELECT first, last FROM stored_ranges WHERE first <= ? ORDER BY first DESC");
     ResetOnExit resetBelow{below};
@@ -319,20 +322,22 @@ void RecordStore::NoteAbsorbed(const std::vector<RecordRecoveryUtils::RangeEntry
     while ((rc = sqlite3_step(below)) == SQLITE_ROW) {
       const int64_t f = sqlite3_column_int64(below, 0), l = sqlite3_column_int64(below, 1);
       if (l < int64_t{range.min} - 1) break;
-      first = std::min(first, f);
-      last = std::max(last, l);
+      runs.emplace_back(static_cast<int32_t>(f), static_cast<int32_t>(l));
     }
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail("cannot read the stored ranges");
-    sqlite3_reset(below);
+  }
+  RecordRecoveryUtils::MergeRanges(runs);
+  // Every stored range that merged starts within one of the runs, and no other does.
+  for (const RecordRecoveryUtils::RangeEntry& run : runs) {
     sqlite3_stmt* remove =
         Prepared(kDeleteRanges, "DELETE FROM stored_ranges WHERE first BETWEEN ? AND ?");
-    sqlite3_bind_int64(remove, 1, first);
-    sqlite3_bind_int64(remove, 2, last);
+    sqlite3_bind_int64(remove, 1, run.min);
+    sqlite3_bind_int64(remove, 2, run.max);
     if (!Done(remove)) Fail("cannot update the stored ranges");
     sqlite3_stmt* insert =
         Prepared(kInsertRange, "INSERT INTO stored_ranges(first, last) VALUES(?, ?)");
-    sqlite3_bind_int64(insert, 1, first);
-    sqlite3_bind_int64(insert, 2, last);
+    sqlite3_bind_int64(insert, 1, run.min);
+    sqlite3_bind_int64(insert, 2, run.max);
     if (!Done(insert)) Fail("cannot update the stored ranges");
   }
   SetMeta("stored_records", MetaInt("stored_records", 0) + records);

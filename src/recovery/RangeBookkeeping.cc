@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "recovery/RangeSet.h"
 #include "recovery/RecordLog.h"
 
 namespace RecordRecoveryUtils {
@@ -28,26 +29,11 @@ void RecordLog::refreshMinMaxRangeValues() {
 }
 
 // Replaces the list by the maximal runs of record numbers that its ranges
-// cover: sort by min, then merge each range into the previous run when it
-// overlaps or touches it. Cost O(n log n) in the number of ranges, whatever
-// their span; ends are compared in 64 bits so 2147483647 needs no sentinel.
+// cover (MergeRanges), then derives the first and last record and the gaps.
 void RecordLog::cleanupRanges() {
   if (receivedRanges.empty()) return;
   refreshMinMaxRangeValues();
-  std::erase_if(receivedRanges, [](const RangeEntry& range) { return range.min > range.max; });
-  auto byMin = [](const RangeEntry& a, const RangeEntry& b) { return a.min < b.min; };
-  if (!std::is_sorted(receivedRanges.begin(), receivedRanges.end(), byMin))
-    std::sort(receivedRanges.begin(), receivedRanges.end(), byMin);
-  size_t runs = 0;
-  for (const RangeEntry& range : receivedRanges) {
-    if (runs > 0 && int64_t{range.min} <= int64_t{receivedRanges[runs - 1].max} + 1) {
-      RangeEntry& run = receivedRanges[runs - 1];
-      run.max = std::max(run.max, range.max);
-    } else {
-      receivedRanges[runs++] = range;
-    }
-  }
-  receivedRanges.resize(runs, RangeEntry(0, 0));
+  MergeRanges(receivedRanges);
   refreshMinMaxRangeValues();
   refreshMissingRangeList();
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #include "support/Sandbox.h"
@@ -76,7 +77,7 @@ TEST_F(ExtractProgram, TheLoopClosesAndTheNextDownloadAsksOnlyForWhatWasNotSent)
   // Only the record lines: echoes, prompts and the logs reply are left out.
   EXPECT_EQ(first.out,
             "1 session files read, 39 records found: 39 new, 0 duplicates, "
-            "0 conflicts; 39 stored; missing: 11 in " +
+            "0 conflicts; 39 stored; missing: 10 in " +
                 Folder() + "/extract.rcd\n");
   EXPECT_EQ(Rcd(), "1-80\n91-120\n");  // what came from elsewhere stays
   // The stored lines, in order, exactly as received without the line end;
@@ -107,7 +108,7 @@ TEST_F(ExtractProgram, TheLoopClosesAndTheNextDownloadAsksOnlyForWhatWasNotSent)
   auto status =
       Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1", "--json"}, box.ProcessOptions());
   json s = json::parse(status.out)[0];
-  EXPECT_EQ(s["missing_records"], 1);  // record 0: the controller has none
+  EXPECT_EQ(s["missing_records"], 0);  // 1, the lowest received, to 120, the logged count
   EXPECT_EQ(s["stored_records"], 49);
   EXPECT_EQ(s["record_conflicts"], 0);
 }
@@ -130,7 +131,7 @@ TEST_F(ExtractProgram, DuplicatesAreCountedAndAConflictKeepsTheFirstLine) {
   EXPECT_EQ(s["duplicates"], 3);
   EXPECT_EQ(s["conflicts"], 1);
   EXPECT_EQ(s["stored"], 4);
-  EXPECT_EQ(s["missing"], 1);  // record 0
+  EXPECT_EQ(s["missing"], 0);  // nothing below 1, the lowest received, counts
   EXPECT_NE(r.err.find("(WARNING) : Record 3 in raw.site1.2026002.000000 (byte "),
             std::string::npos)
       << r.err;
@@ -150,6 +151,38 @@ TEST_F(ExtractProgram, DuplicatesAreCountedAndAConflictKeepsTheFirstLine) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out.rfind("0 session files read, 0 records found: 0 new", 0), 0u) << r.out;
   EXPECT_EQ(fs::last_write_time(Store()), stored);
+}
+
+TEST_F(ExtractProgram, ExtractAndStatusCountTheSameMissingRecords) {
+  // From the lowest received number to the journal's last record count, or to
+  // the highest received number while no run has learnt the count.
+  struct Case {
+    std::string rcd;
+    std::optional<int64_t> logged;
+    int64_t missing;
+  };
+  const std::vector<Case> cases{
+      {"5-9,20-29\n", std::nullopt, 10},                // 10-19; nothing below 5
+      {"5-9,20-29\n", 40, 21},                          // and 30-40, not logged yet
+      {"100-200\n", 50, 0},                             // the count is below them all
+      {"1-10,2147483647\n", 15, 5},                     // 11-15: the stray top number adds nothing
+      {"1-10,2147483647\n", std::nullopt, 2147483636},  // 11-2147483646
+  };
+  for (const Case& c : cases) {
+    WriteFile(Folder() + "/extract.rcd", c.rcd);
+    fs::remove(Folder() + "/runs.jsonl");
+    if (c.logged)
+      WriteFile(Folder() + "/runs.jsonl", json{{"end", "2026-12-09T10:00:00+00:00"},
+                                               {"status", 0},
+                                               {"outcome", "complete"},
+                                               {"records_logged", *c.logged}}
+                                                  .dump() +
+                                              "\n");
+    EXPECT_EQ(Summary()["missing"], c.missing) << c.rcd;
+    auto status =
+        Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1", "--json"}, box.ProcessOptions());
+    EXPECT_EQ(json::parse(status.out)[0]["missing_records"], c.missing) << c.rcd;
+  }
 }
 
 TEST_F(ExtractProgram, PatternsAreCheckedBeforeAnythingIsWritten) {
@@ -244,7 +277,7 @@ TEST_F(ExtractProgram, AKilledRunAndTwoRunsAtOnceStoreEachRecordOnce) {
   // A record recovery file that fell behind the store (a kill after the
   // commit, a restore) is brought up to date; ranges from elsewhere stay.
   WriteFile(Folder() + "/extract.rcd", "1-10,500000-500001\n");
-  EXPECT_EQ(Summary()["missing"], 1 + (500000 - 160001));  // 0 and 160001-499999
+  EXPECT_EQ(Summary()["missing"], 500000 - 160001);  // 160001-499999
   EXPECT_EQ(Rcd(), "1-160000\n500000-500001\n");
 }
 

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <random>
+#include <utility>
 #include <vector>
 
+#include "recovery/RangeSet.h"
 #include "recovery/RecordLog.h"
 
 using RecordRecoveryUtils::RangeEntry;
@@ -80,6 +82,30 @@ TEST(RangeBookkeeping, NormalisesAMillionShuffledRanges) {
   EXPECT_EQ(log.receivedRanges.back(), RangeEntry(1999998000, 1999998999));
   EXPECT_EQ(log.missingRanges.size(), 999998u);
   EXPECT_EQ(log.missingRanges.front(), RangeEntry(3000, 3999));
+}
+
+TEST(RangeBookkeeping, CollectedNumbersComeOutMerged) {
+  // Every number from 0 to 99999 but the multiples of 1000, shuffled: the
+  // collector merges along the way and must lose nothing doing so.
+  std::vector<int32_t> shuffled;
+  Ranges thousands;
+  for (int32_t n = 0; n < 100000; ++n)
+    if (n % 1000 != 0) shuffled.push_back(n);
+  for (int32_t n = 0; n < 100000; n += 1000) thousands.emplace_back(n + 1, n + 999);
+  std::mt19937 random(11);
+  std::shuffle(shuffled.begin(), shuffled.end(), random);
+  const std::vector<std::pair<std::vector<int32_t>, Ranges>> cases{
+      {{1, 2, 3, 4, 5, 7}, {{1, 5}, {7, 7}}},
+      {{5, 4, 3, 1}, {{1, 1}, {3, 5}}},
+      {{3, 3, 2, 3, 4}, {{2, 4}}},
+      {{kTop - 1, kTop, 0}, {{0, 0}, {kTop - 1, kTop}}},
+      {shuffled, thousands},
+  };
+  for (const auto& [numbers, expected] : cases) {
+    RecordRecoveryUtils::RangeCollector collector;
+    for (int32_t n : numbers) collector.Add(n);
+    EXPECT_EQ(collector.Ranges(), expected) << numbers.size() << " numbers";
+  }
 }
 
 TEST(RangeBookkeeping, AddRecordExtendsInsertsAndMerges) {

@@ -8,13 +8,13 @@
 #include <cstdio>
 #include <ctime>
 
-#include "JournalTail.h"
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
 #include "config/DeploymentAccess.h"
 #include "config/DeploymentLayout.h"
 #include "config/DeploymentSettings.h"
 #include "config/FolderUtils.h"
+#include "journal/JournalTail.h"
 #include "ports/PortSourceUtils.h"
 #include "recovery/RecordLog.h"
 #include "recovery/RequestPlan.h"
@@ -377,7 +377,7 @@ void CheckJournal(CheckList& list, const Site& site) {
   if (tail.last && tail.last->fatal) detail += " (" + OneLine(*tail.last->fatal) + ")";
   detail += "; last complete run " +
             (tail.lastComplete ? describe(*tail.lastComplete) : std::string("none"));
-  if (tail.last && tail.last->outcome != "complete")
+  if (tail.last && !tail.last->Complete())
     list.Warn("run journal", detail, "the checks above and --probe show why");
   else
     list.Ok("run journal", detail);

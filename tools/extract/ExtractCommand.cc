@@ -12,6 +12,7 @@
 #include "config/DeploymentAccess.h"
 #include "config/DeploymentSettings.h"
 #include "config/ProjectLocation.h"
+#include "journal/JournalTail.h"
 #include "options/ArgWalk.h"
 #include "ports/PortSourceUtils.h"
 #include "records/Extraction.h"
@@ -241,12 +242,16 @@ int Run(const std::vector<std::string>& args) {
     settings.prompt = DeploymentSettings::Prompt(d->cfg);
     settings.pattern = &*pattern;
     settings.log = log;
-    if (std::optional<std::string> rcd = d->RecordRecoveryFile())
+    if (std::optional<std::string> rcd = d->RecordRecoveryFile()) {
       settings.recoveryFile = *rcd;
-    else
+      // The controller's last logged count bounds the missing records, as in
+      // pelox5-status.
+      settings.recordsLogged = Journal::ReadTail(d->paths.RunJournal().NativePath()).recordsLogged;
+    } else {
       log("WARNING",
           " Config file is missing the ExtractReceivedRecordFile item. The record recovery "
           "file is not updated.");
+    }
 
     const Records::ExtractionSummary summary = Records::Extract(settings);
     const int status =

@@ -15,6 +15,7 @@
 #include "config/JsonDocument.h"
 #include "config/ProjectLocation.h"
 #include "records/RecordStore.h"
+#include "recovery/RangeSet.h"
 #include "recovery/RangeText.h"
 #include "recovery/RecordLog.h"
 
@@ -69,8 +70,8 @@ void CountSessions(DeploymentStatus& d, const DeploymentPaths& paths) {
   }
 }
 
-// The records in the gaps of the record recovery file, counted as the run
-// would ask for them. Read here rather than with RecordLog::readRCD, which
+// The records missing from the record recovery file, as pelox5-extract counts
+// them. Read here rather than with RecordLog::readRCD, which
 // reports failures on standard output, where this program's report goes.
 void CountMissing(DeploymentStatus& d, const std::string& rcdName) {
   std::optional<std::string> path = RecordRecoveryUtils::RecordLogPath(rcdName);
@@ -92,15 +93,10 @@ void CountMissing(DeploymentStatus& d, const std::string& rcdName) {
   d.rcdWarnings = RecordRecoveryUtils::SkippedTokenWarnings(skipped, *path);
   log.cleanupRanges();
   if (log.receivedRanges.empty()) return;  // the run skips recovery then
-  // Records past the controller's last known count are not missing yet: the
-  // controller has not logged them.
-  const std::optional<int64_t> logged = d.journal.recordsLogged;
-  int64_t missing = 0;
-  for (const RecordRecoveryUtils::RangeEntry& gap : log.missingRanges) {
-    const int64_t last = logged ? std::min<int64_t>(gap.max, *logged) : gap.max;
-    if (last >= gap.min) missing += last - gap.min + 1;
-  }
-  d.missingRecords = missing;
+  // Bounded by the controller's last logged count: records past it are not
+  // missing yet, the controller has not logged them.
+  d.missingRecords =
+      RecordRecoveryUtils::MissingRecordCount(log.receivedRanges, d.journal.recordsLogged);
 }
 
 // The counts the record store keeps; read-only, so a store being written is

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "JournalTail.h"
 #include "config/ProjectLocation.h"
+#include "journal/JournalTail.h"
 
 struct DeploymentStatus {
   std::string name;    // the folder's name in lower case: what -d takes
@@ -25,8 +25,9 @@ struct DeploymentStatus {
   uint64_t sessionFiles = 0;  // downloads/raw.*
   uint64_t sessionBytes = 0;
 
-  // Records in the gaps of the .rcd file (the run asks for these again); none
-  // without an ExtractReceivedRecordFile item or a file holding ranges.
+  // Records missing from the .rcd file (RecordRecoveryUtils::MissingRecordCount,
+  // bounded by the journal's record count); none without an
+  // ExtractReceivedRecordFile item or a file holding ranges.
   std::optional<int64_t> missingRecords;
   std::string rcdError;                  // why the .rcd could not be read; "" otherwise
   std::vector<std::string> rcdWarnings;  // the .rcd's tokens that reading skipped
@@ -38,7 +39,7 @@ struct DeploymentStatus {
   std::string storeError;
 
   bool Active() const { return cfgError.empty() && status == "Active"; }
-  bool LastRunComplete() const { return journal.last && journal.last->outcome == "complete"; }
+  bool LastRunComplete() const { return journal.last && journal.last->Complete(); }
   // What the exit status counts as a problem: a configuration that cannot be
   // read, or an Active deployment whose last run did not complete (or that
   // never ran). Locked deployments are never a problem.

@@ -1,4 +1,4 @@
-#include "JournalTail.h"
+#include "journal/JournalTail.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +14,8 @@
 namespace Journal {
 
 namespace {
+
+namespace Key = RunJournalFormat::Key;
 
 constexpr size_t kBlock = 16 * 1024;
 // A journal line is a few hundred bytes; anything far longer is damage.
@@ -57,29 +59,33 @@ std::optional<Run> ParseLine(std::string_view text, std::optional<int64_t>& reco
   if (text.empty() || text.size() > kMaxLine || text.front() != '{') return std::nullopt;
   nlohmann::json line = nlohmann::json::parse(text, nullptr, false);
   if (line.is_discarded() || !line.is_object()) return std::nullopt;
-  std::optional<std::string> outcome = Text(line, "outcome");
+  std::optional<std::string> outcome = Text(line, Key::kOutcome);
   if (!outcome) return std::nullopt;
   Run run;
   run.outcome = *outcome;
-  run.start = Text(line, "start").value_or("");
-  run.end = Text(line, "end").value_or("");
+  run.start = Text(line, Key::kStart).value_or("");
+  run.end = Text(line, Key::kEnd).value_or("");
   run.endTime = ParseTime(run.end.empty() ? run.start : run.end);
-  run.status = Integer(line, "status");
-  run.fatal = Text(line, "fatal");
-  recordsLogged = Integer(line, "records_logged");
+  run.status = Integer(line, Key::kStatus);
+  run.fatal = Text(line, Key::kFatal);
+  recordsLogged = Integer(line, Key::kRecordsLogged);
   return run;
 }
+
+std::string Quoted(const char* word) { return std::string("\"") + word + "\""; }
 
 // Cheap tests on the raw text, so that the lines passed over while looking for
 // an older complete run or record count are not all parsed: false only when
 // the line cannot be what is still wanted.
 bool MayBeComplete(std::string_view line) {
-  return line.find("\"complete\"") != std::string_view::npos;
+  static const std::string complete = Quoted(RunJournalFormat::Outcome::kComplete);
+  return line.find(complete) != std::string_view::npos;
 }
 bool MayHaveRecordCount(std::string_view line) {
-  size_t at = line.find("\"records_logged\"");
+  static const std::string key = Quoted(Key::kRecordsLogged);
+  size_t at = line.find(key);
   if (at == std::string_view::npos) return false;
-  at += 16;
+  at += key.size();
   while (at < line.size() && (line[at] == ' ' || line[at] == ':' || line[at] == '\t')) ++at;
   return at < line.size() && ((line[at] >= '0' && line[at] <= '9') || line[at] == '-');
 }
@@ -147,7 +153,7 @@ Tail ReadTail(const std::string& path) {
       haveLogged = true;
     }
     if (!tail.last) tail.last = *run;
-    if (!tail.lastComplete && run->outcome == "complete") tail.lastComplete = std::move(*run);
+    if (!tail.lastComplete && run->Complete()) tail.lastComplete = std::move(*run);
     return tail.lastComplete && haveLogged;
   };
 

@@ -1,19 +1,19 @@
 #pragma once
-// What pelox5-status needs from a deployment's run journal (runs.jsonl, one
-// JSON object per line, appended by each download run), read from the end of
-// the file only: the last run, the end of the last complete run, and the
-// latest "records_logged" value.
+// What the tools need from a deployment's run journal (runs.jsonl, one JSON
+// object per line, appended by each download run), read from the end of the
+// file only: the last run, the end of the last complete run, and the latest
+// "records_logged" value.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "config/DeploymentLayout.h"
+#include "journal/RunJournalFormat.h"
 
 namespace Journal {
 
 // The file name inside a deployment folder.
-inline constexpr const char* kFileName = DeploymentLayout::kRunJournalFile;
+inline constexpr const char* kFileName = RunJournalFormat::kFileName;
 
 // The reader goes back at most this far from the end of the file; what lies
 // before is not looked at (a complete run older than that shows as none).
@@ -22,7 +22,8 @@ inline constexpr uint64_t kMaxReadBack = 8u << 20;
 struct Run {
   std::string start, end;          // the texts of the line, "" when absent
   std::optional<int64_t> endTime;  // "end" (else "start") as unix seconds
-  std::string outcome;             // "complete", "fatal", "no-prompt", "stopped"
+  std::string outcome;             // one of RunJournalFormat::Outcome
+  bool Complete() const { return outcome == RunJournalFormat::Outcome::kComplete; }
   std::optional<int64_t> status;
   std::optional<std::string> fatal;
 };

@@ -1,29 +1,45 @@
-// Reading the end of a run journal: which lines count, how far back the reader
-// goes, and the time stamps it understands.
+// Reading the end of a run journal written by the run's own writer: which lines
+// count, how far back the reader goes, and the time stamps it understands.
 
 #include <gtest/gtest.h>
 
-#include "JournalTail.h"
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+
 #include "TempDir.h"
+#include "app/RunJournal.h"
+#include "journal/JournalTail.h"
 #include "support/Subprocess.h"
 
 namespace {
 
-// One journal line as the download tool writes it.
+// One journal line as the download run writes it, ending at `end` (UTC).
 std::string Line(const std::string& end, const std::string& outcome,
-                 const std::string& logged = "null") {
-  return R"({"deployment":"site1","start":")" + end + R"(","end":")" + end +
-         R"(","duration_s":6.512,"status":)" + (outcome == "complete" ? "0" : "1") +
-         R"(,"outcome":")" + outcome + R"(","fatal":)" +
-         (outcome == "fatal" ? R"("Connect(): quitting")" : "null") +
-         R"(,"session":null,"session_bytes":0,"port":"127.0.0.1:5000","version":"1.0.3",)" +
-         R"("records_logged":)" + logged +
-         R"(,"next_download":null,"getdata_requests":1,"getlog_requests":0,"records_requested":30})" +
-         "\n";
+                 std::optional<int64_t> logged = std::nullopt) {
+  RunRecord r;
+  r.deployment = "site1";
+  r.end = static_cast<std::time_t>(Journal::ParseTime(end).value_or(0));
+  r.start = r.end - 6;
+  r.durationSeconds = 6.512;
+  r.status = outcome == RunJournalFormat::Outcome::kComplete ? 0 : 1;
+  r.outcome = outcome;
+  if (outcome == RunJournalFormat::Outcome::kFatal) r.fatal = "Connect(): quitting";
+  r.port = "127.0.0.1:5000";
+  r.version = "1.0.3";
+  r.recordsLogged = logged;
+  r.getdataRequests = 1;
+  r.recordsRequested = 30;
+  return RunJournal::Line(r);
 }
 
 class JournalTailTest : public ::testing::Test {
  protected:
+  // The writer stamps local time; UTC keeps the stamps the test compares.
+  void SetUp() override {
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+  }
   Journal::Tail Read(const std::string& text) {
     WriteFile(path, text);
     return Journal::ReadTail(path);
@@ -35,23 +51,23 @@ class JournalTailTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(JournalTailTest, FindsLastRunLastCompleteAndLatestRecordCount) {
-  Journal::Tail tail = Read(Line("2026-12-09T10:00:00+00:00", "complete", "120") +
-                            Line("2026-12-09T11:00:00+00:00", "complete", "130") +
-                            Line("2026-12-09T12:00:00+00:00", "no-prompt") +
-                            Line("2026-12-09T13:00:00+01:00", "fatal"));
+  Journal::Tail tail =
+      Read(Line("2026-12-09T10:00:00+00:00", "complete", 120) +
+           Line("2026-12-09T11:00:00+00:00", "complete", 130) +
+           Line("2026-12-09T12:00:00+00:00", "no-prompt") + Line("2026-12-09T12:00:00Z", "fatal"));
   ASSERT_TRUE(tail.exists);
   EXPECT_EQ(tail.error, "");
   ASSERT_TRUE(tail.last && tail.lastComplete);
   EXPECT_EQ(tail.last->outcome, "fatal");
   EXPECT_EQ(tail.last->status, 1);
   EXPECT_EQ(tail.last->fatal, "Connect(): quitting");
-  EXPECT_EQ(tail.last->endTime, Journal::ParseTime("2026-12-09T12:00:00Z"));
+  EXPECT_EQ(tail.last->endTime, 1796817600);  // 2026-12-09T12:00:00Z
   EXPECT_EQ(tail.lastComplete->end, "2026-12-09T11:00:00+00:00");
   EXPECT_EQ(tail.recordsLogged, 130);
 }
 
 TEST_F(JournalTailTest, SkipsDamagedAndUnfinishedLines) {
-  std::string good = Line("2026-12-09T10:00:00+00:00", "complete", "7");
+  std::string good = Line("2026-12-09T10:00:00+00:00", "complete", 7);
   Journal::Tail tail = Read(good + "not json\n{\"outcome\":3}\n\n" + good.substr(0, 40));
   ASSERT_TRUE(tail.last);
   EXPECT_EQ(tail.last->end, "2026-12-09T10:00:00+00:00");
@@ -65,7 +81,7 @@ TEST_F(JournalTailTest, SkipsDamagedAndUnfinishedLines) {
 TEST_F(JournalTailTest, ReadsBackAcrossBlocksToTheLastCompleteRun) {
   // A complete run, then ~2,000 failed ones: the reader must go back through
   // many blocks, and a line split across two blocks must come out whole.
-  std::string text = Line("2026-12-01T00:00:00+00:00", "complete", "55");
+  std::string text = Line("2026-12-01T00:00:00+00:00", "complete", 55);
   for (int i = 0; i < 2000; ++i) text += Line("2026-12-09T10:00:00+00:00", "stopped");
   Journal::Tail tail = Read(text);
   ASSERT_TRUE(tail.lastComplete);
