@@ -96,8 +96,9 @@ std::vector<SessionFile> ListSessions(const std::string& folder) {
 
 class Absorber {
  public:
-  Absorber(const ExtractionSettings& settings, RecordStore& store, ExtractionSummary& summary)
-      : mSettings(settings), mStore(store), mSummary(summary) {}
+  Absorber(const ExtractionSettings& settings, RecordStore& store, ExtractionSummary& summary,
+           Clock& clock)
+      : mSettings(settings), mStore(store), mSummary(summary), mClock(clock) {}
 
   void Absorb(const SessionFile& file);
   bool anythingNew = false;
@@ -111,6 +112,7 @@ class Absorber {
   const ExtractionSettings& mSettings;
   RecordStore& mStore;
   ExtractionSummary& mSummary;
+  Clock& mClock;
   // Counts of the file in hand.
   int64_t mFound = 0, mFresh = 0, mDuplicates = 0, mConflicts = 0;
   // The numbers stored by the transaction in hand.
@@ -163,7 +165,7 @@ void Absorber::Absorb(const SessionFile& file) {
       mStore.Rollback();
       return;
     }
-    mNow = static_cast<int64_t>(std::time(nullptr));
+    mNow = mClock.WallSeconds();
     SessionState state = known ? *known : SessionState{mStore.AddSession(file.name, mNow), 0, 0, 0};
     AbsorbFrom(fd.Get(), file, state, size);
   } catch (...) {
@@ -220,7 +222,7 @@ void Absorber::AbsorbFrom(int fd, const SessionFile& file, SessionState state, i
   const Samples samples = SamplesOf(fd, end, file.name);
   state.headHash = samples.head;
   state.tailHash = samples.tail;
-  mStore.UpdateSession(state, mFound, mFresh, mDuplicates, mConflicts);
+  mStore.UpdateSession(state, mFound, mFresh, mDuplicates, mConflicts, mNow);
   mStore.NoteAbsorbed(mRanges.Ranges(), mFresh, mConflicts);
   mStore.Commit();
   anythingNew = true;
@@ -309,10 +311,10 @@ bool IsDialogueLine(std::string_view line, const std::string& prompt) {
   return word == "logs" || word == "getdata" || word == "getlog" || word == "quit";
 }
 
-ExtractionSummary Extract(const ExtractionSettings& settings) {
+ExtractionSummary Extract(const ExtractionSettings& settings, Clock& clock) {
   ExtractionSummary summary;
   RecordStore store = RecordStore::OpenForWriting(settings.storePath);
-  Absorber absorber(settings, store, summary);
+  Absorber absorber(settings, store, summary, clock);
   for (const SessionFile& file : ListSessions(settings.downloadsFolder)) absorber.Absorb(file);
   const StoreCounts counts = store.Counts();
   summary.stored = counts.records;

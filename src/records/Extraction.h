@@ -15,6 +15,7 @@
 #include <string>
 
 #include "base/BaseError.h"
+#include "base/Clock.h"
 #include "records/RecordPattern.h"
 
 namespace Records {
@@ -51,8 +52,8 @@ struct ExtractionSummary {
 };
 
 // Raises StoreError for the store and RecoveryFileError for the record
-// recovery file; what was committed before stays.
-ExtractionSummary Extract(const ExtractionSettings& settings);
+// recovery file; what was committed before stays. `clock` dates what is stored.
+ExtractionSummary Extract(const ExtractionSettings& settings, Clock& clock);
 
 // Whether a line (without its line end) is part of the dialogue rather than
 // data: the prompt, "done", the "logs" reply, "ERROR:" replies and echoed

@@ -237,13 +237,13 @@ int64_t RecordStore::AddSession(const std::string& name, int64_t now) {
 }
 
 void RecordStore::UpdateSession(const SessionState& state, int64_t found, int64_t fresh,
-                                int64_t duplicates, int64_t conflicts) {
+                                int64_t duplicates, int64_t conflicts, int64_t now) {
   sqlite3_stmt* s =
       Prepared(kUpdateSession,
                "UPDATE sessions SET absorbed_bytes = ?, head_hash = ?, tail_hash = ?, "
                "records = records + ?, new_records = new_records + ?, "
                "duplicates = duplicates + ?, conflicts = conflicts + ?, "
-               "last_absorbed_at = strftime('%s', 'now') WHERE id = ?");
+               "last_absorbed_at = ? WHERE id = ?");
   sqlite3_bind_int64(s, 1, state.absorbed);
   sqlite3_bind_int64(s, 2, state.headHash);
   sqlite3_bind_int64(s, 3, state.tailHash);
@@ -251,7 +251,8 @@ void RecordStore::UpdateSession(const SessionState& state, int64_t found, int64_
   sqlite3_bind_int64(s, 5, fresh);
   sqlite3_bind_int64(s, 6, duplicates);
   sqlite3_bind_int64(s, 7, conflicts);
-  sqlite3_bind_int64(s, 8, state.id);
+  sqlite3_bind_int64(s, 8, now);
+  sqlite3_bind_int64(s, 9, state.id);
   if (!Done(s)) Fail("cannot update a session");
 }
 

@@ -73,7 +73,7 @@ class RecordStore {
   std::string SessionName(int64_t id);
   int64_t AddSession(const std::string& name, int64_t now);
   void UpdateSession(const SessionState& state, int64_t found, int64_t fresh, int64_t duplicates,
-                     int64_t conflicts);
+                     int64_t conflicts, int64_t now);
 
   // Stores the record unless its number is stored. For a stored number,
   // kDuplicate when the stored line is the same (or this conflicting line was

@@ -210,7 +210,7 @@ bad command line.
 )";
 }
 
-int Run(const std::vector<std::string>& args) {
+int Run(const std::vector<std::string>& args, Clock& clock) {
   Options o;
   try {
     o = Parse(args);
@@ -253,7 +253,7 @@ int Run(const std::vector<std::string>& args) {
           "file is not updated.");
     }
 
-    const Records::ExtractionSummary summary = Records::Extract(settings);
+    const Records::ExtractionSummary summary = Records::Extract(settings, clock);
     const int status =
         Emit(o.json ? SummaryJson(summary) : SummaryLine(summary, settings.recoveryFile));
     return summary.unusableSessions > 0 ? kError : status;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ExtractCommand.h"
+#include "base/Clock.h"
 #include "base/ProcessStart.h"
 #include "base/WriteAll.h"
 
@@ -15,7 +16,8 @@ int main(int argc, char** argv) {
   ProcessStart::Prepare();
   std::vector<std::string> args(argv + 1, argv + argc);
   try {
-    return ExtractCommand::Run(args);
+    RealClock clock;
+    return ExtractCommand::Run(args, clock);
   } catch (const std::exception& e) {
     WriteAll(2, std::string("pelox5-extract: ") + e.what() + "\n");
     return 1;
