@@ -7,9 +7,7 @@
 #include "config/JsonDocument.h"
 
 Configuration::Configuration(std::optional<FolderItem> folder, std::string fileName)
-    : mConfiguration(nlohmann::json::object()),
-      mCfgFileFolder(std::move(folder)),
-      mCfgFileName(std::move(fileName)) {}
+    : mCfgFileFolder(std::move(folder)), mCfgFileName(std::move(fileName)) {}
 
 bool Configuration::Load() {
   if (!mCfgFileFolder)
@@ -35,7 +33,7 @@ bool Configuration::Load() {
   if (!document)
     throw ConfigurationBadFormatException("Configuration.Load():" + mCfgFileName + " JSON Error:" +
                                           mCfgFileFolder->NativePath() + "\n" + error);
-  mConfiguration = std::move(*document);
+  mItems = std::move(*document);
   return true;
 }
 
@@ -47,29 +45,7 @@ bool Configuration::Save() {
   if (!file)
     throw ConfigurationFolderNotFoundException("Configuration.Save():" + mCfgFileName +
                                                " returned nil in:" + mCfgFileFolder->NativePath());
-  std::optional<std::string> text = JsonDocument::Serialize(mConfiguration);
+  std::optional<std::string> text = JsonDocument::Serialize(mItems);
   if (!text) return false;
   return AtomicFile::Replace(file->NativePath(), *text) == 0;
-}
-
-nlohmann::json Configuration::Get(const std::string& name) const {
-  auto item = mConfiguration.find(name);
-  if (item == mConfiguration.end()) throw ConfigurationItemNotFoundException(name);
-  return *item;
-}
-
-void Configuration::Set(const std::string& name, nlohmann::json value) {
-  mConfiguration[name] = std::move(value);
-}
-
-std::string Configuration::GetText(const std::string& name) const {
-  std::optional<std::string> text = JsonDocument::ToText(Get(name));
-  if (!text) throw ConfigurationBadValueException(name);
-  return *text;
-}
-
-int32_t Configuration::GetInt32(const std::string& name) const {
-  std::optional<int32_t> number = JsonDocument::ToInt32(Get(name));
-  if (!number) throw ConfigurationBadValueException(name);
-  return *number;
 }

@@ -10,9 +10,10 @@
 
 #include "base/FolderItem.h"
 #include "config/ConfigurationExceptions.h"
-#include "config/ItemAccess.h"
+#include "config/JsonItems.h"
 
-class Configuration {
+class Configuration : public JsonItems<Configuration, ConfigurationItemNotFoundException,
+                                       ConfigurationBadValueException> {
  public:
   // An empty document for the file `fileName` in `folder`; nothing is read.
   Configuration(std::optional<FolderItem> folder, std::string fileName);
@@ -34,23 +35,10 @@ class Configuration {
   // folder or when the file name cannot name an item in it.
   bool Save();
 
-  // The value of the item, or ConfigurationItemNotFoundException.
-  nlohmann::json Get(const std::string& name) const;
-  // Creates or replaces the item in memory; the file changes only at Save.
-  void Set(const std::string& name, nlohmann::json value);
-
-  // The item as text (numbers in decimal, booleans "true"/"false") or as Int32
-  // (numbers truncated, texts by their leading integer, clamped). Raise
-  // ConfigurationItemNotFoundException when it is missing and
-  // ConfigurationBadValueException for null, objects and arrays.
-  std::string GetText(const std::string& name) const;
-  int32_t GetInt32(const std::string& name) const;
-
-  nlohmann::json operator[](const std::string& name) const { return Get(name); }
-  ItemAccess<Configuration> operator[](const std::string& name) { return {*this, name}; }
+  // Get, Set, GetText, GetInt32 and subscripts come from JsonItems, raising
+  // ConfigurationItemNotFoundException and ConfigurationBadValueException.
 
  private:
-  nlohmann::json mConfiguration;
   std::optional<FolderItem> mCfgFileFolder;
   std::string mCfgFileName;
 };

@@ -14,8 +14,7 @@ std::unique_ptr<Prefs> Preferences;
 
 void Initialize(const std::string& appName) { Preferences = std::make_unique<Prefs>(appName); }
 
-Prefs::Prefs(std::string appName)
-    : mPreferences(nlohmann::json::object()), mAppName(std::move(appName)) {}
+Prefs::Prefs(std::string appName) : mAppName(std::move(appName)) {}
 
 bool Prefs::Load(bool createFolder) {
   mUnparsed = false;
@@ -48,38 +47,16 @@ bool Prefs::Load(bool createFolder) {
     mUnparsed = true;
     return false;
   }
-  mPreferences = std::move(*settings);
+  mItems = std::move(*settings);
   return true;
 }
 
 bool Prefs::Save() {
   if (!mPreferencesFile) return false;
-  std::optional<std::string> text = JsonDocument::Serialize(mPreferences);
+  std::optional<std::string> text = JsonDocument::Serialize(mItems);
   if (!text) return false;
   text->push_back('\n');
   return AtomicFile::Replace(mPreferencesFile->NativePath(), *text) == 0;
-}
-
-nlohmann::json Prefs::Get(const std::string& name) const {
-  auto item = mPreferences.find(name);
-  if (item == mPreferences.end()) throw PreferenceNotFoundException(name);
-  return *item;
-}
-
-void Prefs::Set(const std::string& name, nlohmann::json value) {
-  mPreferences[name] = std::move(value);
-}
-
-std::string Prefs::GetText(const std::string& name) const {
-  std::optional<std::string> text = JsonDocument::ToText(Get(name));
-  if (!text) throw PreferenceBadValueException(name);
-  return *text;
-}
-
-int32_t Prefs::GetInt32(const std::string& name) const {
-  std::optional<int32_t> number = JsonDocument::ToInt32(Get(name));
-  if (!number) throw PreferenceBadValueException(name);
-  return *number;
 }
 
 }  // namespace PreferencesModule

@@ -10,7 +10,7 @@
 
 #include "base/BaseError.h"
 #include "base/FolderItem.h"
-#include "config/ItemAccess.h"
+#include "config/JsonItems.h"
 
 namespace PreferencesModule {
 
@@ -36,7 +36,7 @@ class PreferenceBadValueException : public PreferencesException {
 // file and the reason.
 PELOX5_DECLARE_ERROR(PreferencesFileUnreadableException, PreferencesException);
 
-class Prefs {
+class Prefs : public JsonItems<Prefs, PreferenceNotFoundException, PreferenceBadValueException> {
  public:
   // Empty settings for the application `appName`; nothing is read.
   explicit Prefs(std::string appName);
@@ -59,25 +59,13 @@ class Prefs {
   // hold a text that is not valid UTF-8 (nothing is written then). Never raises.
   bool Save();
 
-  // The value of the item, or PreferenceNotFoundException.
-  nlohmann::json Get(const std::string& name) const;
-  // Creates or replaces the item in memory; the file changes only at Save.
-  void Set(const std::string& name, nlohmann::json value);
-
-  // The item as text or Int32, converted as Configuration does. Raise
-  // PreferenceNotFoundException when it is missing and
-  // PreferenceBadValueException for null, objects and arrays.
-  std::string GetText(const std::string& name) const;
-  int32_t GetInt32(const std::string& name) const;
+  // Get, Set, GetText, GetInt32 and subscripts come from JsonItems, raising
+  // PreferenceNotFoundException and PreferenceBadValueException.
 
   // The file bound by Load; none before it.
   const std::optional<FolderItem>& PreferencesFile() const { return mPreferencesFile; }
 
-  nlohmann::json operator[](const std::string& name) const { return Get(name); }
-  ItemAccess<Prefs> operator[](const std::string& name) { return {*this, name}; }
-
  private:
-  nlohmann::json mPreferences;
   std::optional<FolderItem> mPreferencesFile;
   std::string mAppName;
   bool mUnparsed = false;
