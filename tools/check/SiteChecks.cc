@@ -226,8 +226,8 @@ void CheckSettings(CheckList& list, Site& site) {
         failedKeys.insert(key);
         allOk = false;
       });
-  const bool portRead = failedKeys.count("Port") == 0;
-  site.serial = portRead && PortSourceUtils::isSerialPortRequested(site.controller.portName);
+  site.serial = failedKeys.count("Port") == 0 &&
+                PortSourceUtils::isSerialPortRequested(site.controller.portName);
   // The probe needs the port, its speed, and the wake-up's tries, time-out and prompt.
   site.portSettingsOk = true;
   for (const char* key : {"Port", "Baud", DeploymentSettings::kConnectAttemptMaxTries.key,
