@@ -9,6 +9,8 @@
 #include "ports/SerialSettings.h"
 #include "recovery/RequestPlan.h"
 
+// Every member has an initializer, so a designated initializer may name only
+// what it changes.
 struct ControllerSettings {
   // A serial device name or "a.b.c.d:port"; empty until read.
   std::string portName{};

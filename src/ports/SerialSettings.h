@@ -2,7 +2,7 @@
 // The serial line settings: the one table of speeds (code, text, bit rate) and
 // typed parity, data bits, stop bits and flow control. The baud code is the
 // number stored and passed around for a speed: 0..15, -1 for a text the table
-// does not hold.
+// does not hold (PortSourceUtils.h converts the texts).
 
 #include <cstdint>
 
