@@ -52,8 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Time moves only as the scripted port says: no input ever waits on the wall clock.
   FakeClock clock;
-  Controller controller;
-  controller.mConnectAttemptMaxTries = 1;
+  Controller controller(Clock::Get(), {.connectAttemptMaxTries = 1});
   auto backend = std::make_unique<ScriptedPort>(clock);
   for (const std::string& chunk : script.chunks) backend->Arrive(chunk);
   backend->dropWhenDrained = true;
@@ -69,10 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     switch (script.scenario) {
       case 0:
-        controller.waitForPrompt(controller.mPrompt, 0, 13);
+        controller.waitForPrompt(controller.Settings().prompt, 0, 13);
         break;
       case 1:
-        controller.waitForDonePrompt(controller.mPrompt, 0, 13);
+        controller.waitForDonePrompt(controller.Settings().prompt, 0, 13);
         break;
       default:
         controller.GetRecentData(30, 0);

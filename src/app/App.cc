@@ -180,7 +180,7 @@ void App::WriteRunJournal(int32_t status) {
     r.version = Version::LongVersion;
     r.nextDownload = mNextDownload;
     if (mController) {
-      if (!mController->mPortName.empty()) r.port = mController->mPortName;
+      if (!mController->Settings().portName.empty()) r.port = mController->Settings().portName;
       if (mController->mRecordsLogged >= 0) r.recordsLogged = mController->mRecordsLogged;
       r.getdataRequests = mController->mRequestCounts.getdata;
       r.getlogRequests = mController->mRequestCounts.getlog;

@@ -166,21 +166,20 @@ void App::ConfigureController() {
   mController = std::make_unique<Controller>(mClock);
   if (mPortFactory) mController->PortFactory = mPortFactory;
   mController->PendingEvents = [this] { ProcessPendingEvents(); };
-  mController->mPortName = Cfg([&] { return DeploymentSettings::Port(*mConfig); });
-  LogNewMessage("INFO", "Port requested:" + mController->mPortName);
-  if (PortSourceUtils::isSerialPortRequested(mController->mPortName)) {
-    bool missing = false;
-    mController->mSerialBaud = Cfg([&] { return DeploymentSettings::BaudCode(*mConfig, missing); });
-    if (missing) LogNewMessage("WARNING", "Baud rate missing in deployment.cfg, Assuming 9600");
+  ControllerSettings settings;
+  try {
+    DeploymentSettings::ReadControllerSettings(
+        *mConfig, settings, [this](const std::string& severity, const std::string& text) {
+          LogNewMessage(severity, text);
+        });
+  } catch (const DeploymentSettings::SettingError& e) {
+    // The journal names the port even when a later item stops the run.
+    mController->SetSettings(settings);
+    Fatal(e.Message);
   }
-  auto number = [this](const DeploymentSettings::NumericSetting& s) {
-    return Cfg([&] { return DeploymentSettings::Number(*mConfig, s); });
-  };
-  mController->mConnectAttemptMaxTries = number(DeploymentSettings::kConnectAttemptMaxTries);
-  mController->mConnectAttemptTimeout = number(DeploymentSettings::kConnectAttemptTimeout);
-  mController->mRecordRequestSize = number(DeploymentSettings::kRecordRequestSize);
-  mRunTimeLimit = number(DeploymentSettings::kRunTimeLimit);
-  mController->mPrompt = Cfg([&] { return DeploymentSettings::Prompt(*mConfig); });
+  mController->SetSettings(settings);
+  mRunTimeLimit =
+      Cfg([&] { return DeploymentSettings::Number(*mConfig, DeploymentSettings::kRunTimeLimit); });
   mController->LogSink = [this](const std::string& severity, const std::string& text) {
     LogNewMessage(severity, text);
   };
@@ -204,8 +203,8 @@ bool App::Connect() {
   LogNewMessage("INFO", "Connect(): Acquired PortSource.");
   LogNewMessage("DEBUG", "Connect(): Attempt get initial Pelox controller prompt.");
   try {
-    mController->GetPrompt(mController->mConnectAttemptMaxTries,
-                           mController->mConnectAttemptTimeout);
+    mController->GetPrompt(mController->Settings().connectAttemptMaxTries,
+                           mController->Settings().connectAttemptTimeout);
   } catch (const PortSourceUtils::PortSourceException&) {
     // The one way out without a FATAL line: the run returns its status.
     LogNewMessage("DEBUG", "Connect(): Caught PortSourceError - failed to connect");
@@ -225,7 +224,7 @@ void App::Download() {
   LogNewMessage("INFO", "Call GetRecentData()");
   try {
     mProgress.Begin("getdata");
-    mController->GetRecentData(mController->mRecordRequestSize, 25);
+    mController->GetRecentData(mController->Settings().recordRequestSize, 25);
     mProgress.End();
   } catch (const PortSourceUtils::TimeoutException& e) {
     LogNewMessage("FATAL", "run() getdata(): PortSourceTimeoutError: " + e.Message);
@@ -266,7 +265,8 @@ void App::RecoverMissingRecords() {
   }
   mProgress.Begin("getlog");
   try {
-    mController->GetMissingRecords(mExtractRecordLog.get(), mController->mRecordRequestSize, 25);
+    mController->GetMissingRecords(mExtractRecordLog.get(),
+                                   mController->Settings().recordRequestSize, 25);
   } catch (const PortSourceUtils::PortSourceException& e) {
     // A controller that has gone is not asked for the rest of the list.
     Fatal("run() getlog(): " + e.Message);

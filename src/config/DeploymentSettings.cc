@@ -70,4 +70,41 @@ std::string Prompt(const Configuration& cfg) {
   return prompt;
 }
 
+void ReadControllerSettings(const Configuration& cfg, ControllerSettings& settings,
+                            const LogFunction& log, const FailureFunction& failed) {
+  auto say = [&](const char* severity, const std::string& text) {
+    if (log) log(severity, text);
+  };
+  // One item's read; false when it failed and `failed` let the reading go on.
+  auto item = [&](const std::string& key, auto read) {
+    try {
+      read();
+      return true;
+    } catch (const SettingError& e) {
+      if (!failed) throw;
+      failed(key, e);
+      return false;
+    }
+  };
+  if (item("Port", [&] { settings.portName = Port(cfg); })) {
+    say("INFO", "Port requested:" + settings.portName);
+    if (PortSourceUtils::isSerialPortRequested(settings.portName)) {
+      item("Baud", [&] {
+        bool missing = false;
+        settings.serial.baud = BaudCode(cfg, missing);
+        if (missing) say("WARNING", kBaudMissingWarning);
+      });
+    }
+  }
+  for (const NumericSetting& s : kNumericSettings) {
+    item(s.key, [&] {
+      const int32_t value = Number(cfg, s);
+      if (s.key == kConnectAttemptMaxTries.key) settings.connectAttemptMaxTries = value;
+      if (s.key == kConnectAttemptTimeout.key) settings.connectAttemptTimeout = value;
+      if (s.key == kRecordRequestSize.key) settings.recordRequestSize = value;
+    });
+  }
+  item("Prompt", [&] { settings.prompt = Prompt(cfg); });
+}
+
 }  // namespace DeploymentSettings

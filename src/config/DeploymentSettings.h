@@ -5,11 +5,13 @@
 // accepts is exactly what the run accepts.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "base/BaseError.h"
 #include "config/Configuration.h"
+#include "controller/ControllerSettings.h"
 #include "recovery/RequestPlan.h"
 
 namespace DeploymentSettings {
@@ -66,5 +68,25 @@ int32_t BaudCode(const Configuration& cfg, bool& missing);
 // "Prompt", kDefaultPrompt when missing; SettingError when empty, since an
 // empty prompt would be "seen" after any byte.
 std::string Prompt(const Configuration& cfg);
+
+// The run's WARNING for a serial port without "Baud".
+inline constexpr const char* kBaudMissingWarning =
+    "Baud rate missing in deployment.cfg, Assuming 9600";
+
+// Receives the log lines of reading the settings as (severity, text).
+using LogFunction = std::function<void(const std::string&, const std::string&)>;
+// Told of an item that cannot be used: its key and the error.
+using FailureFunction = std::function<void(const std::string&, const SettingError&)>;
+
+// Reads the Controller's settings into `settings` in the run's order: "Port"
+// (then INFO "Port requested:<port>"), "Baud" for a serial port only
+// (kBaudMissingWarning when missing), every numeric item (RunTimeLimit is not
+// the Controller's but is checked in its place, so that the first item the run
+// stops on stays the same), "Prompt". Without `failed` the first item that
+// cannot be used raises its SettingError, the items read before it already
+// stored; with `failed` it is told and reading goes on, the item keeping what
+// `settings` held (a Port that failed skips Baud).
+void ReadControllerSettings(const Configuration& cfg, ControllerSettings& settings,
+                            const LogFunction& log = {}, const FailureFunction& failed = {});
 
 }  // namespace DeploymentSettings

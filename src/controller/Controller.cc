@@ -13,13 +13,13 @@ using PortSourceUtils::PortSource;
 using PortSourceUtils::PortSourceException;
 using PortSourceUtils::TimeoutException;
 
-Controller::Controller(Clock& clock)
+Controller::Controller(Clock& clock, ControllerSettings settings)
     : LogSink([](const std::string&, const std::string&) {}),
-      PortFactory(
-          [](const std::string& name, int32_t baud, int32_t parity, int32_t bits, int32_t stop) {
-            return std::make_unique<PortSource>(name, baud, parity, bits, stop);
-          }),
-      mClock(clock) {}
+      PortFactory([](const std::string& name, const PortSourceUtils::SerialSettings& serial) {
+        return std::make_unique<PortSource>(name, serial);
+      }),
+      mClock(clock),
+      mSettings(std::move(settings)) {}
 
 void Controller::Log(const char* severity, const std::string& text) {
   if (LogSink) LogSink(severity, text);
@@ -35,13 +35,13 @@ int32_t Controller::PortErrorCode() { return mPort ? mPort->LastErrorCode() : 0;
 void Controller::GetPort() {
   // The old port is released first, so a factory that raises leaves none behind.
   mPort.reset();
-  mPort = PortFactory(mPortName, mSerialBaud, mSerialParity, mSerialBits, mSerialStop);
+  mPort = PortFactory(mSettings.portName, mSettings.serial);
   PortSource& port = Port();
   port.SetPendingEvents(PendingEvents);
-  port.SetConnectTimeout(mConnectAttemptTimeout);
-  for (int32_t attempt = 1; attempt <= mConnectAttemptMaxTries; ++attempt) {
+  port.SetConnectTimeout(mSettings.connectAttemptTimeout);
+  for (int32_t attempt = 1; attempt <= mSettings.connectAttemptMaxTries; ++attempt) {
     Log("DEBUG", "getPort: Attempt " + std::to_string(attempt) + " of " +
-                     std::to_string(mConnectAttemptMaxTries));
+                     std::to_string(mSettings.connectAttemptMaxTries));
     // The attempt's time counts from before the connect, which may itself wait.
     const int64_t start = mClock.MonotonicMs();
     try {
@@ -49,8 +49,8 @@ void Controller::GetPort() {
     } catch (const PortSourceUtils::ConnectionException&) {
       // A refused or failed connect still waits out its time-out, then retries.
     }
-    while (!port.IsConnected() &&
-           mClock.MonotonicMs() - start <= PortSourceUtils::TimeoutMs(mConnectAttemptTimeout)) {
+    while (!port.IsConnected() && mClock.MonotonicMs() - start <=
+                                      PortSourceUtils::TimeoutMs(mSettings.connectAttemptTimeout)) {
       port.WaitForData(10);
       mClock.SleepMs(25);
       port.Poll();
@@ -70,7 +70,7 @@ void Controller::GetPrompt(int32_t count, int32_t timeout) {
     Log("DEBUG", "GetPrompt(): Attempt " + std::to_string(attempt) + " of " +
                      std::to_string(count) + " Port.Write: \\r ");
     port.Write("\r");
-    if (waitForPrompt(mPrompt, timeout, 13) == 0) return;
+    if (waitForPrompt(mSettings.prompt, timeout, 13) == 0) return;
   }
   throw PortSourceException("getPeloxPrompt(): Timed out, could not connect.\nLastErrorCode:" +
                             std::to_string(port.LastErrorCode()));
@@ -84,7 +84,7 @@ void Controller::SendLine(const std::string& line) {
 
 int32_t Controller::GetLogs(int32_t timeout) {
   SendLine("logs");
-  return waitForPrompt(mPrompt, timeout, 13);
+  return waitForPrompt(mSettings.prompt, timeout, 13);
 }
 
 Controller::ReceiveResult Controller::RequestRecords(int32_t first, int32_t count,
@@ -92,7 +92,7 @@ Controller::ReceiveResult Controller::RequestRecords(int32_t first, int32_t coun
   SendLine(RecordRecoveryUtils::RecordRequest{first, count}.Command());
   ++mRequestCounts.getlog;
   mRequestCounts.records += count;
-  return Receive(mPrompt, timeout, false, BoundFor(count));
+  return Receive(mSettings.prompt, timeout, false, BoundFor(count));
 }
 
 int32_t Controller::GetDataByRecordNumber(int32_t first, int32_t count, int32_t timeout) {
@@ -102,12 +102,12 @@ int32_t Controller::GetDataByRecordNumber(int32_t first, int32_t count, int32_t 
 void Controller::GetRecentData(int32_t count, int32_t timeout) {
   const std::string line = "getdata " + std::to_string(count);
   // A controller that keeps answering without "done" must not hold the run forever.
-  const int32_t maxSends = std::max<int32_t>(1, mConnectAttemptMaxTries);
+  const int32_t maxSends = std::max<int32_t>(1, mSettings.connectAttemptMaxTries);
   for (int32_t send = 1; send <= maxSends; ++send) {
     SendLine(line);
     ++mRequestCounts.getdata;
     mRequestCounts.records += count;
-    const ReceiveResult r = Receive(mPrompt, timeout, true, BoundFor(count));
+    const ReceiveResult r = Receive(mSettings.prompt, timeout, true, BoundFor(count));
     const int32_t rc = DonePromptCode(r);
     if (rc == 1) return;
     if (rc == -1) {

@@ -13,8 +13,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "base/Clock.h"
+#include "controller/ControllerSettings.h"
 #include "ports/PortSource.h"
 #include "recovery/RecordLog.h"
 
@@ -40,18 +42,22 @@ class Controller {
   using LogSinkFunction = std::function<void(const std::string&, const std::string&)>;
   using EventFunction = std::function<void(Controller&)>;
   using PendingEventsFunction = std::function<void()>;
-  // Builds the port for GetPort from (name, baud, parity, bits, stop).
+  // Builds the port for GetPort from the port name and the serial line settings.
   using PortFactoryFunction = std::function<std::unique_ptr<PortSourceUtils::PortSource>(
-      const std::string&, int32_t, int32_t, int32_t, int32_t)>;
+      const std::string&, const PortSourceUtils::SerialSettings&)>;
 
   // `clock` times every wait and pause of the dialogue; it must outlive the
   // Controller.
-  explicit Controller(Clock& clock = Clock::Get());
+  explicit Controller(Clock& clock = Clock::Get(), ControllerSettings settings = {});
   Controller(const Controller&) = delete;
   Controller& operator=(const Controller&) = delete;
 
+  const ControllerSettings& Settings() const { return mSettings; }
+  // Takes effect from the next call (a port already made keeps its line settings).
+  void SetSettings(ControllerSettings settings) { mSettings = std::move(settings); }
+
   // Replaces mPort with a new port from PortFactory and connects it, trying up to
-  // mConnectAttemptMaxTries times, each taking up to mConnectAttemptTimeout
+  // connectAttemptMaxTries times, each taking up to connectAttemptTimeout
   // seconds (the limit of the connect itself included). A ConnectionException
   // from Connect is swallowed; other exceptions
   // (the factory's InvalidPortException among them) pass through, leaving mPort
@@ -75,7 +81,7 @@ class Controller {
   int32_t waitForDonePrompt(const std::string& prompt, int32_t timeout, uint8_t terminator);
 
   // Sends "getdata <count>" until the reply ends with "done" and the prompt, at
-  // most mConnectAttemptMaxTries times (at least once). Raises TimeoutException
+  // most connectAttemptMaxTries times (at least once). Raises TimeoutException
   // on silence, when every reply lacked "done" or when a reply went past what
   // `count` records can hold (the message names the bound), PortSourceException
   // on a port error; all after a FATAL log line. Every byte received stays in
@@ -111,15 +117,6 @@ class Controller {
   std::string rawBuffer;
   // The port; null until GetPort. Owned.
   std::unique_ptr<PortSourceUtils::PortSource> mPort;
-  std::string mPrompt = "PELOX>";
-  int32_t mConnectAttemptMaxTries = 10;
-  int32_t mConnectAttemptTimeout = 5;
-  int32_t mSerialBaud = 8;
-  int32_t mSerialBits = 3;
-  int32_t mSerialStop = 0;
-  std::string mPortName;
-  int32_t mSerialParity = 0;
-  int32_t mRecordRequestSize = 30;
   // The controller's logged-record count; -1 until the application learns it.
   int32_t mRecordsLogged = -1;
 
@@ -186,6 +183,7 @@ class Controller {
   // rawBuffer that ReceivedEndsWith still takes into account.
   std::string mHandedTail;
   Clock& mClock;
+  ControllerSettings mSettings;
   // Bytes appended since RawDataAvailable was last raised.
   size_t mSinceEvent = 0;
 };

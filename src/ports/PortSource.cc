@@ -12,8 +12,7 @@
 
 namespace PortSourceUtils {
 
-PortSource::PortSource(const std::string& portText, int32_t baud, int32_t parity, int32_t bits,
-                       int32_t stop) {
+PortSource::PortSource(const std::string& portText, const SerialSettings& serial) {
   if (std::optional<NetworkPortText> net = ParseNetworkPortText(portText)) {
     if (net->port < 1024) {
       throw InvalidPortException(
@@ -30,27 +29,24 @@ PortSource::PortSource(const std::string& portText, int32_t baud, int32_t parity
     return;
   }
 
-  auto serial = std::make_unique<SerPort>();
+  auto serPort = std::make_unique<SerPort>();
   // Names compare with regard to case, as the file system does.
   std::vector<Posix::SerialDeviceEntry> devices = Posix::ListSerialDevices();
   std::map<std::string, size_t> table;
   for (size_t i = 0; i < devices.size(); ++i) table[devices[i].name] = i;
   auto found = table.find(portText);
   if (found != table.end()) {
-    serial->SetDevice(devices[found->second].path);
+    serPort->SetDevice(devices[found->second].path);
   } else if (Posix::IsVirtualSerialDevice(portText)) {
     // Pseudo-terminals (socat, ser2net, tests) are not listed by the OS as serial
     // ports but are used exactly like them.
-    serial->SetDevice(portText);
+    serPort->SetDevice(portText);
   } else {
     throw InvalidPortException("PortSource.Constructor():" + portText +
                                " does not appear to be a valid serial port on this host.");
   }
-  serial->SetBaud(baud);
-  serial->SetParity(parity);
-  serial->SetBits(bits);
-  serial->SetStop(stop);
-  mBackend = std::move(serial);
+  serPort->SetSettings(serial);
+  mBackend = std::move(serPort);
 }
 
 PortSource::PortSource(std::unique_ptr<PortBackend> backend) : mBackend(std::move(backend)) {

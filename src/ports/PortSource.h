@@ -12,6 +12,7 @@
 
 #include "ports/PortBackend.h"
 #include "ports/PortSourceExceptions.h"
+#include "ports/SerialSettings.h"
 
 namespace PortSourceUtils {
 
@@ -20,11 +21,12 @@ class SerPort;
 
 class PortSource {
  public:
-  // Chooses and configures the backend; opens nothing. Raises InvalidPortException
+  // Chooses and configures the backend; opens nothing. `serial` is the line a
+  // serial backend sets up; a network port ignores it. Raises InvalidPortException
   // for a network port below 1024, a network text whose numbers are out of range
   // (an address number above 255, a port above 65535) or a serial name the host
   // does not list.
-  PortSource(const std::string& portText, int32_t baud, int32_t parity, int32_t bits, int32_t stop);
+  explicit PortSource(const std::string& portText, const SerialSettings& serial = {});
   // Uses the given backend as is (tests: a scripted in-memory port).
   explicit PortSource(std::unique_ptr<PortBackend> backend);
   ~PortSource();

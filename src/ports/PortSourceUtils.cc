@@ -6,6 +6,7 @@
 #include "base/AsciiText.h"
 #include "base/Clock.h"
 #include "ports/NetworkPortText.h"
+#include "ports/SerialSettings.h"
 #include "ports/posix/SerialDeviceList.h"
 
 namespace PortSourceUtils {
@@ -26,21 +27,15 @@ bool endsWith(const std::string& text, const std::string& suffix) {
   return AsciiText::EndsWithIgnoringCase(text, suffix);
 }
 
-namespace {
-const char* const kBaudTexts[] = {"300",   "600",   "1200",   "1800",  "2400",  "3600",
-                                  "4800",  "7200",  "9600",   "14400", "19200", "28800",
-                                  "38400", "57600", "115200", "230400"};
-}  // namespace
-
 std::string BaudConstantToString(int32_t code) {
-  return code >= 0 && code < 16 ? kBaudTexts[code] : "";
+  const SerialSpeed* speed = SpeedOfCode(code);
+  return speed ? speed->text : "";
 }
 
 int32_t BaudStringToConstant(const std::string& text) {
-  for (int32_t code = 0; code < 16; ++code) {
-    if (text == kBaudTexts[code]) return code;
-  }
-  return -1;
+  for (const SerialSpeed& speed : kSerialSpeeds)
+    if (text == speed.text) return speed.code;
+  return kUnknownBaudCode;
 }
 
 bool isSerialPortRequested(const std::string& portText) {

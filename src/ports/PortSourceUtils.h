@@ -23,7 +23,8 @@ int64_t TimeoutMs(int32_t seconds);
 void Sleep(int32_t ms);
 // True when the last characters of `text` equal `suffix`, ignoring letter case.
 bool endsWith(const std::string& text, const std::string& suffix);
-// "300" -> 0 ... "230400" -> 15; -1 for any other text.
+// The code of a text of the speed table (ports/SerialSettings.h), "300" -> 0 ...
+// "230400" -> 15; kUnknownBaudCode (-1) for any other text, blanks included.
 int32_t BaudStringToConstant(const std::string& text);
 // The text of a baud code: 0 -> "300" ... 15 -> "230400"; "" for any other code.
 std::string BaudConstantToString(int32_t code);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ports/PortBackend.h"
+#include "ports/SerialSettings.h"
 #include "ports/posix/SerialDevice.h"
 
 namespace PortSourceUtils {
@@ -16,12 +17,8 @@ class SerPort : public PortBackend {
   // The device node to open; empty means none assigned.
   void SetDevice(const std::string& path) { mDevicePath = path; }
   const std::string& Device() const { return mDevicePath; }
-  // Codes as BaudStringToConstant gives them and as Posix::LineSettings documents.
-  void SetBaud(int32_t code) { mSettings.baud = code; }
-  void SetParity(int32_t code) { mSettings.parity = code; }
-  void SetBits(int32_t code) { mSettings.bits = code; }
-  void SetStop(int32_t code) { mSettings.stop = code; }
-  const Posix::LineSettings& Settings() const { return mSettings; }
+  void SetSettings(const SerialSettings& settings) { mSettings = settings; }
+  const SerialSettings& Settings() const { return mSettings; }
 
   // Opens the device and applies the line settings. InvalidPortException when
   // none is assigned or the device did not take the speed or character size
@@ -52,7 +49,7 @@ class SerPort : public PortBackend {
   void CheckError(const char* prefix);
 
   std::string mDevicePath;
-  Posix::LineSettings mSettings;
+  SerialSettings mSettings;
   Posix::SerialDevice mDevice;
   bool mConnected = false;
 };

@@ -15,10 +15,13 @@ class CommandsTest : public ControllerFixture {
  protected:
   // Makes GetPort build a scripted port that connects as `plan` says.
   void ScriptGetPort(std::deque<Outcome> plan) {
-    controller.PortFactory = [this, plan](const std::string& name, int32_t baud, int32_t parity,
-                                          int32_t bits, int32_t stop) {
-      factoryArgs = name + " " + std::to_string(baud) + " " + std::to_string(parity) + " " +
-                    std::to_string(bits) + " " + std::to_string(stop);
+    controller.PortFactory = [this, plan](const std::string& name,
+                                          const PortSourceUtils::SerialSettings& serial) {
+      factoryArgs = name + " " + std::to_string(serial.baud) + " " +
+                    std::to_string(static_cast<int32_t>(serial.parity)) + " " +
+                    std::to_string(static_cast<int32_t>(serial.dataBits)) + " " +
+                    std::to_string(static_cast<int32_t>(serial.stopBits)) + " " +
+                    std::to_string(static_cast<int32_t>(serial.flow));
       auto backend = std::make_unique<ScriptedPort>(clock);
       backend->connected = false;
       backend->connectPlan = plan;
@@ -32,15 +35,14 @@ class CommandsTest : public ControllerFixture {
 
 TEST_F(CommandsTest, GetPortSwallowsRefusalsAndRetries) {
   ScriptGetPort({Outcome::kRefuse, Outcome::kStayDown, Outcome::kConnect});
-  controller.mPortName = "10.0.0.5:4001";
-  controller.mConnectAttemptMaxTries = 5;
-  controller.mConnectAttemptTimeout = 2;
+  controller.SetSettings(
+      {.portName = "10.0.0.5:4001", .connectAttemptMaxTries = 5, .connectAttemptTimeout = 2});
   const int64_t begin = clock.MonotonicMs();
   controller.GetPort();
   // Two failed attempts wait out their time-out; the third connects at once.
   EXPECT_GE(clock.MonotonicMs() - begin, 2 * 2000);
   EXPECT_LT(clock.MonotonicMs() - begin, 2 * 2000 + 1000);
-  EXPECT_EQ(factoryArgs, "10.0.0.5:4001 8 0 3 0");
+  EXPECT_EQ(factoryArgs, "10.0.0.5:4001 8 0 3 0 0");
   EXPECT_EQ(port->connectTimeoutMs, 2000);  // the connect itself waits no longer
   EXPECT_EQ(port->connectCalls, 3);
   EXPECT_EQ(port->purges, std::vector<int32_t>{500});
@@ -51,7 +53,7 @@ TEST_F(CommandsTest, GetPortSwallowsRefusalsAndRetries) {
 
 TEST_F(CommandsTest, GetPortWaitsForAConnectionThatCompletesWhilePolling) {
   ScriptGetPort({Outcome::kStayDown});
-  controller.mConnectAttemptTimeout = 2;
+  controller.SetSettings({.connectAttemptTimeout = 2});
   controller.PortFactory = [inner = controller.PortFactory, this](auto&&... args) {
     auto made = inner(args...);
     port->connectAfterPolls = 3;
@@ -64,8 +66,7 @@ TEST_F(CommandsTest, GetPortWaitsForAConnectionThatCompletesWhilePolling) {
 
 TEST_F(CommandsTest, GetPortTimesOutAfterTheLastAttempt) {
   ScriptGetPort({Outcome::kRefuse, Outcome::kRefuse, Outcome::kRefuse});
-  controller.mConnectAttemptMaxTries = 3;
-  controller.mConnectAttemptTimeout = 1;
+  controller.SetSettings({.connectAttemptMaxTries = 3, .connectAttemptTimeout = 1});
   try {
     controller.GetPort();
     FAIL() << "no exception";
@@ -167,7 +168,7 @@ TEST_F(CommandsTest, ARecordReplyOwesALineEndPerRecordUntilItsRecordsAreIn) {
 }
 
 TEST_F(CommandsTest, GetRecentDataGivesUpOnAControllerThatNeverSaysDone) {
-  controller.mConnectAttemptMaxTries = 3;
+  controller.SetSettings({.connectAttemptMaxTries = 3});
   for (int i = 0; i < 5; ++i) port->ReplyToWrite({"rec\r\nPELOX>"});
   try {
     controller.GetRecentData(30, 1);

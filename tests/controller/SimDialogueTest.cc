@@ -25,14 +25,13 @@ std::string RecordId(int number) {
 class SimDialogueTest : public ::testing::TestWithParam<const char*> {
  protected:
   // Connects a controller to a simulator started with `extra` options.
-  void Start(std::vector<std::string> extra) {
+  void Start(std::vector<std::string> extra, int32_t tries = 3) {
     std::vector<std::string> args = {std::string("--") + GetParam()};
     if (args[0] == "--tcp") args.push_back("0");
     args.insert(args.end(), extra.begin(), extra.end());
     sim = std::make_unique<SimProcess>(box, args);
-    controller.mPortName = sim->PortText();
-    controller.mConnectAttemptMaxTries = 3;
-    controller.mConnectAttemptTimeout = 2;
+    controller.SetSettings(
+        {.portName = sim->PortText(), .connectAttemptMaxTries = tries, .connectAttemptTimeout = 2});
     controller.RawDataAvailable = [this](Controller& c) { captured += c.ReadRawData(); };
     controller.GotPrompt = [this](Controller& c) { captured += c.ReadRawData(); };
     controller.GetPort();
@@ -76,8 +75,7 @@ TEST_P(SimDialogueTest, DownloadsLogsRecentAndMissingRecords) {
 }
 
 TEST_P(SimDialogueTest, AControllerThatNeverSaysDoneEndsAsATimeOut) {
-  ASSERT_NO_FATAL_FAILURE(Start({"--no-done", "-1"}));
-  controller.mConnectAttemptMaxTries = 2;
+  ASSERT_NO_FATAL_FAILURE(Start({"--no-done", "-1"}, 2));
   EXPECT_THROW(controller.GetRecentData(5, 2), PortSourceUtils::TimeoutException);
 }
 

@@ -58,7 +58,7 @@ class Listener {
 class NetPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    mPort = std::make_unique<PortSource>(mListener.Text(), 8, 0, 3, 0);
+    mPort = std::make_unique<PortSource>(mListener.Text());
     mPort->Connect();
     ASSERT_TRUE(mPort->IsConnected());
     mPeer = mListener.Accept();
@@ -246,7 +246,7 @@ TEST(NetPortConnect, RefusedConnectionRaisesWithANegativeCode) {
     Listener closed;
     port = closed.Port();
   }
-  PortSource source("127.0.0.1:" + std::to_string(port), 8, 0, 3, 0);
+  PortSource source("127.0.0.1:" + std::to_string(port));
   EXPECT_EQ(MessageOf<ConnectionException>([&] { source.Connect(); }),
             "Could not connect. LastError:-111");
   EXPECT_FALSE(source.IsConnected());

@@ -51,43 +51,42 @@ class MemoryBackend : public PortBackend {
 }  // namespace
 
 TEST(PortSourceConstructor, NetworkTextsSelectATcpClient) {
-  PortSource plain("192.168.1.20:4001", 8, 0, 3, 0);
+  PortSource plain("192.168.1.20:4001");
   ASSERT_NE(plain.Net(), nullptr);
   EXPECT_EQ(plain.Net()->Address(), "192.168.1.20");
   EXPECT_EQ(plain.Net()->Port(), 4001);
   EXPECT_EQ(plain.Serial(), nullptr);
 
-  PortSource dashed("10-0-0-5:8080", -1, -1, -1, -1);  // the four integers are ignored
+  PortSource dashed("10-0-0-5:8080", {.baud = -1});  // the line settings are ignored
   ASSERT_NE(dashed.Net(), nullptr);
   EXPECT_EQ(dashed.Net()->Address(), "10.0.0.5");
   EXPECT_EQ(dashed.Net()->Port(), 8080);
 
-  PortSource lowest("192.168.1.20:1024", 8, 0, 3, 0);
+  PortSource lowest("192.168.1.20:1024");
   EXPECT_EQ(lowest.Net()->Port(), 1024);
 }
 
 TEST(PortSourceConstructor, RefusesPortsBelow1024) {
   const std::string message = "GetNewPortSource(): Invalid network port:TCPSocket.InvalidPortError";
   for (const char* text : {"192.168.1.20:1023", "10-0-0-5:80", "10.0.0.5:0"}) {
-    EXPECT_EQ(MessageOf<InvalidPortException>([&] { PortSource p(text, 8, 0, 3, 0); }), message)
-        << text;
+    EXPECT_EQ(MessageOf<InvalidPortException>([&] { PortSource p(text); }), message) << text;
   }
 }
 
 TEST(PortSourceConstructor, RefusesNumbersOutOfRangeAtOnceNamingThePortText) {
   for (const char* text :
        {"127.0.0.1:99999", "999.1.1.1:5000", "127.0.0.1:99999999999999", "1.2.3.256:4001"}) {
-    EXPECT_EQ(MessageOf<InvalidPortException>([&] { PortSource p(text, 8, 0, 3, 0); }),
+    EXPECT_EQ(MessageOf<InvalidPortException>([&] { PortSource p(text); }),
               std::string("GetNewPortSource(): Invalid network port:") + text +
                   " is out of range (address numbers 0 to 255, port up to 65535)");
   }
-  PortSource highest("255.255.255.255:65535", 8, 0, 3, 0);
+  PortSource highest("255.255.255.255:65535");
   EXPECT_EQ(highest.Net()->Port(), 65535);
 }
 
 TEST(PortSourceConstructor, UnknownSerialNamesAreRefused) {
   for (const char* text : {"controller.example.org:4001", "/dev/no-such-tty", "/dev/null", ""}) {
-    EXPECT_EQ(MessageOf<InvalidPortException>([&] { PortSource p(text, 8, 0, 3, 0); }),
+    EXPECT_EQ(MessageOf<InvalidPortException>([&] { PortSource p(text); }),
               std::string("PortSource.Constructor():") + text +
                   " does not appear to be a valid serial port on this host.");
   }
@@ -97,14 +96,16 @@ TEST(PortSourceConstructor, PseudoTerminalsAreVirtualSerialPorts) {
   int master = -1, slave = -1;
   char name[256];
   ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-  PortSource port(name, 14, 1, 2, 2);
+  const SerialSettings line{14, Parity::kOdd, DataBits::k7, StopBits::kTwo, FlowControl::kRtsCts};
+  PortSource port(name, line);
   ASSERT_NE(port.Serial(), nullptr);
   EXPECT_EQ(port.Net(), nullptr);
   EXPECT_EQ(port.Serial()->Device(), name);
   EXPECT_EQ(port.Serial()->Settings().baud, 14);
-  EXPECT_EQ(port.Serial()->Settings().parity, 1);
-  EXPECT_EQ(port.Serial()->Settings().bits, 2);
-  EXPECT_EQ(port.Serial()->Settings().stop, 2);
+  EXPECT_EQ(port.Serial()->Settings().parity, Parity::kOdd);
+  EXPECT_EQ(port.Serial()->Settings().dataBits, DataBits::k7);
+  EXPECT_EQ(port.Serial()->Settings().stopBits, StopBits::kTwo);
+  EXPECT_EQ(port.Serial()->Settings().flow, FlowControl::kRtsCts);
   EXPECT_FALSE(port.IsConnected());  // construction opens nothing
   close(slave);
   close(master);

@@ -39,7 +39,7 @@ class SerialPortTest : public ::testing::Test {
   }
 
   std::unique_ptr<PortSource> Open(int32_t baud = 8) {
-    auto port = std::make_unique<PortSource>(mName, baud, 0, 3, 0);
+    auto port = std::make_unique<PortSource>(mName, SerialSettings{.baud = baud});
     port->Connect();
     return port;
   }
@@ -87,7 +87,7 @@ TEST_F(SerialPortTest, EveryBaudCodeOpensIncludingRatesWithoutAConstant) {
     EXPECT_TRUE(port->IsConnected()) << code;
     port->Close();
   }
-  PortSource bad(mName, 16, 0, 3, 0);
+  PortSource bad(mName, {.baud = 16});
   EXPECT_EQ(MessageOf<ConnectionException>([&] { bad.Connect(); }),
             "SerPort.Connect(): Could not connect. LastError:-22");
 }
@@ -115,7 +115,7 @@ TEST_F(SerialPortTest, TheDevicesOwnSettingsComeBackWhenItCloses) {
 
 TEST_F(SerialPortTest, SettingsTheDeviceDoesNotTakeAreRefusedNamingTheDevice) {
   // A pseudo-terminal always keeps 8 data bits.
-  PortSource sevenBits(mName, 8, 0, 2, 0);
+  PortSource sevenBits(mName, {.dataBits = DataBits::k7});
   EXPECT_EQ(MessageOf<InvalidPortException>([&] { sevenBits.Connect(); }),
             "SerPort.Connect(): " + mName +
                 " did not take the line settings: character size 7 data bits reads back as 8");
@@ -124,28 +124,37 @@ TEST_F(SerialPortTest, SettingsTheDeviceDoesNotTakeAreRefusedNamingTheDevice) {
   EXPECT_TRUE(port->IsConnected());
 }
 
-TEST(TermiosSettings, DataBitsParityAndStopBits) {
+TEST(TermiosSettings, DataBitsParityStopBitsAndFlowControl) {
   termios t{};
   bool custom = false;
   static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-  for (int32_t bits = 0; bits < 4; ++bits) {
-    ASSERT_TRUE(Posix::BuildTermios({8, 0, bits, 0}, t, &custom));
-    EXPECT_EQ(t.c_cflag & CSIZE, sizes[bits]);
+  for (DataBits bits : {DataBits::k5, DataBits::k6, DataBits::k7, DataBits::k8}) {
+    ASSERT_TRUE(Posix::BuildTermios({.dataBits = bits}, t, &custom));
+    EXPECT_EQ(t.c_cflag & CSIZE, sizes[static_cast<int>(bits)]);
   }
-  ASSERT_TRUE(Posix::BuildTermios({8, 1, 3, 2}, t, &custom));
+  ASSERT_TRUE(
+      Posix::BuildTermios({.parity = Parity::kOdd, .stopBits = StopBits::kTwo}, t, &custom));
   EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CSTOPB),
             static_cast<tcflag_t>(PARENB | PARODD | CSTOPB));
-  ASSERT_TRUE(Posix::BuildTermios({8, 2, 3, 0}, t, &custom));
+  ASSERT_TRUE(Posix::BuildTermios({.parity = Parity::kEven}, t, &custom));
   EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CSTOPB), static_cast<tcflag_t>(PARENB));
-  ASSERT_TRUE(Posix::BuildTermios({8, 0, 3, 1}, t, &custom));
+  ASSERT_TRUE(Posix::BuildTermios({.stopBits = StopBits::kOneAndHalf}, t, &custom));
   EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), static_cast<tcflag_t>(CSTOPB));
   EXPECT_FALSE(custom);
-  ASSERT_TRUE(Posix::BuildTermios({7, 0, 3, 0}, t, &custom));  // 7200 bit/s
+  ASSERT_TRUE(Posix::BuildTermios({.flow = FlowControl::kRtsCts}, t, &custom));
+  EXPECT_EQ(t.c_cflag & CRTSCTS, static_cast<tcflag_t>(CRTSCTS));
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+  ASSERT_TRUE(Posix::BuildTermios({.flow = FlowControl::kXonXoff}, t, &custom));
+  EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+  ASSERT_TRUE(Posix::BuildTermios({.baud = 7}, t, &custom));  // 7200 bit/s
   EXPECT_TRUE(custom);
-  EXPECT_FALSE(Posix::BuildTermios({8, 3, 3, 0}, t, &custom));
-  EXPECT_FALSE(Posix::BuildTermios({8, 0, 4, 0}, t, &custom));
-  EXPECT_FALSE(Posix::BuildTermios({8, 0, 3, 3}, t, &custom));
-  EXPECT_FALSE(Posix::BuildTermios({-1, 0, 3, 0}, t, &custom));
+  // Values outside the enumerators, as a cast from a stored number can make them.
+  EXPECT_FALSE(Posix::BuildTermios({.parity = static_cast<Parity>(3)}, t, &custom));
+  EXPECT_FALSE(Posix::BuildTermios({.dataBits = static_cast<DataBits>(4)}, t, &custom));
+  EXPECT_FALSE(Posix::BuildTermios({.stopBits = static_cast<StopBits>(3)}, t, &custom));
+  EXPECT_FALSE(Posix::BuildTermios({.flow = static_cast<FlowControl>(3)}, t, &custom));
+  EXPECT_FALSE(Posix::BuildTermios({.baud = -1}, t, &custom));
 }
 
 TEST_F(SerialPortTest, BytesPassUnchangedBothWays) {
@@ -183,7 +192,7 @@ TEST_F(SerialPortTest, PurgeDropsWhatArrivedIncludingDuringTheWait) {
 
 TEST_F(SerialPortTest, ASecondOpenIsRefusedUntilTheFirstCloses) {
   auto first = Open();
-  PortSource second(mName, 8, 0, 3, 0);
+  PortSource second(mName);
   EXPECT_EQ(MessageOf<ConnectionException>([&] { second.Connect(); }),
             "SerPort.Connect(): Could not connect. LastError:-11");
   EXPECT_FALSE(second.IsConnected());

@@ -11,16 +11,39 @@
 #include "base/DeadlinePoll.h"
 #include "ports/PortSourceUtils.h"
 #include "ports/posix/ByteQueue.h"
+#include "ports/posix/TermiosSettings.h"
 #include "support/FakeClock.h"
 
 using namespace PortSourceUtils;
 
-TEST(BaudStringToConstant, MapsTheTableAndNothingElse) {
-  const char* texts[] = {"300",  "600",   "1200",  "1800",  "2400",  "3600",  "4800",   "7200",
-                         "9600", "14400", "19200", "28800", "38400", "57600", "115200", "230400"};
-  for (int32_t code = 0; code < 16; ++code) EXPECT_EQ(BaudStringToConstant(texts[code]), code);
+TEST(SpeedTable, TextCodeBitRateAndTermiosConstantAgree) {
+  struct Row {
+    const char* text;
+    int32_t bitRate;
+    speed_t constant;  // B0: set as a custom rate
+  };
+  const Row rows[] = {
+      {"300", 300, B300},         {"600", 600, B600},       {"1200", 1200, B1200},
+      {"1800", 1800, B1800},      {"2400", 2400, B2400},    {"3600", 3600, B0},
+      {"4800", 4800, B4800},      {"7200", 7200, B0},       {"9600", 9600, B9600},
+      {"14400", 14400, B0},       {"19200", 19200, B19200}, {"28800", 28800, B0},
+      {"38400", 38400, B38400},   {"57600", 57600, B57600}, {"115200", 115200, B115200},
+      {"230400", 230400, B230400}};
+  ASSERT_EQ(kSerialSpeedCount, 16);
+  for (int32_t code = 0; code < 16; ++code) {
+    SCOPED_TRACE(rows[code].text);
+    EXPECT_EQ(BaudStringToConstant(rows[code].text), code);
+    EXPECT_EQ(BaudConstantToString(code), rows[code].text);
+    EXPECT_EQ(BitRateOfCode(code), rows[code].bitRate);
+    EXPECT_EQ(Posix::SpeedConstantOfCode(code), rows[code].constant);
+  }
   for (const char* bad : {"9600 ", " 9600", "", "110", "09600", "9600.0"}) {
-    EXPECT_EQ(BaudStringToConstant(bad), -1) << bad;
+    EXPECT_EQ(BaudStringToConstant(bad), kUnknownBaudCode) << bad;
+  }
+  for (int32_t code : {-1, 16}) {
+    EXPECT_EQ(BaudConstantToString(code), "") << code;
+    EXPECT_EQ(BitRateOfCode(code), 0) << code;
+    EXPECT_EQ(Posix::SpeedConstantOfCode(code), B0) << code;
   }
 }
 

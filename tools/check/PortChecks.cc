@@ -74,7 +74,7 @@ std::string StableNameOf(const std::string& path) {
 }
 
 void CheckSerial(CheckList& list, Site& site) {
-  const std::string& port = site.port;
+  const std::string& port = site.controller.portName;
   struct stat st {};
   if (::stat(port.c_str(), &st) != 0) {
     const std::string present = StableNames();
@@ -91,7 +91,7 @@ void CheckSerial(CheckList& list, Site& site) {
   // pseudo-terminal. Told without opening the line, since an open can change
   // its modem lines.
   try {
-    PortSourceUtils::PortSource source(port, site.baudCode, 0, 3, 0);
+    PortSourceUtils::PortSource source(port, site.controller.serial);
   } catch (const PortSourceUtils::PortSourceException& e) {
     list.Fail("serial device", e.Message, "set \"Port\" to a serial device of this host");
     return;
@@ -134,7 +134,7 @@ void CheckSerial(CheckList& list, Site& site) {
 
 void CheckTcp(CheckList& list, Site& site) {
   try {
-    PortSourceUtils::PortSource source(site.port, 8, 0, 3, 0);
+    PortSourceUtils::PortSource source(site.controller.portName);
   } catch (const PortSourceUtils::PortSourceException& e) {
     list.Fail("TCP endpoint", e.Message,
               "set \"Port\" to a.b.c.d:port (numbers 0 to 255, port 1024 to 65535)");
@@ -142,25 +142,24 @@ void CheckTcp(CheckList& list, Site& site) {
   }
   // One attempt of the run's own port acquisition, with its time-out.
   RealClock clock;
-  Controller controller(clock);
-  controller.mPortName = site.port;
-  controller.mConnectAttemptMaxTries = 1;
-  controller.mConnectAttemptTimeout = site.timeout;
+  ControllerSettings once = site.controller;
+  once.connectAttemptMaxTries = 1;
+  Controller controller(clock, once);
   try {
     controller.GetPort();
   } catch (const PortSourceUtils::PortSourceException&) {
     const int32_t code = controller.mPort ? controller.mPort->LastErrorCode() : 0;
     list.Fail("TCP connection",
-              "no connection to " + site.port + " within ConnectAttemptTimeout (" +
-                  std::to_string(site.timeout) +
+              "no connection to " + site.controller.portName + " within ConnectAttemptTimeout (" +
+                  std::to_string(site.controller.connectAttemptTimeout) +
                   " s): " + (code < 0 ? std::strerror(-code) : "not connected"),
-              "check that the bridge at " + site.port +
+              "check that the bridge at " + site.controller.portName +
                   " is running and reachable (no firewall in between)");
     return;
   }
   controller.mPort->Close();
   site.portOk = true;
-  list.Ok("TCP connection", site.port + " accepts a connection");
+  list.Ok("TCP connection", site.controller.portName + " accepts a connection");
 }
 
 }  // namespace

@@ -3,20 +3,22 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 
 #include "base/Clock.h"
 #include "controller/Controller.h"
 #include "ports/PortSourceExceptions.h"
 #include "ports/PortSourceUtils.h"
+#include "ports/SerialSettings.h"
 
 namespace SiteCheck {
 
 namespace {
 
-// The speeds of the table, most common first.
-constexpr const char* kScanOrder[] = {"9600",  "19200", "38400",  "57600", "115200", "4800",
-                                      "2400",  "1200",  "230400", "600",   "300",    "14400",
-                                      "28800", "7200",  "3600",   "1800"};
+// The codes of the speed table, most common speed first: 9600, 19200, 38400,
+// 57600, 115200, 4800, 2400, 1200, 230400, 600, 300, 14400, 28800, 7200, 3600, 1800.
+constexpr int32_t kScanOrder[] = {8, 10, 12, 13, 14, 6, 4, 2, 15, 1, 0, 9, 11, 7, 5, 3};
+static_assert(std::size(kScanOrder) == std::size(PortSourceUtils::kSerialSpeeds));
 // Wake-ups at each speed of a scan.
 constexpr int32_t kScanTries = 2;
 // The end of what came before the prompt that a report shows.
@@ -31,17 +33,12 @@ struct Wake {
   std::string before;  // what came before the prompt
 };
 
-// Opens the port and wakes the controller as a run does; sends "quit" when the
-// prompt came.
-Wake WakeController(const Site& site, int32_t baudCode, int32_t tries) {
+// Opens the port and wakes the controller as a run does, with `settings`; sends
+// "quit" when the prompt came.
+Wake WakeController(const ControllerSettings& settings) {
   Wake wake;
   RealClock clock;
-  Controller controller(clock);
-  controller.mPortName = site.port;
-  controller.mSerialBaud = baudCode;
-  controller.mConnectAttemptMaxTries = tries;
-  controller.mConnectAttemptTimeout = site.timeout;
-  controller.mPrompt = site.prompt;
+  Controller controller(clock, settings);
   std::string received;
   controller.RawDataAvailable = [&](Controller& c) { received += c.ReadRawData(); };
   controller.GotPrompt = [&](Controller& c) { received += c.ReadRawData(); };
@@ -58,15 +55,15 @@ Wake WakeController(const Site& site, int32_t baudCode, int32_t tries) {
   wake.portAcquired = true;
   const auto start = std::chrono::steady_clock::now();
   try {
-    controller.GetPrompt(tries, site.timeout);
+    controller.GetPrompt(settings.connectAttemptMaxTries, settings.connectAttemptTimeout);
     wake.gotPrompt = true;
   } catch (const PortSourceUtils::PortSourceException&) {
     // No prompt after every wake-up.
   }
   wake.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (wake.gotPrompt) {
-    if (received.size() >= site.prompt.size())
-      received.resize(received.size() - site.prompt.size());
+    if (received.size() >= settings.prompt.size())
+      received.resize(received.size() - settings.prompt.size());
     wake.before = received;
     try {
       controller.SendQuit();
@@ -112,11 +109,10 @@ void Probe(CheckList& list, const Site& site, bool scanSpeed) {
     list.Fail("probe", "not tried: the port did not pass its checks");
     return;
   }
-  const std::string speed =
-      site.serial
-          ? std::string(" at ") + PortSourceUtils::BaudConstantToString(site.baudCode) + " bit/s"
-          : "";
-  const Wake wake = WakeController(site, site.baudCode, site.tries);
+  const ControllerSettings& settings = site.controller;
+  const std::string configured = PortSourceUtils::BaudConstantToString(settings.serial.baud);
+  const std::string speed = site.serial ? " at " + configured + " bit/s" : "";
+  const Wake wake = WakeController(settings);
   if (!wake.portAcquired) {
     list.Fail("probe", "the port could not be acquired: " + wake.portError,
               "see the port lines above; another program may have taken it");
@@ -124,12 +120,13 @@ void Probe(CheckList& list, const Site& site, bool scanSpeed) {
   }
   if (wake.gotPrompt) {
     list.Ok("probe", "prompt after " + Seconds(wake.seconds) + speed + " (wake-up " +
-                         std::to_string(wake.wakeUps) + " of " + std::to_string(site.tries) +
-                         "), before it: \"" + Shown(wake.before) + "\"; quit sent");
+                         std::to_string(wake.wakeUps) + " of " +
+                         std::to_string(settings.connectAttemptMaxTries) + "), before it: \"" +
+                         Shown(wake.before) + "\"; quit sent");
     return;
   }
-  const std::string cause =
-      "no prompt '" + site.prompt + "' after " + std::to_string(wake.wakeUps) + " wake-ups" + speed;
+  const std::string cause = "no prompt '" + settings.prompt + "' after " +
+                            std::to_string(wake.wakeUps) + " wake-ups" + speed;
   if (!site.serial) {
     list.Fail("probe", cause,
               "check the bridge's line settings, the cable and the controller's power, and "
@@ -144,15 +141,17 @@ void Probe(CheckList& list, const Site& site, bool scanSpeed) {
     return;
   }
   list.Fail("probe", cause);
-  for (const char* text : kScanOrder) {
-    const int32_t code = PortSourceUtils::BaudStringToConstant(text);
-    if (code == site.baudCode) continue;
-    const Wake at = WakeController(site, code, kScanTries);
+  // A shorter look at each speed; nothing but the speed changes between them.
+  ControllerSettings tried = settings;
+  tried.connectAttemptMaxTries = kScanTries;
+  for (const int32_t code : kScanOrder) {
+    if (code == settings.serial.baud) continue;
+    tried.serial.baud = code;
+    const Wake at = WakeController(tried);
     if (at.portAcquired && at.gotPrompt) {
-      list.Fail("speed scan",
-                std::string("the controller answers at ") + text + " bit/s, not at " +
-                    PortSourceUtils::BaudConstantToString(site.baudCode),
-                std::string("write in deployment.cfg: \"Baud\": \"") + text + "\"");
+      const std::string text = PortSourceUtils::BaudConstantToString(code);
+      list.Fail("speed scan", "the controller answers at " + text + " bit/s, not at " + configured,
+                "write in deployment.cfg: \"Baud\": \"" + text + "\"");
       return;
     }
   }

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <set>
 
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
@@ -210,41 +212,44 @@ void CheckSettings(CheckList& list, Site& site) {
        [&] { DeploymentSettings::CheckName(cfg, site.name); });
   item("Status", "set \"Status\": \"Active\" (when the site is to be downloaded)",
        [&] { DeploymentSettings::CheckStatus(cfg); });
-  const bool portRead = item("Port", "set \"Port\" to the serial device or a.b.c.d:port",
-                             [&] { site.port = DeploymentSettings::Port(cfg); });
-  bool baudOk = true;
-  if (portRead) {
-    site.serial = PortSourceUtils::isSerialPortRequested(site.port);
-    if (site.serial) {
-      bool missing = false;
-      baudOk = item("Baud", "set \"Baud\" to one of 300 ... 230400 (as text, e.g. \"9600\")",
-                    [&] { site.baudCode = DeploymentSettings::BaudCode(cfg, missing); });
-      if (missing)
-        list.Warn("deployment.cfg Baud", "missing: the run assumes 9600",
-                  "set \"Baud\" in " + cfgPath);
-    }
-  }
-  bool connectOk = true;
-  for (const DeploymentSettings::NumericSetting& s : DeploymentSettings::kNumericSettings) {
-    int32_t value = s.fallback;
-    const bool ok = item(s.key,
-                         "set \"" + std::string(s.key) + "\" to a whole number from " +
-                             std::to_string(s.min) + " to " + std::to_string(s.max),
-                         [&] { value = DeploymentSettings::Number(cfg, s); });
-    if (s.key == DeploymentSettings::kConnectAttemptMaxTries.key) site.tries = value;
-    if (s.key == DeploymentSettings::kConnectAttemptTimeout.key) site.timeout = value;
-    if (!ok && (s.key == DeploymentSettings::kConnectAttemptMaxTries.key ||
-                s.key == DeploymentSettings::kConnectAttemptTimeout.key))
-      connectOk = false;
-  }
-  const bool promptOk = item("Prompt", "set \"Prompt\" to the controller's prompt (\"PELOX>\")",
-                             [&] { site.prompt = DeploymentSettings::Prompt(cfg); });
-  site.portSettingsOk = portRead && baudOk && connectOk && promptOk;
+  // The Controller's settings through the run's own reader; each item it cannot
+  // use is a failed line and the others are still read.
+  const std::map<std::string, std::string> fixes = {
+      {"Port", "set \"Port\" to the serial device or a.b.c.d:port"},
+      {"Baud", "set \"Baud\" to one of 300 ... 230400 (as text, e.g. \"9600\")"},
+      {"Prompt", "set \"Prompt\" to the controller's prompt (\"PELOX>\")"}};
+  std::set<std::string> failedKeys;
+  DeploymentSettings::ReadControllerSettings(
+      cfg, site.controller,
+      [&](const std::string&, const std::string& text) {
+        if (text == DeploymentSettings::kBaudMissingWarning)
+          list.Warn("deployment.cfg Baud", "missing: the run assumes 9600",
+                    "set \"Baud\" in " + cfgPath);
+      },
+      [&](const std::string& key, const DeploymentSettings::SettingError& e) {
+        std::string fix;
+        if (auto found = fixes.find(key); found != fixes.end()) fix = found->second;
+        for (const DeploymentSettings::NumericSetting& s : DeploymentSettings::kNumericSettings)
+          if (key == s.key)
+            fix = "set \"" + key + "\" to a whole number from " + std::to_string(s.min) + " to " +
+                  std::to_string(s.max);
+        list.Fail("deployment.cfg " + key, OneLine(e.Message), fix + " in " + cfgPath);
+        failedKeys.insert(key);
+        allOk = false;
+      });
+  site.serial = failedKeys.count("Port") == 0 &&
+                PortSourceUtils::isSerialPortRequested(site.controller.portName);
+  // The probe needs the port, its speed, and the wake-up's tries, time-out and prompt.
+  site.portSettingsOk = true;
+  for (const char* key : {"Port", "Baud", DeploymentSettings::kConnectAttemptMaxTries.key,
+                          DeploymentSettings::kConnectAttemptTimeout.key, "Prompt"})
+    if (failedKeys.count(key) != 0) site.portSettingsOk = false;
   if (allOk) {
-    std::string detail = "Name, Status, Port " + site.port;
-    if (site.serial) detail += " at " + DeploymentSettings::Text(cfg, "Baud").value_or("9600");
-    detail += ", " + std::to_string(site.tries) + " tries of " + std::to_string(site.timeout) +
-              " s, prompt " + Quoted(site.prompt);
+    const ControllerSettings& c = site.controller;
+    std::string detail = "Name, Status, Port " + c.portName;
+    if (site.serial) detail += " at " + PortSourceUtils::BaudConstantToString(c.serial.baud);
+    detail += ", " + std::to_string(c.connectAttemptMaxTries) + " tries of " +
+              std::to_string(c.connectAttemptTimeout) + " s, prompt " + Quoted(c.prompt);
     list.Ok("deployment.cfg settings", detail);
   }
 }

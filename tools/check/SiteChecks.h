@@ -12,6 +12,7 @@
 #include "config/Configuration.h"
 #include "config/DeploymentPaths.h"
 #include "config/ProjectLocation.h"
+#include "controller/ControllerSettings.h"
 
 namespace SiteCheck {
 
@@ -21,14 +22,10 @@ struct Site {
   ProjectLocation::Location location;
   std::optional<DeploymentPaths> paths;
   std::optional<Configuration> cfg;
-  // The port settings as the run would apply them; valid when portSettingsOk.
+  // The Controller's settings as the run would apply them; valid when portSettingsOk.
   bool portSettingsOk = false;
-  std::string port;
+  ControllerSettings controller;
   bool serial = false;
-  int32_t baudCode = 8;
-  int32_t tries = 10;
-  int32_t timeout = 5;
-  std::string prompt;
   // The port itself passed its checks: the probe may open it.
   bool portOk = false;
 };

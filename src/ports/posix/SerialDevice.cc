@@ -35,7 +35,7 @@ int32_t DataBits(tcflag_t cflag) {
 
 SerialDevice::~SerialDevice() { CloseDevice(); }
 
-int32_t SerialDevice::Open(const std::string& path, const LineSettings& settings) {
+int32_t SerialDevice::Open(const std::string& path, const SerialSettings& settings) {
   CloseDevice();
   mSettingsProblem.clear();
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -76,10 +76,10 @@ int32_t SerialDevice::Open(const std::string& path, const LineSettings& settings
   return 0;
 }
 
-std::string SerialDevice::CheckSettings(int fd, const LineSettings& settings) {
+std::string SerialDevice::CheckSettings(int fd, const SerialSettings& settings) {
   termios now{};
   if (::tcgetattr(fd, &now) != 0) return "settings cannot be read back";
-  const int32_t wantedBits = settings.bits + 5;
+  const int32_t wantedBits = DataBitCount(settings.dataBits);
   if (DataBits(now.c_cflag) != wantedBits) {
     return "character size " + std::to_string(wantedBits) + " data bits reads back as " +
            std::to_string(DataBits(now.c_cflag));

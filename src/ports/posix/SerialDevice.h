@@ -24,7 +24,7 @@ class SerialDevice : public FdStream {
   // device closed (its settings restored) and LastError() set (-EWOULDBLOCK when
   // another open holds the device). When the device did not take the speed or
   // the character size, SettingsProblem() says what and the code is -EINVAL.
-  int32_t Open(const std::string& path, const LineSettings& settings);
+  int32_t Open(const std::string& path, const SerialSettings& settings);
   // Puts the settings found at Open back (after the bytes handed to the OS have
   // gone out, waiting half a second at most), releases the exclusive use and
   // closes the device.
@@ -36,7 +36,7 @@ class SerialDevice : public FdStream {
 
  private:
   // Compares what the device holds with what was asked; empty when all took.
-  std::string CheckSettings(int fd, const LineSettings& settings);
+  std::string CheckSettings(int fd, const SerialSettings& settings);
   void RestoreSettings(int fd);
 
   termios mOriginal{};

@@ -1,14 +1,9 @@
 #include "ports/posix/TermiosSettings.h"
 
 namespace PortSourceUtils::Posix {
-namespace {
 
-constexpr int32_t kRates[] = {300,  600,   1200,  1800,  2400,  3600,  4800,   7200,
-                              9600, 14400, 19200, 28800, 38400, 57600, 115200, 230400};
-
-// B-constant of a bit rate, B0 when the platform has none.
-speed_t SpeedConstant(int32_t rate) {
-  switch (rate) {
+speed_t SpeedConstantOfCode(int32_t code) {
+  switch (BitRateOfCode(code)) {
     case 300:
       return B300;
     case 600:
@@ -38,27 +33,28 @@ speed_t SpeedConstant(int32_t rate) {
   }
 }
 
-}  // namespace
-
-int32_t BitRateOfCode(int32_t code) { return code >= 0 && code < 16 ? kRates[code] : 0; }
-
-bool BuildTermios(const LineSettings& s, termios& t, bool* needsCustomSpeed) {
-  int32_t rate = BitRateOfCode(s.baud);
-  if (rate == 0 || s.parity < 0 || s.parity > 2 || s.bits < 0 || s.bits > 3 || s.stop < 0 ||
-      s.stop > 2) {
+bool BuildTermios(const SerialSettings& s, termios& t, bool* needsCustomSpeed) {
+  const auto parity = static_cast<int32_t>(s.parity);
+  const auto bits = static_cast<int32_t>(s.dataBits);
+  const auto stop = static_cast<int32_t>(s.stopBits);
+  const auto flow = static_cast<int32_t>(s.flow);
+  if (SpeedOfCode(s.baud) == nullptr || parity < 0 || parity > 2 || bits < 0 || bits > 3 ||
+      stop < 0 || stop > 2 || flow < 0 || flow > 2) {
     return false;
   }
   cfmakeraw(&t);
   t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
   static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-  t.c_cflag |= kSizes[s.bits] | CLOCAL | CREAD;
-  if (s.parity == 1) t.c_cflag |= PARENB | PARODD;
-  if (s.parity == 2) t.c_cflag |= PARENB;
-  if (s.stop != 0) t.c_cflag |= CSTOPB;
+  t.c_cflag |= kSizes[bits] | CLOCAL | CREAD;
+  if (s.parity == Parity::kOdd) t.c_cflag |= PARENB | PARODD;
+  if (s.parity == Parity::kEven) t.c_cflag |= PARENB;
+  if (s.stopBits != StopBits::kOne) t.c_cflag |= CSTOPB;
+  if (s.flow == FlowControl::kRtsCts) t.c_cflag |= CRTSCTS;
+  if (s.flow == FlowControl::kXonXoff) t.c_iflag |= IXON | IXOFF;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  speed_t speed = SpeedConstant(rate);
+  speed_t speed = SpeedConstantOfCode(s.baud);
   *needsCustomSpeed = speed == B0;
   if (speed == B0) speed = B38400;
   cfsetispeed(&t, speed);
