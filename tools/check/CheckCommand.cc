@@ -142,7 +142,7 @@ std::string Summary(const std::vector<CheckList>& lists) {
 
 }  // namespace
 
-int Run(const std::vector<std::string>& args) {
+int Run(const std::vector<std::string>& args, Clock& clock) {
   Options o;
   try {
     o = Parse(args);
@@ -157,7 +157,7 @@ int Run(const std::vector<std::string>& args) {
 
   // The project's own checks come first, once; then one list per deployment.
   CheckList project;
-  SiteCheck::Site base;
+  SiteCheck::Site base(clock);
   base.name = o.deployment;
   std::vector<CheckList> lists;
   if (SiteCheck::CheckProject(project, base)) {

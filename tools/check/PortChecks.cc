@@ -141,10 +141,9 @@ void CheckTcp(CheckList& list, Site& site) {
     return;
   }
   // One attempt of the run's own port acquisition, with its time-out.
-  RealClock clock;
   ControllerSettings once = site.controller;
   once.connectAttemptMaxTries = 1;
-  Controller controller(clock, once);
+  Controller controller(site.clock, once);
   try {
     controller.GetPort();
   } catch (const PortSourceUtils::PortSourceException&) {

@@ -1,7 +1,6 @@
 #include "Probe.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <iterator>
 
@@ -35,9 +34,8 @@ struct Wake {
 
 // Opens the port and wakes the controller as a run does, with `settings`; sends
 // "quit" when the prompt came.
-Wake WakeController(const ControllerSettings& settings) {
+Wake WakeController(Clock& clock, const ControllerSettings& settings) {
   Wake wake;
-  RealClock clock;
   Controller controller(clock, settings);
   std::string received;
   controller.RawDataAvailable = [&](Controller& c) { received += c.ReadRawData(); };
@@ -53,14 +51,14 @@ Wake WakeController(const ControllerSettings& settings) {
     return wake;
   }
   wake.portAcquired = true;
-  const auto start = std::chrono::steady_clock::now();
+  const int64_t startMs = clock.MonotonicMs();
   try {
     controller.GetPrompt(settings.connectAttemptMaxTries, settings.connectAttemptTimeout);
     wake.gotPrompt = true;
   } catch (const PortSourceUtils::PortSourceException&) {
     // No prompt after every wake-up.
   }
-  wake.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  wake.seconds = static_cast<double>(clock.MonotonicMs() - startMs) / 1000.0;
   if (wake.gotPrompt) {
     if (received.size() >= settings.prompt.size())
       received.resize(received.size() - settings.prompt.size());
@@ -112,7 +110,7 @@ void Probe(CheckList& list, const Site& site, bool scanSpeed) {
   const ControllerSettings& settings = site.controller;
   const std::string configured = PortSourceUtils::BaudConstantToString(settings.serial.baud);
   const std::string speed = site.serial ? " at " + configured + " bit/s" : "";
-  const Wake wake = WakeController(settings);
+  const Wake wake = WakeController(site.clock, settings);
   if (!wake.portAcquired) {
     list.Fail("probe", "the port could not be acquired: " + wake.portError,
               "see the port lines above; another program may have taken it");
@@ -147,7 +145,7 @@ void Probe(CheckList& list, const Site& site, bool scanSpeed) {
   for (const int32_t code : kScanOrder) {
     if (code == settings.serial.baud) continue;
     tried.serial.baud = code;
-    const Wake at = WakeController(tried);
+    const Wake at = WakeController(site.clock, tried);
     if (at.portAcquired && at.gotPrompt) {
       const std::string text = PortSourceUtils::BaudConstantToString(code);
       list.Fail("speed scan", "the controller answers at " + text + " bit/s, not at " + configured,

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "CheckLine.h"
+#include "base/Clock.h"
 #include "config/Configuration.h"
 #include "config/DeploymentPaths.h"
 #include "config/ProjectLocation.h"
@@ -18,6 +19,9 @@ namespace SiteCheck {
 
 // What the checks learnt that later ones (and the probe) use.
 struct Site {
+  explicit Site(Clock& c) : clock(c) {}
+  // Times the port test and the probe; the program's own clock.
+  Clock& clock;
   std::string name;
   ProjectLocation::Location location;
   std::optional<DeploymentPaths> paths;

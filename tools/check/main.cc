@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "CheckCommand.h"
+#include "base/Clock.h"
 #include "base/ProcessStart.h"
 
 int main(int argc, char** argv) {
   // A reader that goes away (pelox5-check | head) is an EPIPE, not a signal.
   ProcessStart::Prepare();
   std::vector<std::string> args(argv + 1, argv + argc);
-  return CheckCommand::Run(args);
+  RealClock clock;
+  return CheckCommand::Run(args, clock);
 }
