@@ -9,14 +9,21 @@
 Configuration::Configuration(std::optional<FolderItem> folder, std::string fileName)
     : mCfgFileFolder(std::move(folder)), mCfgFileName(std::move(fileName)) {}
 
-bool Configuration::Load() {
+template <class NoSuchChild>
+FolderItem Configuration::BoundFile(const char* operation) const {
   if (!mCfgFileFolder)
-    throw ConfigurationFolderNotFoundException(
-        "Configuration.Load(): top level folder is not initialized (is nil)");
+    throw ConfigurationFolderNotFoundException(std::string(operation) +
+                                               " top level folder is not initialized (is nil)");
   std::optional<FolderItem> file = JsonDocument::ChildFile(*mCfgFileFolder, mCfgFileName);
   if (!file)
-    throw ConfigurationFileNotFoundException("Configuration.Load():" + mCfgFileName +
-                                             " returned nil in:" + mCfgFileFolder->NativePath());
+    throw NoSuchChild(operation + mCfgFileName +
+                      " returned nil in:" + mCfgFileFolder->NativePath());
+  return *file;
+}
+
+bool Configuration::Load() {
+  const std::optional<FolderItem> file =
+      BoundFile<ConfigurationFileNotFoundException>("Configuration.Load():");
 
   std::string text;
   WholeFile::ReadOutcome read =
@@ -38,13 +45,8 @@ bool Configuration::Load() {
 }
 
 bool Configuration::Save() {
-  if (!mCfgFileFolder)
-    throw ConfigurationFolderNotFoundException(
-        "Configuration.Save(): top level folder is not initialized (is nil)");
-  std::optional<FolderItem> file = JsonDocument::ChildFile(*mCfgFileFolder, mCfgFileName);
-  if (!file)
-    throw ConfigurationFolderNotFoundException("Configuration.Save():" + mCfgFileName +
-                                               " returned nil in:" + mCfgFileFolder->NativePath());
+  const std::optional<FolderItem> file =
+      BoundFile<ConfigurationFolderNotFoundException>("Configuration.Save():");
   std::optional<std::string> text = JsonDocument::Serialize(mItems);
   if (!text) return false;
   return AtomicFile::Replace(file->NativePath(), *text) == 0;

@@ -39,6 +39,12 @@ class Configuration : public JsonItems<Configuration, ConfigurationItemNotFoundE
   // ConfigurationItemNotFoundException and ConfigurationBadValueException.
 
  private:
+  // The bound file; ConfigurationFolderNotFoundException without a folder and
+  // NoSuchChild when the file name cannot name an item in it. `operation`
+  // begins every message ("Configuration.Load():").
+  template <class NoSuchChild>
+  FolderItem BoundFile(const char* operation) const;
+
   std::optional<FolderItem> mCfgFileFolder;
   std::string mCfgFileName;
 };
