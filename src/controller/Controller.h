@@ -15,6 +15,7 @@
 #include <string>
 
 #include "base/Clock.h"
+#include "base/DialogueWords.h"
 #include "ports/PortSource.h"
 #include "recovery/RecordLog.h"
 
@@ -38,6 +39,8 @@ class Controller {
 
   // Receives (severity, text); severities are "FATAL", "WARNING", "INFO", "DEBUG".
   using LogSinkFunction = std::function<void(const std::string&, const std::string&)>;
+  // Receives a text shown outside the log, with its line end.
+  using TextSinkFunction = std::function<void(const std::string&)>;
   using EventFunction = std::function<void(Controller&)>;
   using PendingEventsFunction = std::function<void()>;
   // Builds the port for GetPort from (name, baud, parity, bits, stop).
@@ -111,7 +114,7 @@ class Controller {
   std::string rawBuffer;
   // The port; null until GetPort. Owned.
   std::unique_ptr<PortSourceUtils::PortSource> mPort;
-  std::string mPrompt = "PELOX>";
+  std::string mPrompt = DialogueWords::kDefaultPrompt;
   int32_t mConnectAttemptMaxTries = 10;
   int32_t mConnectAttemptTimeout = 5;
   int32_t mSerialBaud = 8;
@@ -130,6 +133,9 @@ class Controller {
   EventFunction GotPrompt;
   // Where log lines go; the default discards them.
   LogSinkFunction LogSink;
+  // Where the one report the dialogue shows outside the log goes (the prompt
+  // wait finding the port not connected); the default discards it.
+  TextSinkFunction ConsoleSink;
   // Replaceable so tests can hand in a port with a scripted backend.
   PortFactoryFunction PortFactory;
   // The application's turn at pending events, given to every port GetPort

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "base/BaseError.h"
+#include "base/DialogueWords.h"
 #include "records/RecordPattern.h"
 
 namespace Records {
@@ -28,7 +29,7 @@ struct ExtractionSettings {
   // The record recovery file as the log shows it (a path or file URL); empty
   // when the cfg names none.
   std::string recoveryFile;
-  std::string prompt = "PELOX>";
+  std::string prompt = DialogueWords::kDefaultPrompt;
   const RecordPattern* pattern = nullptr;
   // Log lines: severity ("WARNING", "INFO", "DEBUG") and text.
   std::function<void(const std::string&, const std::string&)> log;

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <optional>
 
 #include "app/LogLevel.h"
@@ -13,6 +15,7 @@
 #include "config/DeploymentPaths.h"
 #include "config/DeploymentSettings.h"
 #include "config/FolderUtils.h"
+#include "config/JsonDocument.h"
 #include "config/ProjectFolders.h"
 #include "config/ProjectLocation.h"
 #include "options/ArgWalk.h"
@@ -86,18 +89,23 @@ Options Parse(const std::vector<std::string>& args) {
   return o;
 }
 
-// Log lines as the download tool writes them, on standard error.
+// Log lines as the download tool writes them, on standard error. Keeps the
+// first FATAL text, which a JSON summary that cannot be given reports instead.
 class Log {
  public:
   explicit Log(const std::string& level) : mRank(LogLevel::Rank(level).rank) {}
   void operator()(const std::string& severity, const std::string& text) const {
     const LogLevel::Ranked message = LogLevel::Rank(severity);
+    if (message.rank == kFatalRank && !mFirstFatal) mFirstFatal = text;
     if (message.rank > mRank) return;
     WriteAll(STDERR_FILENO, PortSourceUtils::now() + ": (" + message.name + ") : " + text + "\n");
   }
+  const std::optional<std::string>& FirstFatal() const { return mFirstFatal; }
 
  private:
+  static constexpr int kFatalRank = 1;
   int mRank;
+  mutable std::optional<std::string> mFirstFatal;
 };
 
 struct Deployment {
@@ -234,17 +242,11 @@ bad command line.
 )";
 }
 
-int Run(const std::vector<std::string>& args) {
-  Options o;
-  try {
-    o = Parse(args);
-  } catch (const UsageError& e) {
-    WriteAll(STDERR_FILENO, "pelox5-extract: " + e.message + "\nTry \"pelox5-extract --help\".\n");
-    return kUsage;
-  }
-  if (o.help) return Emit(HelpText());
-  const Log log(o.logLevel);
+namespace {
 
+// The extraction after the command line: the summary (or the lines) on
+// standard output, every failure a FATAL line.
+int Absorb(const Options& o, const Log& log) {
   std::optional<Deployment> d = FindDeployment(o.deployment, log);
   if (!d) return kError;
   const std::string storePath = d->paths.folder.Child(Records::kStoreFileName).NativePath();
@@ -265,7 +267,7 @@ int Run(const std::vector<std::string>& args) {
     settings.storePath = storePath;
     settings.prompt = DeploymentSettings::Prompt(d->cfg);
     settings.pattern = &*pattern;
-    settings.log = log;
+    settings.log = std::cref(log);
     std::optional<std::string> rcd = CfgText(d->cfg, "ExtractReceivedRecordFile");
     if (rcd && !rcd->empty())
       settings.recoveryFile = d->paths.Shown(*rcd);
@@ -287,6 +289,34 @@ int Run(const std::vector<std::string>& args) {
   } catch (const Records::RecoveryFileError& e) {
     log("FATAL", "Record recovery file: " + e.Message);
   }
+  return kError;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args) {
+  Options o;
+  try {
+    o = Parse(args);
+  } catch (const UsageError& e) {
+    WriteAll(STDERR_FILENO, "pelox5-extract: " + e.message + "\nTry \"pelox5-extract --help\".\n");
+    return kUsage;
+  }
+  if (o.help) return Emit(HelpText());
+  const Log log(o.logLevel);
+  if (!o.json) return Absorb(o, log);
+  // With --json standard output holds one JSON document whatever fails: the
+  // summary, or {"error": the first FATAL text}.
+  std::optional<std::string> error;
+  try {
+    const int status = Absorb(o, log);
+    error = log.FirstFatal();
+    if (status != kError || !error) return status;
+  } catch (const std::exception& e) {
+    WriteAll(STDERR_FILENO, std::string("pelox5-extract: ") + e.what() + "\n");
+    error = e.what();
+  }
+  (void)Emit(JsonDocument::ReportText(nlohmann::json{{"error", *error}}, -1));
   return kError;
 }
 
