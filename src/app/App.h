@@ -42,8 +42,8 @@ class App {
   void LogNewMessage(const std::string& severity, const std::string& text);
   void HandleLogMessageAvailable(App& sender);
   // The few texts the run shows on standard output rather than in the log (the
-  // usage text, the record log's and the receive loop's reports), written and
-  // flushed at once so they keep their order with the log. A write error is dropped.
+  // usage text, the record log's and the receive loop's reports), flushed at
+  // once, before the log line that usually follows. A write error is dropped.
   void ShowOnStdout(const std::string& text);
 
   void ParseOptions(const std::vector<std::string>& args);
