@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -13,6 +14,7 @@
 #include "app/StopSignals.h"
 #include "app/Version.h"
 #include "base/Clock.h"
+#include "base/DialogueWords.h"
 #include "base/NumberText.h"
 #include "base/WriteAll.h"
 #include "config/Configuration.h"
@@ -54,6 +56,12 @@ void App::WriteError(const std::string& text) {
     WriteAll(STDERR_FILENO, text);  // when standard error is gone, nothing else can be told
 }
 
+void App::ShowOnStdout(const std::string& text) {
+  // Through stdio, in order with the help text the option parser writes there.
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
 void App::QuitWithPause(int32_t code) {
   LogNewMessage("DEBUG", "Done.");
   throw ExitRequest{code};
@@ -91,14 +99,14 @@ void App::WriteToSession() {
 void App::HandleRawDataAvailable(Controller&) {
   std::string raw = TakeRawData();
   mProgress.Add(raw);
-  if (raw.find("Records logged:") != std::string::npos) {
+  if (raw.find(DialogueWords::kRecordsLogged) != std::string::npos) {
     LogNewMessage("INFO", "logs cmd response1:" + raw);
     auto blank = raw.rfind(' ');
     std::string last = blank == std::string::npos ? raw : raw.substr(blank + 1);
     // 0 when the field does not begin with a number; clamped, never wrapped.
     mController->mRecordsLogged = NumberText::LeadingInt32(last);
   }
-  static const std::string kNext = "Next download is record";
+  static const std::string kNext = DialogueWords::kNextDownload;
   if (size_t at = raw.find(kNext); at != std::string::npos) {
     LogNewMessage("INFO", "logs cmd response2:" + raw);
     mNextDownload =

@@ -65,6 +65,10 @@ class App {
   // From now on each line goes out as it is logged; the lines logged before
   // go out with the next one.
   void AttachLogOutput();
+  // The few texts the run shows on standard output rather than in the log (the
+  // usage text, the record log's and the receive loop's reports), flushed at
+  // once, before the log line that usually follows. A write error is dropped.
+  void ShowOnStdout(const std::string& text);
 
   void ParseOptions(const std::vector<std::string>& args);
   void LoadAppPreferences();

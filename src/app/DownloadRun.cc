@@ -183,6 +183,7 @@ void App::ConfigureController() {
   mController->LogSink = [this](const std::string& severity, const std::string& text) {
     LogNewMessage(severity, text);
   };
+  mController->ConsoleSink = [this](const std::string& text) { ShowOnStdout(text); };
   mController->RawDataAvailable = [this](Controller& sender) { HandleRawDataAvailable(sender); };
   mController->GotPrompt = [this](Controller& sender) { HandleGotPrompt(sender); };
 }
@@ -249,6 +250,7 @@ void App::RecoverMissingRecords() {
   LogNewMessage("INFO", "Accessing the record recovery file:" + path);
   mExtractRecordLog = std::make_unique<RecordRecoveryUtils::RecordLog>(path);
   if (!mExtractRecordLog->readRCD()) {
+    ShowOnStdout(mExtractRecordLog->FailureText() + "\n");
     LogNewMessage("WARNING", "Record recovery file " + path + " cannot be read (" +
                                  mExtractRecordLog->ReadFailure() +
                                  "). Record recovery will be skipped.");

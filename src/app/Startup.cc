@@ -3,8 +3,6 @@
 
 #include <unistd.h>
 
-#include <iostream>
-
 #include "app/App.h"
 #include "app/LogLevel.h"
 #include "app/Version.h"
@@ -65,7 +63,7 @@ void App::ParseOptions(const std::vector<std::string>& args) {
     Options->OptionValue("l")->AddAllowedValue({"FATAL", "WARNING", "INFO", "DEBUG"});
     Options->Parse(args, true);
   } catch (const std::exception&) {
-    std::cout << "Invalid usage\n\n";
+    ShowOnStdout("Invalid usage\n\n");
     Options->ShowHelp("Help");
     QuitWithPause(1);
   }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/BaseError.h"
+#include "base/DialogueWords.h"
 #include "config/Configuration.h"
 #include "controller/ControllerSettings.h"
 #include "recovery/RequestPlan.h"
@@ -38,7 +39,7 @@ inline constexpr NumericSetting kRunTimeLimit{"RunTimeLimit", 3600, 1, 86400};
 inline constexpr NumericSetting kNumericSettings[] = {
     kConnectAttemptMaxTries, kConnectAttemptTimeout, kRecordRequestSize, kRunTimeLimit};
 
-inline constexpr const char* kDefaultPrompt = "PELOX>";
+inline constexpr const char* kDefaultPrompt = DialogueWords::kDefaultPrompt;
 inline constexpr const char* kDefaultBaud = "9600";
 
 // A text item. Missing: nullopt, or SettingError(missingMessage) when that is

@@ -30,6 +30,15 @@ std::optional<nlohmann::json> ParseObject(const std::string& text, std::string& 
 // not written rather than written altered.
 std::optional<std::string> Serialize(const nlohmann::json& document);
 
+// The form a program prints a JSON report in: indented by `indent` (none
+// when negative), ended by "\n". Texts taken from files may hold bytes that are
+// not UTF-8: they are shown as U+FFFD instead of making the dump throw, so a
+// report is always one valid document. Works for json and ordered_json.
+template <typename Json>
+std::string ReportText(const Json& value, int indent = 2) {
+  return value.dump(indent, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
 // Text of a value: texts as they are, numbers in decimal ("9600", "2.5"),
 // booleans "true"/"false". None for null, objects and arrays.
 std::optional<std::string> ToText(const nlohmann::json& value);

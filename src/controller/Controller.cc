@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/Clock.h"
+#include "base/DialogueWords.h"
 #include "ports/PortSourceExceptions.h"
 #include "ports/PortSourceUtils.h"
 #include "recovery/RequestPlan.h"
@@ -83,7 +84,7 @@ void Controller::SendLine(const std::string& line) {
 }
 
 int32_t Controller::GetLogs(int32_t timeout) {
-  SendLine("logs");
+  SendLine(DialogueWords::kLogs);
   return waitForPrompt(mSettings.prompt, timeout, 13);
 }
 
@@ -100,7 +101,7 @@ int32_t Controller::GetDataByRecordNumber(int32_t first, int32_t count, int32_t 
 }
 
 void Controller::GetRecentData(int32_t count, int32_t timeout) {
-  const std::string line = "getdata " + std::to_string(count);
+  const std::string line = std::string(DialogueWords::kGetData) + " " + std::to_string(count);
   // A controller that keeps answering without "done" must not hold the run forever.
   const int32_t maxSends = std::max<int32_t>(1, mSettings.connectAttemptMaxTries);
   for (int32_t send = 1; send <= maxSends; ++send) {
@@ -134,4 +135,4 @@ std::string Controller::ReadRawData() {
   return data;
 }
 
-void Controller::SendQuit() { SendLine("quit"); }
+void Controller::SendQuit() { SendLine(DialogueWords::kQuit); }

@@ -17,6 +17,7 @@
 
 #include "base/Clock.h"
 #include "controller/ControllerSettings.h"
+#include "base/DialogueWords.h"
 #include "ports/PortSource.h"
 #include "recovery/RecordLog.h"
 
@@ -40,6 +41,8 @@ class Controller {
 
   // Receives (severity, text); severities are "FATAL", "WARNING", "INFO", "DEBUG".
   using LogSinkFunction = std::function<void(const std::string&, const std::string&)>;
+  // Receives a text shown outside the log, with its line end.
+  using TextSinkFunction = std::function<void(const std::string&)>;
   using EventFunction = std::function<void(Controller&)>;
   using PendingEventsFunction = std::function<void()>;
   // Builds the port for GetPort from the port name and the serial line settings.
@@ -127,6 +130,9 @@ class Controller {
   EventFunction GotPrompt;
   // Where log lines go; the default discards them.
   LogSinkFunction LogSink;
+  // Where the one report the dialogue shows outside the log goes (the prompt
+  // wait finding the port not connected); the default discards it.
+  TextSinkFunction ConsoleSink;
   // Replaceable so tests can hand in a port with a scripted backend.
   PortFactoryFunction PortFactory;
   // The application's turn at pending events, given to every port GetPort

@@ -5,17 +5,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <iostream>
 
 #include "base/AsciiText.h"
 #include "base/Clock.h"
+#include "base/DialogueWords.h"
 #include "controller/Controller.h"
 #include "ports/PortSourceUtils.h"
 
 namespace {
 
-constexpr char kDone[] = "done";
-constexpr size_t kDoneLength = sizeof(kDone) - 1;
+constexpr size_t kDoneLength = sizeof(DialogueWords::kDone) - 1;
 
 // Finds the next occurrence of one byte in a chunk, remembering the last hit so
 // that a chunk is scanned once per byte value however often it is asked.
@@ -105,7 +104,7 @@ bool Controller::StageChunk(const std::string& chunk, const std::string& prompt,
     while (i < size) {
       const char c = data[i];
       if (c == '\n' || c == '\r' || c == '\0') {
-        if (watchDone && c != '\0' && ReceivedEndsWith(kDone)) gotDone = true;
+        if (watchDone && c != '\0' && ReceivedEndsWith(DialogueWords::kDone)) gotDone = true;
         rawBuffer.push_back(c);
         ++mSinceEvent;
         ++i;
@@ -159,7 +158,7 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
     if (watchDone) {
       Log("WARNING", "waitfordoneprompt, socket/port not connected at start");
     } else {
-      std::cout << "waitforprompt, socket/port not connected at start" << std::endl;
+      if (ConsoleSink) ConsoleSink("waitforprompt, socket/port not connected at start\n");
     }
     result.portError = true;
   }

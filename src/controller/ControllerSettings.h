@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/DialogueWords.h"
 #include "ports/SerialSettings.h"
 #include "recovery/RequestPlan.h"
 
@@ -16,7 +17,7 @@ struct ControllerSettings {
   std::string portName{};
   // Used for a serial port only.
   PortSourceUtils::SerialSettings serial{};
-  std::string prompt = "PELOX>";
+  std::string prompt = DialogueWords::kDefaultPrompt;
   int32_t connectAttemptMaxTries = 10;
   // Seconds; 0 is a bound under one second.
   int32_t connectAttemptTimeout = 5;

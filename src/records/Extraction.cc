@@ -11,6 +11,7 @@
 #include <ctime>
 #include <vector>
 
+#include "base/DialogueWords.h"
 #include "base/UniqueFd.h"
 #include "records/RecordStore.h"
 #include "recovery/RangeSet.h"
@@ -304,11 +305,12 @@ void UpdateRecoveryFile(const ExtractionSettings& settings, RecordStore& store, 
 
 bool IsDialogueLine(std::string_view line, const std::string& prompt) {
   if (!prompt.empty() && StartsWith(line, prompt)) return true;
-  if (line == "done" || StartsWith(line, "Records logged:") ||
-      StartsWith(line, "Next download is record") || StartsWith(line, "ERROR:"))
+  if (line == DialogueWords::kDone || StartsWith(line, DialogueWords::kRecordsLogged) ||
+      StartsWith(line, DialogueWords::kNextDownload) || StartsWith(line, DialogueWords::kError))
     return true;
   const std::string_view word = line.substr(0, line.find(' '));
-  return word == "logs" || word == "getdata" || word == "getlog" || word == "quit";
+  return word == DialogueWords::kLogs || word == DialogueWords::kGetData ||
+         word == DialogueWords::kGetLog || word == DialogueWords::kQuit;
 }
 
 ExtractionSummary Extract(const ExtractionSettings& settings, Clock& clock) {

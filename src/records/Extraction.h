@@ -16,6 +16,7 @@
 
 #include "base/BaseError.h"
 #include "base/Clock.h"
+#include "base/DialogueWords.h"
 #include "records/RecordPattern.h"
 
 namespace Records {
@@ -32,7 +33,7 @@ struct ExtractionSettings {
   // The controller's last logged count (the run journal's records_logged);
   // none when no run has learnt it. Bounds the records counted as missing.
   std::optional<int64_t> recordsLogged;
-  std::string prompt = "PELOX>";
+  std::string prompt = DialogueWords::kDefaultPrompt;
   const RecordPattern* pattern = nullptr;
   // Log lines: severity ("WARNING", "INFO", "DEBUG") and text.
   std::function<void(const std::string&, const std::string&)> log;

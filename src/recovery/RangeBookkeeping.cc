@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 
 #include "recovery/RangeSet.h"
 #include "recovery/RecordLog.h"
@@ -95,8 +94,8 @@ void RecordLog::addRecordToRanges(int32_t record) {
     cleanupRanges();
     return;
   }
-  std::printf("failed to find spot for record\n");
-  std::fflush(stdout);
+  // Not reached on a normalised list: a record below the last range's max that
+  // no range holds is next to or below some range.
 }
 
 void RecordLog::addRangeToRanges(int32_t min, int32_t max) {

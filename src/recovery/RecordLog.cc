@@ -1,6 +1,5 @@
 #include "recovery/RecordLog.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "base/AtomicFile.h"
@@ -51,12 +50,12 @@ bool RecordLog::readRCD() {
   receivedRanges.clear();
   missingRanges.clear();
   mReadFailure.clear();
+  mFailureText.clear();
   mSkipped = SkippedTokens();
   std::optional<std::string> path = RecordLogPath(mFilename);
   if (!path) {
     mReadFailure = "not a usable file URL";
-    std::printf("readRCD(): not a usable file URL: %s\n", mFilename.c_str());
-    std::fflush(stdout);
+    mFailureText = "readRCD(): not a usable file URL: " + mFilename;
     return false;
   }
   std::string contents;
@@ -64,12 +63,10 @@ bool RecordLog::readRCD() {
   if (read.result == WholeFile::ReadResult::kMissing) return true;
   if (!read.Read()) {
     mReadFailure = read.Reason();
+    mFailureText = "readRCD(): couldnt read " + *path + " (" + mReadFailure + ")";
     if (read.result == WholeFile::ReadResult::kFailed)
-      std::printf("readRCD(): couldnt read %s (%s) LastError:%d\n", path->c_str(),
-                  mReadFailure.c_str(), static_cast<int>(FolderItem::CodeFromErrno(read.err)));
-    else
-      std::printf("readRCD(): couldnt read %s (%s)\n", path->c_str(), mReadFailure.c_str());
-    std::fflush(stdout);
+      mFailureText +=
+          " LastError:" + std::to_string(static_cast<int>(FolderItem::CodeFromErrno(read.err)));
     return false;
   }
   ParseRangeText(contents, receivedRanges, &mSkipped);
@@ -78,12 +75,12 @@ bool RecordLog::readRCD() {
 }
 
 bool RecordLog::writeRCD() {
+  mFailureText.clear();
   cleanupRanges();
   if (receivedRanges.empty()) return true;
   std::optional<std::string> path = RecordLogPath(mFilename);
   if (!path) {
-    std::printf("writeRCD(): not a usable file URL: %s\n", mFilename.c_str());
-    std::fflush(stdout);
+    mFailureText = "writeRCD(): not a usable file URL: " + mFilename;
     return false;
   }
   std::string contents;
@@ -91,9 +88,8 @@ bool RecordLog::writeRCD() {
   AppendRangeLines(receivedRanges, contents);
   int32_t code = AtomicFile::Replace(*path, contents);
   if (code != 0) {
-    std::printf("writeRCD(): couldnt write %s, the old file is unchanged LastError:%d\n",
-                path->c_str(), static_cast<int>(code));
-    std::fflush(stdout);
+    mFailureText = "writeRCD(): couldnt write " + *path +
+                   ", the old file is unchanged LastError:" + std::to_string(code);
     return false;
   }
   return true;

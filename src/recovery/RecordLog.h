@@ -46,11 +46,12 @@ class RecordLog {
   static constexpr size_t kMaxFileBytes = size_t{64} << 20;
 
   // Replaces both lists by the file's ranges, normalised. A missing file gives
-  // empty lists and keeps mFirstRecord and mLastRecord. Returns false, after a
-  // message on standard output, when the file exists but is not a regular file,
-  // is larger than kMaxFileBytes or cannot be read, or when the name is an
-  // unusable URL; the lists are then empty and ReadFailure() says why. Never
-  // blocks on a FIFO or a device. The tokens it skipped are in Skipped().
+  // empty lists and keeps mFirstRecord and mLastRecord. Returns false when the
+  // file exists but is not a regular file, is larger than kMaxFileBytes or
+  // cannot be read, or when the name is an unusable URL; the lists are then
+  // empty, ReadFailure() says why and FailureText() holds the line to show.
+  // Never blocks on a FIFO or a device. The tokens it skipped are in Skipped().
+  // Prints nothing.
   bool readRCD();
 
   // After readRCD: the tokens of the file that reading skipped, with their line
@@ -61,10 +62,15 @@ class RecordLog {
   // 67108864 bytes", "Permission denied", ...); empty after a successful read.
   const std::string& ReadFailure() const { return mReadFailure; }
 
+  // The one-line report of the last failed readRCD or writeRCD, without line
+  // end ("readRCD(): couldnt read /x.rcd (not a regular file)", "writeRCD():
+  // couldnt write ..."), for a program that shows it; empty after a success.
+  const std::string& FailureText() const { return mFailureText; }
+
   // Normalises, then replaces the file atomically by the received ranges. With
   // no ranges nothing is written and an existing file stays as it is. Returns
-  // true when written or when there was nothing to write; on failure prints a
-  // message on standard output, leaves the old file whole and returns false.
+  // true when written or when there was nothing to write; on failure leaves the
+  // old file whole, sets FailureText() and returns false. Prints nothing.
   bool writeRCD();
 
   // Marks one record received; negative numbers and records already covered
@@ -88,6 +94,7 @@ class RecordLog {
 
  private:
   std::string mReadFailure;
+  std::string mFailureText;
   SkippedTokens mSkipped;
 };
 

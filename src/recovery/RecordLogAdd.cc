@@ -19,7 +19,7 @@ AddOutcome AddToRecordLog(const std::string& name, const std::vector<RangeEntry>
   log = RecordLog(name);
   if (!log.readRCD()) {
     outcome.error = name + " cannot be read (" + log.ReadFailure() + ")";
-    outcome.reported = true;
+    outcome.report = log.FailureText();
     return outcome;
   }
   // A rewrite would drop the tokens reading skipped.
@@ -36,7 +36,7 @@ AddOutcome AddToRecordLog(const std::string& name, const std::vector<RangeEntry>
   log.cleanupRanges();
   if (!log.writeRCD()) {
     outcome.error = name + " cannot be written; the old file is unchanged";
-    outcome.reported = true;
+    outcome.report = log.FailureText();
     return outcome;
   }
   outcome.ok = true;

@@ -19,9 +19,9 @@ struct AddOutcome {
   bool ok = false;
   // Why the file was left as it is, in one line ("" when ok).
   std::string error;
-  // Set when RecordLog has already said so on standard output (a failed read
-  // or write), so a caller need not repeat it.
-  bool reported = false;
+  // The record log's own report of a failed read or write (its FailureText),
+  // for a caller that shows it; "" otherwise.
+  std::string report;
 };
 
 // Marks `additions` received in the record log `name` (a path or file URL;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/DialogueWords.h"
 #include "recovery/RangeEntry.h"
 #include "recovery/RecordLog.h"
 
@@ -24,7 +25,8 @@ struct RecordRequest {
   bool operator==(const RecordRequest&) const = default;
   // The controller command that asks for these records: "getlog F C".
   std::string Command() const {
-    return "getlog " + std::to_string(first) + " " + std::to_string(count);
+    return std::string(DialogueWords::kGetLog) + " " + std::to_string(first) + " " +
+           std::to_string(count);
   }
 };
 

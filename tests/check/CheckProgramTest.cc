@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -24,17 +25,21 @@ using nlohmann::json;
 
 bool AsRoot() { return ::geteuid() == 0; }
 
-// Runs pelox5-check, dropped to "nobody" when the test runs as root; the
-// sandbox is then handed to that account, as a technician owns the project.
-Subprocess::Result RunCheck(const Sandbox& box, std::vector<std::string> args) {
-  std::string program = Sandbox::CheckTool();
+// Runs `program`, dropped to "nobody" when the test runs as root; the sandbox
+// is then handed to that account, as a technician owns the project.
+Subprocess::Result RunAs(const Sandbox& box, std::string program, std::vector<std::string> args) {
   if (AsRoot()) {
     for (const auto& entry : fs::recursive_directory_iterator(box.Root()))
       EXPECT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0) << entry.path();
     args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", program});
     program = "/usr/bin/setpriv";
   }
-  return Subprocess::Run(program, args, box.ProcessOptions());
+  // Bounded: a read that blocked (on a FIFO) would end as a kill, not a hang.
+  return Subprocess::Run(program, args, box.ProcessOptions(), std::chrono::seconds(30));
+}
+
+Subprocess::Result RunCheck(const Sandbox& box, std::vector<std::string> args) {
+  return RunAs(box, Sandbox::CheckTool(), std::move(args));
 }
 
 // The sandbox must be open to an unprivileged account.
@@ -190,6 +195,60 @@ TEST(CheckProgram, AGoodTcpSitePassesTheProbeSendsOnlyTheWakeUpAndQuitAndJsonMat
       EXPECT_EQ(lines[i].rfind(expected, 0), 0u) << lines[i];
     }
     EXPECT_EQ(c.at("deployment"), "site1");
+  }
+}
+
+TEST(CheckProgram, JsonOutputStaysOneDocumentWhateverTheRecordFileHolds) {
+  struct Case {
+    const char* rcd;
+    std::function<void(const std::string& path)> make;
+    std::string mark;  // of the check's "record recovery file" line
+  };
+  const std::vector<Case> cases = {
+      {"a FIFO", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0); },
+       "failed"},
+      {"unreadable",
+       [](const std::string& path) {
+         WriteFile(path, "1-10\n");
+         fs::permissions(path, fs::perms::none);
+       },
+       "failed"},
+      {"not UTF-8", [](const std::string& path) { WriteFile(path, "1-10\n\xff\xfe,\xc3(\n"); },
+       "warning"},
+  };
+  const std::string extractTool = PELOX5_BINARY_DIR "/tools/extract/pelox5-extract";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rcd);
+    Sandbox box;
+    OpenToEveryone(box);
+    box.AddDeployment("site1",
+                      Cfg("site1", "127.0.0.1:1", R"(,"ExtractReceivedRecordFile":"s.rcd")"));
+    fs::create_directories(box.Downloads("site1"));
+    const std::string rcd = box.DeploymentFolder("site1") + "/s.rcd";
+    c.make(rcd);
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-d", "site1", "--json"}, {"-a", "--json"}}) {
+      const Subprocess::Result r = RunCheck(box, args);
+      EXPECT_TRUE(r.status == 0 || r.status == 1) << Logged(r);
+      ASSERT_TRUE(json::accept(r.out)) << args[0] << " " << Logged(r);
+      std::vector<std::string> marks;
+      for (const json& line : json::parse(r.out))
+        if (line.at("check") == "record recovery file") marks.push_back(line.at("mark"));
+      EXPECT_NE(std::find(marks.begin(), marks.end(), c.mark), marks.end()) << r.out;
+      // Bytes that are not UTF-8 are shown as U+FFFD, the rest of the text kept.
+      if (c.mark == "warning") {
+        EXPECT_NE(r.out.find("line 2: '\xEF\xBF\xBD"), std::string::npos);
+      }
+    }
+
+    // The extraction refuses the file: a FATAL line, and the error as JSON.
+    const Subprocess::Result r = RunAs(box, extractTool, {"-d", "site1", "--json"});
+    EXPECT_EQ(r.status, 1) << Logged(r);
+    EXPECT_NE(r.err.find("(FATAL) : Record recovery file: " + rcd), std::string::npos) << r.err;
+    ASSERT_TRUE(json::accept(r.out)) << Logged(r);
+    EXPECT_NE(json::parse(r.out).at("error").get<std::string>().find(rcd), std::string::npos)
+        << r.out;
   }
 }
 

@@ -263,10 +263,10 @@ TEST_F(ReceiveTest, WithoutSubscribersEverythingStaysInTheBuffer) {
 TEST_F(ReceiveTest, NotConnectedAtStartGivesMinusOne) {
   port->connected = false;
   port->lastError = -5;
-  testing::internal::CaptureStdout();
+  std::string shown;
+  controller.ConsoleSink = [&shown](const std::string& text) { shown += text; };
   EXPECT_EQ(controller.waitForPrompt("PELOX>", 1, 13), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "waitforprompt, socket/port not connected at start\n");
+  EXPECT_EQ(shown, "waitforprompt, socket/port not connected at start\n");
   EXPECT_TRUE(Logged("DEBUG waitForPrompt port/socket error:-5"));
 
   EXPECT_EQ(controller.waitForDonePrompt("PELOX>", 1, 13), -1);

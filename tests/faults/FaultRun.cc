@@ -32,6 +32,7 @@ RunOutcome PendingRun::Finish(std::chrono::milliseconds timeout) {
   auto status = mProcess->Wait(timeout);
   if (status) out.status = *status;
   out.log = WithoutTimeStamps(mProcess->Stderr());
+  out.out = mProcess->Stdout();
   out.session = OnlySession(mBox, mDeployment);
   return out;
 }

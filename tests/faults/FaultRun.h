@@ -18,6 +18,7 @@
 struct RunOutcome {
   int status = -1000;   // -1000: still running when the wait gave up
   std::string log;      // standard error without time stamps
+  std::string out;      // standard output
   std::string session;  // the run's session file ("" when there is none)
 
   // Whether the log holds `text`; a failed check shows the whole log.

@@ -236,6 +236,8 @@ TEST_F(FileFaults, ARecordRecoveryFileThatIsNotARegularFileIsSkippedWithoutWaiti
   EXPECT_TRUE(
       r.Logged("extract.rcd cannot be read (not a regular file). Record recovery will be "
                "skipped."));
+  // The record log's own report stays on standard output, shown by the run.
+  EXPECT_EQ(r.out, "readRCD(): couldnt read " + rcd + " (not a regular file)\n");
   EXPECT_FALSE(r.Logged("getlog"));
   EXPECT_EQ(r.session, sim.SentBytes());
 }

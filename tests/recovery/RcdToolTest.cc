@@ -34,7 +34,7 @@ class RcdToolTest : public ::testing::Test {
   }
 
   // Runs the command with `arguments` (words separated by blanks) and collects
-  // what it printed; the record log's own messages go to standard output.
+  // what it printed on its two streams.
   Outcome Rcd(const std::string& arguments) const {
     std::vector<std::string> args;
     std::istringstream words(arguments);
@@ -45,12 +45,10 @@ class RcdToolTest : public ::testing::Test {
     size_t errSize = 0;
     std::FILE* out = ::open_memstream(&outText, &outSize);
     std::FILE* err = ::open_memstream(&errText, &errSize);
-    testing::internal::CaptureStdout();
     int status = RcdTool::Run(args, out, err);
-    std::string logged = testing::internal::GetCapturedStdout();
     std::fclose(out);
     std::fclose(err);
-    Outcome outcome{status, logged + outText, errText};
+    Outcome outcome{status, outText, errText};
     std::free(outText);
     std::free(errText);
     return outcome;

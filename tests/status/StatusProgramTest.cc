@@ -285,6 +285,11 @@ TEST_F(StatusProgramTest, ExitStatusPerDeploymentAndUsage) {
   EXPECT_EQ(unknown.status, 1);
   EXPECT_EQ(unknown.err,
             "pelox5-status: no deployment folder \"nosuch\" in " + box.ProjectFolder() + "\n");
+  // As JSON, standard output still holds one document.
+  auto unknownJson = Status({"-d", "nosuch", "--json"});
+  EXPECT_EQ(unknownJson.status, 1);
+  EXPECT_EQ(unknownJson.out,
+            "{\"error\":\"no deployment folder \\\"nosuch\\\" in " + box.ProjectFolder() + "\"}\n");
 
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--json", "--prometheus"}, {"--bogus"}, {"-d"}, {"--json=yes"}, {"extra"}}) {

@@ -10,6 +10,7 @@
 #include "Probe.h"
 #include "SiteChecks.h"
 #include "base/WriteAll.h"
+#include "config/JsonDocument.h"
 
 namespace CheckCommand {
 
@@ -83,8 +84,9 @@ Options Parse(const std::vector<std::string>& args) {
   return o;
 }
 
-// The checks of one deployment after the project's own.
-void CheckSite(CheckList& list, SiteCheck::Site& site, const Options& o) {
+// The checks of one deployment after the project's own. An error no check
+// expected ends the list with a failed line, keeping the lines before it.
+void CheckSite(CheckList& list, SiteCheck::Site& site, const Options& o) try {
   if (!SiteCheck::CheckDeployment(list, site)) return;
   SiteCheck::CheckSettings(list, site);
   SiteCheck::CheckPort(list, site);
@@ -93,6 +95,8 @@ void CheckSite(CheckList& list, SiteCheck::Site& site, const Options& o) {
   SiteCheck::CheckJournal(list, site);
   SiteCheck::CheckTimer(list, site);
   if (o.probe) SiteCheck::Probe(list, site, o.scanSpeed);
+} catch (const std::exception& e) {
+  list.Fail("pelox5-check", std::string("the checks stopped on an unexpected error: ") + e.what());
 }
 
 bool UseColour() {
@@ -188,7 +192,7 @@ int Run(const std::vector<std::string>& args, Clock& clock) {
     }
     for (const CheckList& list : lists)
       for (const auto& line : list.lines) all.push_back(JsonLine(line, list.deployment));
-    out = all.dump(2) + "\n";
+    out = JsonDocument::ReportText(all);
   } else {
     const bool colour = UseColour();
     for (const auto& line : project.lines) out += TextLine(line, colour);

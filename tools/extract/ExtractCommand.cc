@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <optional>
 
 #include "app/LogLevel.h"
@@ -11,6 +13,7 @@
 #include "config/Configuration.h"
 #include "config/DeploymentAccess.h"
 #include "config/DeploymentSettings.h"
+#include "config/JsonDocument.h"
 #include "config/ProjectLocation.h"
 #include "journal/JournalTail.h"
 #include "options/ArgWalk.h"
@@ -84,18 +87,23 @@ Options Parse(const std::vector<std::string>& args) {
   return o;
 }
 
-// Log lines as the download tool writes them, on standard error.
+// Log lines as the download tool writes them, on standard error. Keeps the
+// first FATAL text, which a JSON summary that cannot be given reports instead.
 class Log {
  public:
   explicit Log(const std::string& level) : mRank(LogLevel::Rank(level).rank) {}
   void operator()(const std::string& severity, const std::string& text) const {
     const LogLevel::Ranked message = LogLevel::Rank(severity);
+    if (message.rank == kFatalRank && !mFirstFatal) mFirstFatal = text;
     if (message.rank > mRank) return;
     WriteAll(STDERR_FILENO, PortSourceUtils::now() + ": (" + message.name + ") : " + text + "\n");
   }
+  const std::optional<std::string>& FirstFatal() const { return mFirstFatal; }
 
  private:
+  static constexpr int kFatalRank = 1;
   int mRank;
+  mutable std::optional<std::string> mFirstFatal;
 };
 
 // Finds the deployment and reads its cfg as the download run does; none after
@@ -210,17 +218,11 @@ bad command line.
 )";
 }
 
-int Run(const std::vector<std::string>& args, Clock& clock) {
-  Options o;
-  try {
-    o = Parse(args);
-  } catch (const UsageError& e) {
-    WriteAll(STDERR_FILENO, "pelox5-extract: " + e.message + "\nTry \"pelox5-extract --help\".\n");
-    return kUsage;
-  }
-  if (o.help) return Emit(HelpText());
-  const Log log(o.logLevel);
+namespace {
 
+// The extraction after the command line: the summary (or the lines) on
+// standard output, every failure a FATAL line.
+int Absorb(const Options& o, const Log& log, Clock& clock) {
   std::optional<DeploymentAccess::Deployment> d = FindDeployment(o.deployment, log);
   if (!d) return kError;
   const std::string storePath = d->paths.RecordStore().NativePath();
@@ -241,7 +243,7 @@ int Run(const std::vector<std::string>& args, Clock& clock) {
     settings.storePath = storePath;
     settings.prompt = DeploymentSettings::Prompt(d->cfg);
     settings.pattern = &*pattern;
-    settings.log = log;
+    settings.log = std::cref(log);
     if (std::optional<std::string> rcd = d->RecordRecoveryFile()) {
       settings.recoveryFile = *rcd;
       // The controller's last logged count bounds the missing records, as in
@@ -266,6 +268,34 @@ int Run(const std::vector<std::string>& args, Clock& clock) {
   } catch (const Records::RecoveryFileError& e) {
     log("FATAL", "Record recovery file: " + e.Message);
   }
+  return kError;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, Clock& clock) {
+  Options o;
+  try {
+    o = Parse(args);
+  } catch (const UsageError& e) {
+    WriteAll(STDERR_FILENO, "pelox5-extract: " + e.message + "\nTry \"pelox5-extract --help\".\n");
+    return kUsage;
+  }
+  if (o.help) return Emit(HelpText());
+  const Log log(o.logLevel);
+  if (!o.json) return Absorb(o, log, clock);
+  // With --json standard output holds one JSON document whatever fails: the
+  // summary, or {"error": the first FATAL text}.
+  std::optional<std::string> error;
+  try {
+    const int status = Absorb(o, log, clock);
+    error = log.FirstFatal();
+    if (status != kError || !error) return status;
+  } catch (const std::exception& e) {
+    WriteAll(STDERR_FILENO, std::string("pelox5-extract: ") + e.what() + "\n");
+    error = e.what();
+  }
+  (void)Emit(JsonDocument::ReportText(nlohmann::json{{"error", *error}}, -1));
   return kError;
 }
 

@@ -68,9 +68,19 @@ int Fail(std::FILE* err, const std::string& message) {
   return 1;
 }
 
-// Reads FILE; warns on `err` of each token it skipped.
-bool Read(RecordLog& log, const std::string& name, std::FILE* err) {
-  if (!log.readRCD()) return false;
+// The record log's own report of a failed read or write, on `out` as it has
+// always been shown.
+void ShowFailure(const std::string& report, std::FILE* out) {
+  std::fprintf(out, "%s\n", report.c_str());
+  std::fflush(out);
+}
+
+// Reads FILE; warns on `err` of each token it skipped. A failure is shown on `out`.
+bool Read(RecordLog& log, const std::string& name, std::FILE* out, std::FILE* err) {
+  if (!log.readRCD()) {
+    ShowFailure(log.FailureText(), out);
+    return false;
+  }
   for (const std::string& text : RecordRecoveryUtils::SkippedTokenWarnings(log.Skipped(), name))
     std::fprintf(err, "pelox5-rcd: WARNING: %s\n", text.c_str());
   return true;
@@ -150,7 +160,7 @@ int Plan(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   if (!size) return Fail(err, error);
   if (!FileExists(args[1])) return Fail(err, "plan: no such file: " + args[1]);
   RecordLog log(args[1]);
-  if (!Read(log, args[1], err)) return 1;
+  if (!Read(log, args[1], out, err)) return 1;
   std::string text;
   int64_t records = 0, requests = 0;
   // A run asks for nothing while the file holds no range yet.
@@ -206,10 +216,12 @@ int Run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     const RecordRecoveryUtils::AddOutcome added =
         RecordRecoveryUtils::AddToRecordLog(args[1], additions, log);
     if (added.ok) return 0;
-    return added.reported ? 1 : Fail(err, "add: " + added.error);
+    if (added.report.empty()) return Fail(err, "add: " + added.error);
+    ShowFailure(added.report, out);
+    return 1;
   }
   RecordLog log(args[1]);
-  if (!Read(log, args[1], err)) return 1;
+  if (!Read(log, args[1], out, err)) return 1;
   if (command == "show") return Show(log, out, err);
   return Missing(log, out, err);
 }

@@ -8,6 +8,7 @@
 
 #include "Replay.h"
 #include "base/AsciiText.h"
+#include "base/DialogueWords.h"
 #include "base/WriteAll.h"
 
 namespace {
@@ -76,18 +77,19 @@ Dialogue::Answer Dialogue::Respond(std::string_view line) {
     words[0] = command;
     return Replayed(line, words);
   }
-  if (command == "quit" && words.size() == 1) {
+  if (command == DialogueWords::kQuit && words.size() == 1) {
     answer.quit = true;
-  } else if (command == "logs" && words.size() == 1) {
+  } else if (command == DialogueWords::kLogs && words.size() == 1) {
     answer.reply =
-        Shaped(Text("Records logged: " + std::to_string(mOptions.records) + kCrLf +
-                    "Next download is record " + std::to_string(mOptions.NextRecord()) + kCrLf));
-  } else if (command == "getdata") {
+        Shaped(Text(std::string(DialogueWords::kRecordsLogged) + " " +
+                    std::to_string(mOptions.records) + kCrLf + DialogueWords::kNextDownload + " " +
+                    std::to_string(mOptions.NextRecord()) + kCrLf));
+  } else if (command == DialogueWords::kGetData) {
     answer.reply = Shaped(GetData(words));
-  } else if (command == "getlog") {
+  } else if (command == DialogueWords::kGetLog) {
     answer.reply = Shaped(GetLog(words));
   } else {
-    answer.reply = Shaped(Text("ERROR: unknown command\r\n"));
+    answer.reply = Shaped(Text(std::string(DialogueWords::kError) + " unknown command\r\n"));
   }
   return answer;
 }
@@ -105,20 +107,21 @@ std::unique_ptr<ReplySource> Dialogue::Shaped(std::unique_ptr<ReplySource> reply
 std::unique_ptr<ReplySource> Dialogue::GetData(const std::vector<std::string>& words) {
   int64_t count = 0;
   if (words.size() != 2 || !ParseCount(words[1], count)) {
-    return Text("ERROR: usage: getdata COUNT\r\n");
+    return Text(std::string(DialogueWords::kError) + " usage: getdata COUNT\r\n");
   }
   if (mOptions.noNewlines) return MakeEndlessReply();
   ++mGetdataCount;
   bool withDone = mOptions.noDone >= 0 && mGetdataCount > mOptions.noDone;
   const int64_t last = mOptions.records;
   const int64_t first = count >= last ? 1 : last - count + 1;
-  return MakeRecordsReply(kCrLf, mFormat, first, last, (withDone ? "done\r\n" : "") + mPrompt);
+  return MakeRecordsReply(kCrLf, mFormat, first, last,
+                          (withDone ? std::string(DialogueWords::kDone) + "\r\n" : "") + mPrompt);
 }
 
 std::unique_ptr<ReplySource> Dialogue::GetLog(const std::vector<std::string>& words) const {
   int64_t from = 0, count = 0;
   if (words.size() != 3 || !ParseCount(words[1], from) || !ParseCount(words[2], count)) {
-    return Text("ERROR: usage: getlog FIRST COUNT\r\n");
+    return Text(std::string(DialogueWords::kError) + " usage: getlog FIRST COUNT\r\n");
   }
   const int64_t records = mOptions.records;
   if (count == 0 || from > records) return MakeRecordsReply(kCrLf, mFormat, 1, 0, mPrompt);
@@ -135,7 +138,7 @@ Dialogue::Answer Dialogue::Replayed(std::string_view line, const std::vector<std
     WriteAll(STDERR_FILENO, "pelox5-sim: replay: " + text + "\n");
   };
   Answer answer;
-  if (!words.empty() && words[0] == "quit" && words.size() == 1) {
+  if (!words.empty() && words[0] == DialogueWords::kQuit && words.size() == 1) {
     if (mReplayNext < count)
       report("quit (command " + number + ") after " + std::to_string(mReplayNext) + " of " +
              std::to_string(count) + " recorded replies");

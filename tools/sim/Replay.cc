@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <charconv>
 
+#include "base/DialogueWords.h"
+
 namespace {
 
 constexpr size_t kScanBlock = 1 << 20;
@@ -103,9 +105,9 @@ ReplayScript::ReplyKind ReplayScript::Describe(size_t index) const {
   if (whole && std::all_of(head.begin(), head.end() - static_cast<ptrdiff_t>(mPrompt.size()),
                            IsLineBreakOrBlank))
     return {ReplyKind::kPrompt};
-  if (head.find("Records logged:") != std::string::npos) return {ReplyKind::kLogs};
+  if (head.find(DialogueWords::kRecordsLogged) != std::string::npos) return {ReplyKind::kLogs};
   if (!tail.ends_with(mPrompt)) return {ReplyKind::kCut};
-  if (tail.ends_with("done\r\n" + mPrompt)) return {ReplyKind::kGetdata};
+  if (tail.ends_with(DialogueWords::kDone + ("\r\n" + mPrompt))) return {ReplyKind::kGetdata};
   size_t at = 0;
   while (at < head.size() && IsLineBreakOrBlank(head[at])) ++at;
   if (at >= head.size() || head[at] != 'R') return {ReplyKind::kOther};
@@ -121,11 +123,11 @@ std::string ReplayScript::Mismatch(size_t index, const std::vector<std::string>&
   bool fits = true;
   if (command.empty()) {
     fits = index == 0 || kind.type == ReplyKind::kPrompt;
-  } else if (command == "logs") {
+  } else if (command == DialogueWords::kLogs) {
     fits = kind.type == ReplyKind::kLogs;
-  } else if (command == "getdata") {
+  } else if (command == DialogueWords::kGetData) {
     fits = kind.type != ReplyKind::kLogs && kind.type != ReplyKind::kPrompt;
-  } else if (command == "getlog") {
+  } else if (command == DialogueWords::kGetLog) {
     fits = kind.type != ReplyKind::kLogs && kind.type != ReplyKind::kGetdata;
     if (fits && kind.type == ReplyKind::kRecords && words.size() > 1) {
       int64_t first = 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "SysIo.h"
+#include "base/DialogueWords.h"
 
 class ReplayScript;
 
@@ -25,7 +26,7 @@ struct SimOptions {
   int64_t records = 100;
   int64_t next = -1;       // -1: records + 1
   int64_t recordSize = 0;  // 0: natural length
-  std::string prompt = "PELOX>";
+  std::string prompt = DialogueWords::kDefaultPrompt;
   std::string sendOnConnect;
   bool hasSendOnConnect = false;
 

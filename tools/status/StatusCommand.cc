@@ -10,6 +10,7 @@
 #include "StatusReport.h"
 #include "base/AtomicFile.h"
 #include "base/WriteAll.h"
+#include "config/JsonDocument.h"
 #include "config/ProjectLocation.h"
 #include "options/ArgWalk.h"
 
@@ -63,8 +64,12 @@ Options Parse(const std::vector<std::string>& args) {
   return o;
 }
 
-int Fail(const std::string& message, int status) {
+// The message on standard error; where the report was due on standard output
+// as JSON, that output is still one JSON document: {"error": message}.
+int Fail(const std::string& message, int status, const Options* report = nullptr) {
   WriteAll(STDERR_FILENO, "pelox5-status: " + message + "\n");
+  if (report && report->form == Form::kJson && report->output.empty())
+    (void)WriteAll(STDOUT_FILENO, JsonDocument::ReportText(nlohmann::json{{"error", message}}, -1));
   return status;
 }
 
@@ -125,9 +130,12 @@ int Run(const std::vector<std::string>& args, Clock& clock) {
     if (!options.deployment.empty() && list.empty())
       return Fail(
           "no deployment folder \"" + options.deployment + "\" in " + location.projectFolder,
-          kNeedsAttention);
+          kNeedsAttention, &options);
   } catch (const ProjectLocation::LocationError& e) {
-    return Fail(e.Message, kNeedsAttention);
+    return Fail(e.Message, kNeedsAttention, &options);
+  } catch (const std::exception& e) {
+    // Whatever else stops the collection ends as a failure, never as an abort.
+    return Fail(std::string("cannot collect the status: ") + e.what(), kNeedsAttention, &options);
   }
 
   // Warnings go to standard error: the report keeps its form for scripts.

@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "config/JsonDocument.h"
+
 namespace StatusReport {
 
 namespace {
@@ -166,8 +168,7 @@ std::string Json(const std::vector<DeploymentStatus>& list, int64_t now) {
                      {"records_error", textOrNull(d.storeError)},
                      {"needs_attention", d.NeedsAttention()}});
   }
-  // Texts from files may hold bytes that are not UTF-8: shown replaced, never a throw.
-  return array.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  return JsonDocument::ReportText(array);
 }
 
 std::string Prometheus(const std::vector<DeploymentStatus>& list) {
