@@ -16,8 +16,8 @@
 #include <utility>
 
 #include "base/Clock.h"
-#include "controller/ControllerSettings.h"
 #include "base/DialogueWords.h"
+#include "controller/ControllerSettings.h"
 #include "ports/PortSource.h"
 #include "recovery/RecordLog.h"
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "support/ScriptedPort.h"
 #include "controller/Controller.h"
 #include "ports/PortSource.h"
 #include "support/FakeClock.h"
+#include "support/ScriptedPort.h"
 
 class ControllerFixture : public ::testing::Test {
  protected:
