@@ -1,14 +1,33 @@
 #pragma once
 // The companion programs' small command lines, one argument at a time: a long
 // option may carry its value inline ("--name=VALUE") or as the next argument.
-// Usage faults are raised as the program's own `Error`, built from one text.
+// Usage faults are raised as `Error` (UsageError unless the program has its
+// own), built from one text.
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
-template <typename Error>
+// A fault of a command line; `message` says what is wrong.
+struct UsageError {
+  std::string message;
+};
+
+// Runs `parse(args)`. On a UsageError returns none and puts its message in
+// `fault`, for the program to tell as it tells usage faults.
+template <typename Parse>
+auto ParseArgs(const std::vector<std::string>& args, Parse parse, std::string& fault)
+    -> std::optional<decltype(parse(args))> {
+  try {
+    return parse(args);
+  } catch (const UsageError& e) {
+    fault = e.message;
+    return std::nullopt;
+  }
+}
+
+template <typename Error = UsageError>
 class ArgWalk {
  public:
   explicit ArgWalk(const std::vector<std::string>& args) : mArgs(args) {}

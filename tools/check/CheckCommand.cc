@@ -11,6 +11,7 @@
 #include "SiteChecks.h"
 #include "base/WriteAll.h"
 #include "config/JsonDocument.h"
+#include "options/ArgWalk.h"
 
 namespace CheckCommand {
 
@@ -45,10 +46,6 @@ struct Options {
   bool scanSpeed = false;
   bool json = false;
   bool help = false;
-};
-
-struct UsageError {
-  std::string message;
 };
 
 Options Parse(const std::vector<std::string>& args) {
@@ -147,13 +144,13 @@ std::string Summary(const std::vector<CheckList>& lists) {
 }  // namespace
 
 int Run(const std::vector<std::string>& args, Clock& clock) {
-  Options o;
-  try {
-    o = Parse(args);
-  } catch (const UsageError& e) {
-    WriteAll(STDERR_FILENO, "pelox5-check: " + e.message + "\n\n" + kUsage);
+  std::string fault;
+  const std::optional<Options> parsed = ParseArgs(args, Parse, fault);
+  if (!parsed) {
+    WriteAll(STDERR_FILENO, "pelox5-check: " + fault + "\n\n" + kUsage);
     return 2;
   }
+  const Options& o = *parsed;
   if (o.help) {
     WriteAll(STDOUT_FILENO, kUsage);
     return 0;

@@ -39,10 +39,6 @@ struct Options {
   std::optional<int32_t> from, to;
 };
 
-struct UsageError {
-  std::string message;
-};
-
 // A record number given on the command line: 0 to 2147483647.
 int32_t RecordNumber(const std::string& option, const std::string& text) {
   std::optional<int32_t> n = RecordRecoveryUtils::PlainRecordNumber(text);
@@ -274,13 +270,13 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
 }  // namespace
 
 int Run(const std::vector<std::string>& args, Clock& clock) {
-  Options o;
-  try {
-    o = Parse(args);
-  } catch (const UsageError& e) {
-    WriteAll(STDERR_FILENO, "pelox5-extract: " + e.message + "\nTry \"pelox5-extract --help\".\n");
+  std::string fault;
+  const std::optional<Options> parsed = ParseArgs(args, Parse, fault);
+  if (!parsed) {
+    WriteAll(STDERR_FILENO, "pelox5-extract: " + fault + "\nTry \"pelox5-extract --help\".\n");
     return kUsage;
   }
+  const Options& o = *parsed;
   if (o.help) return Emit(HelpText());
   const Log log(o.logLevel);
   if (!o.json) return Absorb(o, log, clock);

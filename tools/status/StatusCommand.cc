@@ -27,10 +27,6 @@ struct Options {
   bool help = false;
 };
 
-struct UsageError {
-  std::string message;
-};
-
 Options Parse(const std::vector<std::string>& args) {
   Options o;
   bool formGiven = false;
@@ -113,12 +109,10 @@ project folder cannot be found; 2 on a bad command line.
 }
 
 int Run(const std::vector<std::string>& args, Clock& clock) {
-  Options options;
-  try {
-    options = Parse(args);
-  } catch (const UsageError& e) {
-    return Fail(e.message + "\nTry \"pelox5-status --help\".", kUsage);
-  }
+  std::string fault;
+  const std::optional<Options> parsed = ParseArgs(args, Parse, fault);
+  if (!parsed) return Fail(fault + "\nTry \"pelox5-status --help\".", kUsage);
+  const Options& options = *parsed;
   if (options.help) {
     return WriteAll(STDOUT_FILENO, HelpText()) == 0 ? kAllComplete : kNeedsAttention;
   }
