@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "config/DeploymentLayout.h"
+
 namespace SessionName {
 
 std::string Format(const std::string& deployment, const std::tm& local) {
@@ -11,7 +13,7 @@ std::string Format(const std::string& deployment, const std::tm& local) {
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, ".%04d%03d.%02d%02d%02d", local.tm_year + 1900,
                 local.tm_yday + 1, local.tm_hour, local.tm_min, local.tm_sec);
-  return "raw." + name + stamp;
+  return DeploymentLayout::kSessionPrefix + name + stamp;
 }
 
 }  // namespace SessionName

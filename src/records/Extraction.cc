@@ -73,7 +73,7 @@ struct SessionFile {
   std::string path;
 };
 
-std::vector<SessionFile> ListSessions(const std::string& folder) {
+std::vector<SessionFile> ListSessions(const std::string& folder, const std::string& prefix) {
   std::vector<SessionFile> files;
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) {
@@ -83,7 +83,7 @@ std::vector<SessionFile> ListSessions(const std::string& folder) {
   errno = 0;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (StartsWith(name, "raw.")) files.push_back({name, folder + "/" + name});
+    if (StartsWith(name, prefix)) files.push_back({name, folder + "/" + name});
   }
   const int err = errno;
   ::closedir(dir);
@@ -317,7 +317,8 @@ ExtractionSummary Extract(const ExtractionSettings& settings, Clock& clock) {
   ExtractionSummary summary;
   RecordStore store = RecordStore::OpenForWriting(settings.storePath);
   Absorber absorber(settings, store, summary, clock);
-  for (const SessionFile& file : ListSessions(settings.downloadsFolder)) absorber.Absorb(file);
+  for (const SessionFile& file : ListSessions(settings.downloadsFolder, settings.sessionPrefix))
+    absorber.Absorb(file);
   const StoreCounts counts = store.Counts();
   summary.stored = counts.records;
   summary.storedConflicts = counts.conflicts;

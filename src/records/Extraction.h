@@ -26,6 +26,8 @@ PELOX5_DECLARE_ERROR(RecoveryFileError, BaseError);
 
 struct ExtractionSettings {
   std::string downloadsFolder;
+  // The session files are the files of the downloads folder named so.
+  std::string sessionPrefix;
   std::string storePath;
   // The record recovery file as the log shows it (a path or file URL); empty
   // when the cfg names none.

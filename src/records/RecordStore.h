@@ -24,8 +24,6 @@
 
 namespace Records {
 
-inline constexpr const char* kStoreFileName = "records.sqlite";
-
 // The store cannot be opened, read or changed; Message names the file.
 PELOX5_DECLARE_ERROR(StoreError, BaseError);
 

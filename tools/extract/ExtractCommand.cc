@@ -12,6 +12,7 @@
 #include "base/WriteAll.h"
 #include "config/Configuration.h"
 #include "config/DeploymentAccess.h"
+#include "config/DeploymentLayout.h"
 #include "config/DeploymentSettings.h"
 #include "config/JsonDocument.h"
 #include "config/ProjectLocation.h"
@@ -236,6 +237,7 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
     }
     Records::ExtractionSettings settings;
     settings.downloadsFolder = d->paths.Downloads().NativePath();
+    settings.sessionPrefix = DeploymentLayout::kSessionPrefix;
     settings.storePath = storePath;
     settings.prompt = DeploymentSettings::Prompt(d->cfg);
     settings.pattern = &*pattern;
