@@ -6,12 +6,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
 
 #include "app/App.h"
 #include "ports/PortSource.h"
@@ -23,13 +21,6 @@ namespace {
 
 using nlohmann::json;
 namespace fs = std::filesystem;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class InProcessRun : public ::testing::Test {
  protected:
@@ -122,8 +113,9 @@ TEST_F(InProcessRun, AWholeDownloadOnTheFakeClock) {
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%j.%H%M%S", &local);
   EXPECT_EQ(fs::path(files[0]).filename(), std::string("raw.site1.") + stamp);
-  EXPECT_NE(Slurp(files[0]).find("getdata 30\r\n" + records + "done\r\nPELOX>"), std::string::npos);
-  const json journal = json::parse(Slurp(box.DeploymentFolder("site1") + "/runs.jsonl"));
+  EXPECT_NE(ReadFile(files[0]).find("getdata 30\r\n" + records + "done\r\nPELOX>"),
+            std::string::npos);
+  const json journal = json::parse(ReadFile(box.DeploymentFolder("site1") + "/runs.jsonl"));
   EXPECT_EQ(journal["outcome"], "complete");
   EXPECT_EQ(journal["records_logged"], 3);
 }
@@ -189,12 +181,27 @@ TEST_F(InProcessRun, StopsOnEachBadConfiguration) {
     EXPECT_TRUE(Logged(c.fatal)) << c.cfgText;
     EXPECT_FALSE(Logged("Connect():Attempt")) << c.cfgText;
     EXPECT_TRUE(port->writes.empty());
-    const std::string journal = Slurp(box.DeploymentFolder("site1") + "/runs.jsonl");
+    const std::string journal = ReadFile(box.DeploymentFolder("site1") + "/runs.jsonl");
     const json line = json::parse(journal.substr(journal.rfind('\n', journal.size() - 2) + 1));
     EXPECT_EQ(line["outcome"], "fatal");
     EXPECT_TRUE(("(FATAL) : " + line["fatal"].get<std::string>() + "\n").starts_with(c.fatal));
     fs::remove_all(box.Downloads("site1"));
   }
+}
+
+TEST_F(InProcessRun, AMissingDeploymentOrCfgStopsTheRun) {
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(fs::is_directory(box.ProjectFolder()));  // created on the way
+  EXPECT_TRUE(
+      Logged("(FATAL) : getDeploymentFolderByName(): - target deployment folder not found. "
+             "\nPath:" +
+             box.ProjectFolder() + "\nDeployment Name:site1\n"));
+  fs::create_directories(box.DeploymentFolder("site1") + "/cfg");
+  err.clear();
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(Logged("(FATAL) : Unable to find or unable to parse the deployment cfg file:" +
+                     box.ProjectFolder() + "/site1/cfg/deployment.cfg\n"));
+  EXPECT_TRUE(port->writes.empty());
 }
 
 }  // namespace

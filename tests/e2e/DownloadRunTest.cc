@@ -315,8 +315,8 @@ TEST_F(DownloadRun, ARefusedConnectionOnEveryTry) {
       Logged("(FATAL) : Connect(): PortSourceTimeoutError\n(FATAL) : Connect(): quitting\n"));
 }
 
-// The refusals of the cfg are checked in process (InProcessRun); a serial
-// device that is not there needs the real port.
+// The refusals of the cfg and a missing deployment are checked in process
+// (InProcessRun); a serial device that is not there needs the real port.
 TEST_F(DownloadRun, ASerialDeviceThatIsNotThereStopsTheRunAtConnect) {
   json cfg = Cfg("/dev/pelox5-no-such-device");
   cfg["Baud"] = "9600";
@@ -330,21 +330,6 @@ TEST_F(DownloadRun, ASerialDeviceThatIsNotThereStopsTheRunAtConnect) {
   json line = Journal().back();
   EXPECT_EQ(line["outcome"], "fatal");
   EXPECT_TRUE(("(FATAL) : " + line["fatal"].get<std::string>() + "\n").starts_with(fatal));
-}
-
-TEST_F(DownloadRun, MissingConfigurationAndDeploymentStopTheRun) {
-  auto r = Run();
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(fs::is_directory(box.ProjectFolder()));  // created on the way
-  EXPECT_TRUE(
-      Logged("(FATAL) : getDeploymentFolderByName(): - target deployment folder not "
-             "found. \nPath:" +
-             box.ProjectFolder() + "\nDeployment Name:site1\n"));
-  fs::create_directories(box.DeploymentFolder("site1") + "/cfg");
-  r = Run();
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Logged("(FATAL) : Unable to find or unable to parse the deployment cfg file:" +
-                     box.ProjectFolder() + "/site1/cfg/deployment.cfg\n"));
 }
 
 TEST_F(DownloadRun, EveryPathComesFromTheFolderThatWasFound) {
