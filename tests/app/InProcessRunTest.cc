@@ -55,14 +55,17 @@ class InProcessRun : public ::testing::Test {
     port->ReplyToWrite({"getdata 30\r\n" + records + "done\r\nPELOX>"});
   }
 
+  // Each run gets a new App, kept until the next run or the end of the test: it
+  // owns the port it was handed.
   int Run() {
-    App app(App::Seams{clock,
-                       [this](const std::string& name, auto...) {
-                         portName = name;
-                         return std::make_unique<PortSourceUtils::PortSource>(std::move(backend));
-                       },
-                       [this](const std::string& text) { err += text; }});
-    return app.Main({"pelox5-download", "-d", "site1", "-l", "DEBUG"});
+    app = std::make_unique<App>(App::Seams{clock,
+                                           [this](const std::string& name, auto...) {
+                                             portName = name;
+                                             return std::make_unique<PortSourceUtils::PortSource>(
+                                                 std::move(backend));
+                                           },
+                                           [this](const std::string& text) { err += text; }});
+    return app->Main({"pelox5-download", "-d", "site1", "-l", "DEBUG"});
   }
 
   testing::AssertionResult Logged(const std::string& line) const {
@@ -77,6 +80,7 @@ class InProcessRun : public ::testing::Test {
   ScriptedPort* port = backend.get();
   std::string portName;
   std::string err;
+  std::unique_ptr<App> app;
 
  private:
   std::map<std::string, std::optional<std::string>> mOldEnv;
