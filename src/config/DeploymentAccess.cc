@@ -76,6 +76,8 @@ DeploymentPaths PathsOf(const ProjectLocation::Location& location, const FolderI
 
 Deployment Load(const ProjectLocation::Location& location, DeploymentPaths paths,
                 const std::string& name, const Options& options) {
+  if (location.cfgNameUnusable)
+    throw PreferencesModule::PreferenceBadValueException("DeploymentCfgName");
   Say(options, "INFO", "Getting deployment config file:" + paths.CfgShown());
   Configuration cfg = LoadCfg(paths);
   if (options.checkName) Setting("Name", [&] { DeploymentSettings::CheckName(cfg, name); });

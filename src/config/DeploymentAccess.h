@@ -81,7 +81,9 @@ Deployment Open(const ProjectLocation::Location& location, const std::string& na
 // says so, as the run has always reported it.
 DeploymentPaths Locate(const ProjectLocation::Location& location, const std::string& name,
                        const Options& options);
-// deployment.cfg of the folder at `paths`, loaded and checked.
+// deployment.cfg of the folder at `paths`, loaded and checked. Raises
+// PreferencesModule::PreferenceBadValueException when the location has no
+// usable cfg name.
 Deployment Load(const ProjectLocation::Location& location, DeploymentPaths paths,
                 const std::string& name, const Options& options);
 // The paths of a folder of the project at `location`.

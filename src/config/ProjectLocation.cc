@@ -53,7 +53,11 @@ Location FromPreferences(const PreferencesModule::Prefs& prefs) {
   const std::string& d = location.delimiter;
   if (root.size() < d.size() || root.compare(root.size() - d.size(), d.size(), d) != 0) root += d;
   location.projectFolder = root + prefs.GetText("ProjectRootFolder");
-  location.cfgName = prefs.GetText("DeploymentCfgName");
+  try {
+    location.cfgName = prefs.GetText("DeploymentCfgName");
+  } catch (const PreferencesModule::PreferenceBadValueException&) {
+    location.cfgNameUnusable = true;
+  }
   return location;
 }
 
@@ -73,6 +77,8 @@ Location Find() {
   Location location;
   try {
     location = FromPreferences(prefs);
+    if (location.cfgNameUnusable)
+      throw PreferencesModule::PreferenceBadValueException("DeploymentCfgName");
   } catch (const PreferencesModule::PreferencesException& e) {
     throw LocationError(e.Message + " (in " + file + ")");
   }

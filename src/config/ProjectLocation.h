@@ -32,7 +32,10 @@ struct Location {
   // ProjectRootPath, the delimiter unless it ends with one, ProjectRootFolder:
   // the deployments path as the run's log shows it.
   std::string projectFolder;
-  std::string cfgName;    // DeploymentCfgName
+  std::string cfgName;  // DeploymentCfgName
+  // Set when DeploymentCfgName is not a text or number: the run stops on it
+  // only when it comes to read the cfg, after finding the folder.
+  bool cfgNameUnusable = false;
   std::string delimiter;  // PathDelimiter
 };
 
@@ -41,7 +44,8 @@ struct Location {
 std::vector<std::string> FillDefaults(PreferencesModule::Prefs& prefs, bool loaded);
 
 // The location that `prefs` names; FillDefaults first. The preferences'
-// exceptions (a value that is not a text or number) pass through.
+// exceptions (a value that is not a text or number) pass through, but for
+// DeploymentCfgName, which sets cfgNameUnusable.
 Location FromPreferences(const PreferencesModule::Prefs& prefs);
 
 // Reads the preferences file as the run does, without creating or writing
