@@ -34,6 +34,9 @@ struct Location {
   std::string projectFolder;
   std::string cfgName;    // DeploymentCfgName
   std::string delimiter;  // PathDelimiter
+  // With kUnparsed: why the file is not a JSON object (line and column of a
+  // syntax error).
+  std::string preferencesError;
 };
 
 // Gives every key the run reads that `prefs` lacks its first run's default (all
