@@ -144,7 +144,7 @@ bool CheckProject(CheckList& list, Site& site) {
       // The run goes on with the defaults, so the project folder it uses is
       // not the one the file names: the settings are lost until mended.
       list.Fail("preferences",
-                prefs + " is not valid settings (" + ParserMessage(site.location.preferencesError) +
+                prefs + " is not a JSON object (" + ParserMessage(site.location.preferencesError) +
                     "): the next run uses the defaults instead of its ProjectRootPath and "
                     "ProjectRootFolder and keeps the text as " +
                     prefs + ".damaged",
