@@ -39,6 +39,23 @@ inline constexpr NumericSetting kRunTimeLimit{"RunTimeLimit", 3600, 1, 86400};
 inline constexpr NumericSetting kNumericSettings[] = {
     kConnectAttemptMaxTries, kConnectAttemptTimeout, kRecordRequestSize, kRunTimeLimit};
 
+// The pattern that tells record lines in a session file (read by the extraction).
+inline constexpr const char* kRecordPatternKey = "RecordPattern";
+
+// Every item of deployment.cfg that a program of the system reads; any other
+// item is left alone (a near miss of one of these is a misspelling).
+inline constexpr const char* kKnownKeys[] = {"Name",
+                                             "Status",
+                                             "Port",
+                                             "Baud",
+                                             kConnectAttemptMaxTries.key,
+                                             kConnectAttemptTimeout.key,
+                                             "Prompt",
+                                             kRecordRequestSize.key,
+                                             kRunTimeLimit.key,
+                                             "ExtractReceivedRecordFile",
+                                             kRecordPatternKey};
+
 inline constexpr const char* kDefaultPrompt = DialogueWords::kDefaultPrompt;
 inline constexpr const char* kDefaultBaud = "9600";
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "config/ItemAccess.h"
 #include "config/JsonDocument.h"
@@ -38,6 +39,13 @@ class JsonItems {
     std::optional<int32_t> number = JsonDocument::ToInt32(Get(name));
     if (!number) throw BadValue(name);
     return *number;
+  }
+
+  // The names of the items, in the document's order.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (auto item = mItems.begin(); item != mItems.end(); ++item) names.push_back(item.key());
+    return names;
   }
 
   nlohmann::json operator[](const std::string& name) const { return Get(name); }

@@ -18,6 +18,7 @@ Prefs::Prefs(std::string appName) : mAppName(std::move(appName)) {}
 
 bool Prefs::Load(bool createFolder) {
   mUnparsed = false;
+  mParseError.clear();
   FolderItem appData = SpecialFolders::ApplicationData();
   std::optional<FolderItem> folder = JsonDocument::ChildFile(appData, mAppName);
   if (!folder) return false;
@@ -41,8 +42,7 @@ bool Prefs::Load(bool createFolder) {
     throw PreferencesFileUnreadableException(
         "Preferences file " + file->NativePath() + " cannot be read (" + read.Reason() + ")",
         FolderItem::CodeFromErrno(read.err));
-  std::string error;
-  std::optional<nlohmann::json> settings = JsonDocument::ParseObject(text, error);
+  std::optional<nlohmann::json> settings = JsonDocument::ParseObject(text, mParseError);
   if (!settings) {
     mUnparsed = true;
     return false;

@@ -52,6 +52,9 @@ class Prefs : public JsonItems<Prefs, PreferenceNotFoundException, PreferenceBad
 
   // After a false Load: the file exists but its text is not a JSON object.
   bool Unparsed() const { return mUnparsed; }
+  // With Unparsed(): why the text is not a JSON object (the parser's message,
+  // with the line and column of a syntax error).
+  const std::string& ParseError() const { return mParseError; }
 
   // Writes the settings in indented form followed by one "\n" to the file bound
   // by Load. The file is replaced as a whole: a failed Save returns false and
@@ -69,6 +72,7 @@ class Prefs : public JsonItems<Prefs, PreferenceNotFoundException, PreferenceBad
   std::optional<FolderItem> mPreferencesFile;
   std::string mAppName;
   bool mUnparsed = false;
+  std::string mParseError;
 };
 
 // The shared settings; empty until Initialize.

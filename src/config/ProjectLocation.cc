@@ -86,6 +86,8 @@ Location Find() {
   location.preferences = loaded             ? PreferencesState::kRead
                          : prefs.Unparsed() ? PreferencesState::kUnparsed
                                             : PreferencesState::kMissing;
+  if (location.preferences == PreferencesState::kUnparsed)
+    location.preferencesError = prefs.ParseError();
   return location;
 }
 

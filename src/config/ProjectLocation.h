@@ -37,6 +37,9 @@ struct Location {
   // only when it comes to read the cfg, after finding the folder.
   bool cfgNameUnusable = false;
   std::string delimiter;  // PathDelimiter
+  // With kUnparsed: why the file is not a JSON object (line and column of a
+  // syntax error).
+  std::string preferencesError;
 };
 
 // Gives every key the run reads that `prefs` lacks its first run's default (all

@@ -118,6 +118,44 @@ TEST(CheckProgram, EachBrokenSetupFailsOnlyItsOwnCheckAndNamesTheCause) {
          fs::permissions(box.Downloads("site1"), fs::perms(0555));
        },
        "downloads folder", "target folder is not writeable", "chmod u+rwx"},
+      {"a network port written another way", "site1",
+       [](Sandbox& box, const std::string&) {
+         box.AddDeployment("site1", Cfg("site1", "localhost:4001", R"(,"Baud":"9600")"));
+       },
+       "serial device",
+       "localhost:4001 does not exist (No such file or directory): it is not four numbers and a "
+       "port (a.b.c.d:port",
+       "set \"Port\": \"127.0.0.1:4001\" for the network port"},
+      {"a pattern whose group is no number", "site1",
+       [](Sandbox& box, const std::string& port) {
+         box.AddDeployment("site1", Cfg("site1", port, R"(,"RecordPattern":"^([A-Z][0-9]+),")"));
+         fs::create_directories(box.Downloads("site1"));
+         WriteFile(box.Downloads("site1") + "/raw.site1.2026001.000000", "PELOX>\r\nR1,a\r\n");
+         WriteFile(box.Downloads("site1") + "/raw.site1.2026002.000000",
+                   "PELOX>getdata 2\r\nR000007,a\r\nR000008,b\r\ndone\r\nPELOX>");
+       },
+       "record pattern", "/raw.site1.2026002.000000 as a record; the first is line 2: 'R000007,a'",
+       "its first group must hold the record number"},
+      {"an unreadable session file", "site1",
+       [](Sandbox& box, const std::string& port) {
+         box.AddDeployment("site1", Cfg("site1", port));
+         fs::create_directories(box.Downloads("site1"));
+         const std::string session = box.Downloads("site1") + "/raw.site1.2026001.000000";
+         WriteFile(session, "PELOX>getdata 1\r\nR000007,a\r\n");
+         fs::permissions(session, fs::perms::owner_write);
+       },
+       "session files", "/raw.site1.2026001.000000 (owner ", "sudo chown -R $USER"},
+      // The deployment lies in the default project folder, so only the
+      // preferences line tells that the file's own folder was lost.
+      {"unparsable preferences", "site1",
+       [](Sandbox& box, const std::string& port) {
+         box.AddDeployment("site1", Cfg("site1", port));
+         fs::create_directories(fs::path(box.PrefsFile()).parent_path());
+         WriteFile(box.PrefsFile(),
+                   "{\"ProjectRootPath\": \"/srv/field\",\n \"ProjectRootFolder\" 1}");
+       },
+       "preferences", "(parse error at line 2, column 22: syntax error",
+       "correct the file at the line and column named"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.setup);
@@ -140,8 +178,9 @@ TEST(CheckProgram, AGoodTcpSitePassesTheProbeSendsOnlyTheWakeUpAndQuitAndJsonMat
   Sandbox box;
   OpenToEveryone(box);
   SimProcess sim(box, {"--tcp", "0"});
-  box.AddDeployment("site1",
-                    Cfg("site1", sim.PortText(), R"(,"ExtractReceivedRecordFile":"s.rcd")"));
+  // A misspelt item is a warning naming the item meant, whose default the run uses.
+  box.AddDeployment("site1", Cfg("site1", sim.PortText(),
+                                 R"(,"ExtractReceivedRecordFile":"s.rcd","RecordRequestSise":50)"));
   const std::string rcd = box.DeploymentFolder("site1") + "/s.rcd";
   ASSERT_EQ(Subprocess::Run(Sandbox::RcdTool(), {"add", rcd, "1-10", "21-40"}, box.ProcessOptions())
                 .status,
@@ -158,6 +197,12 @@ TEST(CheckProgram, AGoodTcpSitePassesTheProbeSendsOnlyTheWakeUpAndQuitAndJsonMat
   EXPECT_EQ(LineOf(probed.out, "probe").rfind("ok      probe: prompt after ", 0), 0u)
       << Logged(probed);
   EXPECT_EQ(sim.CommandsThrough("quit"), "\nquit\n");
+  EXPECT_EQ(LineOf(probed.out, "deployment.cfg RecordRequestSise"),
+            "warning deployment.cfg RecordRequestSise: no program reads an item "
+            "'RecordRequestSise'; it is probably \"RecordRequestSize\", which is missing -- fix: "
+            "rename \"RecordRequestSise\" to \"RecordRequestSize\" in " +
+                box.DeploymentFolder("site1") + "/cfg/deployment.cfg")
+      << Logged(probed);
   // The requests the next run would send are pelox5-rcd plan's.
   const Subprocess::Result plan = Subprocess::Run(
       Sandbox::RcdTool(), {"plan", rcd, "--logged", "95", "--size", "30"}, box.ProcessOptions());

@@ -89,6 +89,7 @@ void CheckSite(CheckList& list, SiteCheck::Site& site, const Options& o) try {
   SiteCheck::CheckPort(list, site);
   SiteCheck::CheckRecordFile(list, site);
   SiteCheck::CheckDownloads(list, site);
+  SiteCheck::CheckSessions(list, site);
   SiteCheck::CheckJournal(list, site);
   SiteCheck::CheckTimer(list, site);
   if (o.probe) SiteCheck::Probe(list, site, o.scanSpeed);

@@ -7,6 +7,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/AsciiText.h"
 #include "base/Clock.h"
 #include "controller/Controller.h"
 #include "ports/PortSource.h"
@@ -73,14 +75,47 @@ std::string StableNameOf(const std::string& path) {
   return "";
 }
 
+// The device and this account (real IDs, as access() and open() judge them).
+DeviceAccess AccessOf(const std::string& port, const struct stat& st) {
+  DeviceAccess a;
+  a.device = port;
+  const std::string real = RealPath(port);
+  a.kernelName = real.substr(real.rfind('/') + 1);
+  a.mode = st.st_mode;
+  a.owner = st.st_uid;
+  a.group = st.st_gid;
+  a.groupName = GroupName(st.st_gid);
+  a.account = ::getuid();
+  a.accountName = UserName();
+  a.accountGroups.push_back(::getgid());
+  const int count = ::getgroups(0, nullptr);
+  if (count > 0) {
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    if (got > 0)
+      a.accountGroups.insert(a.accountGroups.end(), groups.begin(), groups.begin() + got);
+  }
+  a.listedInGroup = ListedInGroup(a.accountName, st.st_gid);
+  if (const group* gr = ::getgrnam(a.serialGroupName.c_str())) a.serialGroup = gr->gr_gid;
+  return a;
+}
+
 void CheckSerial(CheckList& list, Site& site) {
   const std::string& port = site.controller.portName;
   struct stat st {};
   if (::stat(port.c_str(), &st) != 0) {
+    const std::string reason = std::strerror(errno);
     const std::string present = StableNames();
-    list.Fail("serial device", port + " does not exist (" + std::strerror(errno) + ")",
-              present.empty() ? "plug the adapter in, or set \"Port\" to the device it uses"
-                              : "plug the adapter in, or set \"Port\" to one of: " + present);
+    const PortTextReading reading = ReadPortText(port);
+    std::string fix = present.empty()
+                          ? "plug the adapter in, or set \"Port\" to the device it uses"
+                          : "plug the adapter in, or set \"Port\" to one of: " + present;
+    if (!reading.meant.empty())
+      fix = "set \"Port\": \"" + reading.meant + "\" for the network port, or " + fix;
+    list.Fail(
+        "serial device",
+        port + " does not exist (" + reason + ")" + (reading.why.empty() ? "" : ": " + reading.why),
+        fix);
     return;
   }
   if (!S_ISCHR(st.st_mode)) {
@@ -97,16 +132,18 @@ void CheckSerial(CheckList& list, Site& site) {
     return;
   }
   if (::access(port.c_str(), R_OK | W_OK) != 0) {
-    const std::string user = UserName();
-    const std::string groupName = GroupName(st.st_gid);
-    std::string fix = "sudo usermod -aG " + groupName + " " + user + ", then log in again";
-    if (ListedInGroup(user, st.st_gid))
-      fix = "log in again (or run: newgrp " + groupName + "): " + user + " was added to group " +
-            groupName + " after this session began";
-    list.Fail("serial device",
-              "account " + user + " may not open " + port + ": it belongs to group '" + groupName +
-                  "', which this account is not in",
-              fix);
+    const int err = errno;
+    const DeviceAccess access = AccessOf(port, st);
+    const DeviceAccessVerdict verdict = JudgeDeviceAccess(access);
+    if (verdict.allowed)  // an ACL, a read-only file system, a security module
+      list.Fail("serial device",
+                "account " + access.accountName + " may not open " + port + " (" +
+                    std::strerror(err) + ") although its mode " + ModeText(st.st_mode) +
+                    " allows it",
+                "ask the administrator to give account " + access.accountName +
+                    " read and write access to " + port);
+    else
+      list.Fail("serial device", verdict.cause, verdict.fix);
     return;
   }
   const std::string holder = LockHolder(port);
@@ -161,7 +198,131 @@ void CheckTcp(CheckList& list, Site& site) {
   list.Ok("TCP connection", site.controller.portName + " accepts a connection");
 }
 
+bool ReadWrite(mode_t mode, int shift) { return ((mode >> shift) & 06) == 06; }
+
+bool Contains(const std::vector<gid_t>& groups, gid_t gid) {
+  return std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+// A rule that gives the device to `group` with read and write for it, kept
+// over a re-plug, and the change that helps until then.
+std::string UdevRule(const DeviceAccess& a, const std::string& group, const std::string& now) {
+  return std::string("add a udev rule to ") + kUdevRuleFile + ": KERNEL==\"" + a.kernelName +
+         "\", GROUP=\"" + group +
+         "\", MODE=\"0660\" and run sudo udevadm trigger (until then: " + now + ")";
+}
+
 }  // namespace
+
+PortTextReading ReadPortText(const std::string& text) {
+  PortTextReading reading;
+  if (!text.empty() && text[0] == '/') return reading;
+  const std::string rule =
+      "it is not four numbers and a port (a.b.c.d:port, e.g. 127.0.0.1:4001), so it was taken "
+      "as the path of a serial device";
+  if (text.size() > 3 && AsciiText::Lower(text.substr(0, 3)) == "com" &&
+      text.find_first_not_of("0123456789", 3) == std::string::npos) {
+    reading.why = rule + "; " + text +
+                  " is a port name of another operating system: here a serial device is a "
+                  "path such as /dev/ttyUSB0";
+    return reading;
+  }
+  reading.why = rule + " (device paths begin with /dev/)";
+  // HOST:PORT or HOST PORT, HOST four numbers or localhost.
+  const size_t split = text.find_last_of(": ");
+  if (split == std::string::npos || split == 0 || split + 1 >= text.size()) return reading;
+  const std::string portText = text.substr(split + 1);
+  std::string host = text.substr(0, text.find_last_not_of(": ", split) + 1);
+  if (portText.find_first_not_of("0123456789") != std::string::npos || portText.size() > 5)
+    return reading;
+  const long port = std::stol(portText);
+  if (port < 1 || port > 65535) return reading;
+  if (AsciiText::Lower(host) == "localhost") host = "127.0.0.1";
+  if (host.find_first_not_of("0123456789.") != std::string::npos) {
+    reading.why += "; a host name is not looked up: write its address";
+    return reading;
+  }
+  int numbers = 0;
+  for (size_t at = 0; at <= host.size(); ++numbers) {
+    const size_t dot = std::min(host.find('.', at), host.size());
+    const std::string number = host.substr(at, dot - at);
+    if (number.empty() || number.size() > 3 ||
+        number.find_first_not_of("0123456789") != std::string::npos || std::stoi(number) > 255)
+      return reading;
+    at = dot + 1;
+  }
+  if (numbers != 4) return reading;
+  reading.meant = host + ":" + portText;
+  return reading;
+}
+
+std::string ModeText(mode_t mode) {
+  std::string text = S_ISCHR(mode)    ? "c"
+                     : S_ISBLK(mode)  ? "b"
+                     : S_ISDIR(mode)  ? "d"
+                     : S_ISFIFO(mode) ? "p"
+                     : S_ISSOCK(mode) ? "s"
+                     : S_ISLNK(mode)  ? "l"
+                                      : "-";
+  for (int bit = 8; bit >= 0; --bit) text += (mode & (1u << bit)) ? "rwx"[(8 - bit) % 3] : '-';
+  return text;
+}
+
+DeviceAccessVerdict JudgeDeviceAccess(const DeviceAccess& a) {
+  const std::string& user = a.accountName;
+  const std::string& device = a.device;
+  const std::string mode = ModeText(a.mode);
+  const std::string group = "'" + a.groupName + "'";
+  if (a.account == 0) return {true, "", ""};
+  // The owner's bits alone count for the owner, the group's for its members.
+  if (a.account == a.owner) {
+    if (ReadWrite(a.mode, 6)) return {true, "", ""};
+    return {false,
+            "account " + user + " owns " + device + ", but its mode " + mode +
+                " gives the owner no read and write access",
+            UdevRule(a, a.groupName, "sudo chmod u+rw " + device)};
+  }
+  if (Contains(a.accountGroups, a.group)) {
+    if (ReadWrite(a.mode, 3)) return {true, "", ""};
+    return {false,
+            "account " + user + " is in group " + group + " of " + device + ", but its mode " +
+                mode + " gives that group no read and write access",
+            UdevRule(a, a.groupName, "sudo chmod g+rw " + device)};
+  }
+  if (ReadWrite(a.mode, 0)) return {true, "", ""};
+  const std::string join = "sudo usermod -aG ";
+  if (a.group == 0) {
+    // Joining root would hand the account the whole host: the device gets the
+    // serial group instead.
+    const bool inSerial = a.serialGroup && Contains(a.accountGroups, *a.serialGroup);
+    return {
+        false,
+        "account " + user + " may not open " + device + ": it belongs to group 'root' (mode " +
+            mode + "), which no account should join for it",
+        UdevRule(a, a.serialGroupName,
+                 "sudo chgrp " + a.serialGroupName + " " + device + "; sudo chmod g+rw " + device) +
+            (inSerial ? ""
+                      : ", and " + join + a.serialGroupName + " " + user + ", then log in again")};
+  }
+  if (!ReadWrite(a.mode, 3))
+    return {false,
+            "account " + user + " may not open " + device + ": its mode " + mode +
+                " gives its group " + group +
+                " no read and write access, and this account "
+                "is not in that group",
+            UdevRule(a, a.groupName, "sudo chmod g+rw " + device) + ", and " + join + a.groupName +
+                " " + user + ", then log in again"};
+  if (a.listedInGroup)
+    return {false,
+            "account " + user + " may not open " + device + ": it belongs to group " + group +
+                ", which this login session is not in yet",
+            "log in again (or run: newgrp " + a.groupName + "): " + user + " was added to group " +
+                a.groupName + " after this session began"};
+  return {false,
+          "account " + user + " may not open " + device + ": it belongs to group " + group +
+              ", which this account is not in",
+          join + a.groupName + " " + user + ", then log in again"};
+}
 
 std::string LockHolder(const std::string& path) {
   struct stat st {};

@@ -1,23 +1,32 @@
 #include "SiteChecks.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <map>
 #include <set>
 
+#include "PortChecks.h"
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
+#include "base/UniqueFd.h"
 #include "config/DeploymentAccess.h"
 #include "config/DeploymentLayout.h"
 #include "config/DeploymentSettings.h"
 #include "config/FolderUtils.h"
 #include "journal/JournalTail.h"
 #include "ports/PortSourceUtils.h"
+#include "records/PatternTrial.h"
+#include "records/RecordPattern.h"
 #include "recovery/RecordLog.h"
 #include "recovery/RequestPlan.h"
 
@@ -54,6 +63,16 @@ std::string OneLine(std::string text) {
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
+// A JSON parser's message without its "[json.exception...] " tag, which names
+// the parser's error class rather than the fault.
+std::string ParserMessage(const std::string& message) {
+  if (message.rfind("[json.exception.", 0) == 0) {
+    const size_t end = message.find("] ");
+    if (end != std::string::npos) return OneLine(message.substr(end + 2));
+  }
+  return OneLine(message);
+}
+
 // chmod/chown advice for a file or folder this account may not use.
 std::string PermissionFix(const std::string& path, bool folder) {
   return "give this account access, e.g. sudo chown " + std::string(folder ? "-R " : "") +
@@ -70,7 +89,42 @@ std::string FormatTime(int64_t seconds) {
   return text;
 }
 
+// Edits (insert, delete, replace, swap two neighbours) that turn `a` into `b`.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i)
+    for (size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
 }  // namespace
+
+std::optional<std::string> NearKnownKey(const std::string& key) {
+  for (const char* known : DeploymentSettings::kKnownKeys)
+    if (key == known) return std::nullopt;
+  const std::string lower = AsciiText::Lower(key);
+  std::optional<std::string> best;
+  size_t bestScore = SIZE_MAX;
+  for (const char* known : DeploymentSettings::kKnownKeys) {
+    const std::string name = AsciiText::Lower(known);
+    // Short names allow fewer edits: "Port" is one letter from "Sort".
+    const size_t allowed = name.size() <= 4 ? 1 : name.size() <= 12 ? 2 : 3;
+    size_t score = EditDistance(lower, name);
+    if (score > allowed && name.size() >= 4 && lower.rfind(name, 0) == 0) score = allowed;
+    if (score <= allowed && score < bestScore) {
+      best = known;
+      bestScore = score;
+    }
+  }
+  return best;
+}
 
 bool CheckProject(CheckList& list, Site& site) {
   try {
@@ -87,12 +141,14 @@ bool CheckProject(CheckList& list, Site& site) {
       list.Ok("preferences", prefs + " does not exist yet: the defaults are used");
       break;
     case ProjectLocation::PreferencesState::kUnparsed:
-      list.Warn("preferences",
-                prefs +
-                    " is not a JSON object: the next run uses the defaults and keeps the "
-                    "text as " +
+      // The run goes on with the defaults, so the project folder it uses is
+      // not the one the file names: the settings are lost until mended.
+      list.Fail("preferences",
+                prefs + " is not a JSON object (" + ParserMessage(site.location.preferencesError) +
+                    "): the next run uses the defaults instead of its ProjectRootPath and "
+                    "ProjectRootFolder and keeps the text as " +
                     prefs + ".damaged",
-                "correct the file");
+                "correct the file at the line and column named");
       break;
     case ProjectLocation::PreferencesState::kRead:
       list.Ok("preferences", prefs);
@@ -208,6 +264,16 @@ void CheckSettings(CheckList& list, Site& site) {
       return false;
     }
   };
+  // A misspelt item is not read: the run uses the default of the one meant.
+  const std::vector<std::string> names = cfg.Names();
+  for (const std::string& key : names) {
+    const std::optional<std::string> meant = NearKnownKey(key);
+    if (!meant || std::find(names.begin(), names.end(), *meant) != names.end()) continue;
+    list.Warn("deployment.cfg " + key,
+              "no program reads an item " + Quoted(key) + "; it is probably \"" + *meant +
+                  "\", which is missing",
+              "rename \"" + key + "\" to \"" + *meant + "\" in " + cfgPath);
+  }
   item("Name", "set \"Name\": \"" + site.name + "\"",
        [&] { DeploymentSettings::CheckName(cfg, site.name); });
   item("Status", "set \"Status\": \"Active\" (when the site is to be downloaded)",
@@ -361,6 +427,124 @@ void CheckDownloads(CheckList& list, const Site& site) {
   } else {
     list.Ok("downloads folder", where + ", " + freeText);
   }
+}
+
+namespace {
+
+// A line of a session file as a report shows it: control bytes as '?', cut.
+std::string Shown(const std::string& line) {
+  std::string out = line.substr(0, 80);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  return line.size() > out.size() ? out + "..." : out;
+}
+
+std::string OwnerName(uid_t uid) {
+  if (const passwd* pw = ::getpwuid(uid); pw && pw->pw_name) return pw->pw_name;
+  return std::to_string(uid);
+}
+
+// The trial reads at most this much of a session file: enough replies to tell.
+constexpr int64_t kTrialBytes = int64_t{16} << 20;
+
+// The first kTrialBytes of the open file `fd`; false on a read error.
+bool ReadHead(int fd, std::string& bytes) {
+  bytes.resize(static_cast<size_t>(kTrialBytes));
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
+  return true;
+}
+
+}  // namespace
+
+void CheckSessions(CheckList& list, const Site& site) {
+  const std::string folder = site.paths->Downloads().NativePath();
+  const std::string cfgPath = site.paths->Cfg().NativePath();
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir))
+      if (std::string name = entry->d_name; name.rfind(DeploymentLayout::kSessionPrefix, 0) == 0)
+        names.push_back(std::move(name));
+    ::closedir(dir);
+  }
+  // Session names carry the time they were made.
+  std::sort(names.begin(), names.end());
+
+  // Opened as the extraction opens them; a FIFO never blocks the check.
+  std::vector<std::string> unreadable;
+  std::optional<std::string> newest, newestBytes;
+  for (auto name = names.rbegin(); name != names.rend(); ++name) {
+    const std::string path = folder + "/" + *name;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (!fd.Valid()) {
+      if ((errno == EACCES || errno == EPERM) && ::stat(path.c_str(), &st) == 0)
+        unreadable.push_back(path + " (owner " + OwnerName(st.st_uid) + ", mode " +
+                             ModeText(st.st_mode) + ")");
+      continue;
+    }
+    if (newest || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    std::string bytes;
+    if (ReadHead(fd.Get(), bytes)) {
+      newest = path;
+      newestBytes = std::move(bytes);
+    }
+  }
+  if (!unreadable.empty()) {
+    std::string detail = std::to_string(unreadable.size()) + " of " + std::to_string(names.size()) +
+                         " session files cannot be read by this account, so pelox5-extract "
+                         "skips them: ";
+    for (size_t i = 0; i < unreadable.size() && i < 3; ++i)
+      detail += (i == 0 ? "" : ", ") + unreadable[i];
+    if (unreadable.size() > 3) detail += ", ...";
+    list.Fail("session files", detail,
+              "give this account read access, e.g. sudo chown -R $USER " + Quoted(folder) +
+                  ", and run the downloads and pelox5-extract as the same account");
+  }
+
+  std::optional<std::string> text;
+  try {
+    text = DeploymentSettings::Text(*site.cfg, DeploymentSettings::kRecordPatternKey);
+  } catch (const DeploymentSettings::SettingError& e) {
+    list.Fail("record pattern", OneLine(e.Message),
+              "set \"RecordPattern\" to a regular expression in " + cfgPath);
+    return;
+  }
+  const std::string patternText = text.value_or(Records::kDefaultRecordPattern);
+  std::string error;
+  const std::optional<Records::RecordPattern> pattern =
+      Records::RecordPattern::Compile(patternText, error);
+  const std::string fix = "correct \"RecordPattern\" in " + cfgPath +
+                          ": its first group must hold the record number, digits only";
+  if (!pattern) {
+    list.Fail("record pattern", OneLine(error), fix);
+    return;
+  }
+  const std::string shownPattern = Quoted(patternText) + (text ? "" : " (the default)");
+  if (!newest) {
+    list.Ok("record pattern", shownPattern + "; no session file to try it on yet");
+    return;
+  }
+  const Records::PatternTrial trial =
+      Records::TryPattern(*newestBytes, *pattern, site.controller.prompt);
+  if (trial.replyLines > 0 && trial.records == 0) {
+    list.Fail("record pattern",
+              shownPattern + " takes none of the " + std::to_string(trial.replyLines) +
+                  " reply lines of " + *newest + " as a record; the first is line " +
+                  std::to_string(trial.firstOtherLine) + ": " + Quoted(Shown(trial.firstOther)),
+              fix);
+    return;
+  }
+  list.Ok("record pattern", shownPattern + " takes " + std::to_string(trial.records) + " of " +
+                                std::to_string(trial.replyLines) + " reply lines of " + *newest +
+                                " as records");
 }
 
 void CheckJournal(CheckList& list, const Site& site) {

@@ -45,8 +45,16 @@ bool CheckDeployment(CheckList& list, Site& site);
 void CheckSettings(CheckList& list, Site& site);
 void CheckRecordFile(CheckList& list, const Site& site);
 void CheckDownloads(CheckList& list, const Site& site);
+// The session files this account cannot read, and the record pattern tried
+// on the newest session file.
+void CheckSessions(CheckList& list, const Site& site);
 void CheckJournal(CheckList& list, const Site& site);
 void CheckTimer(CheckList& list, const Site& site);
+
+// The item of deployment.cfg that `key` probably means to name: a known item
+// a few letters away (letter case ignored) or one that `key` begins with
+// ("Baudrate"); none for a known item itself and for one far from every item.
+std::optional<std::string> NearKnownKey(const std::string& key);
 
 // The deployment names of a project folder (sub-folders, lower case), sorted.
 std::vector<std::string> DeploymentNames(const std::string& projectFolder);
