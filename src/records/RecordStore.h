@@ -26,6 +26,9 @@ namespace Records {
 
 // The store cannot be opened, read or changed; Message names the file.
 PELOX5_DECLARE_ERROR(StoreError, BaseError);
+// A reader found the journal of an extraction that was killed and may not
+// roll it back itself; the next extraction does.
+PELOX5_DECLARE_ERROR(StoreCutOff, StoreError);
 
 // How far a session file was absorbed, and samples of what was absorbed, so
 // that a file changed under that prefix is noticed without reading all of it.
