@@ -1,5 +1,6 @@
 #include "records/RecordStore.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,8 +54,6 @@ INSERT OR IGNORE INTO meta(key, value) VALUES
   ('stored_records', 0), ('conflicts', 0);
 )SQL";
 
-constexpr int kBusyTimeoutMs = 60000;
-
 // Prepared statements, by slot.
 enum Slot {
   kSelectSession,
@@ -98,9 +97,16 @@ namespace {
 std::string CauseOf(sqlite3* db) {
   const int code = sqlite3_errcode(db);
   const int err = sqlite3_system_errno(db);
-  if (err == EFBIG)
-    return "the file-size limit of this process (ulimit -f) is reached; raise it or run where "
-           "there is none";
+  // SQLite does not always keep the errno of a failed write: a write that
+  // fails while this process has a file-size limit is taken as that limit.
+  rlimit limit{};
+  const bool sizeLimited =
+      ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+  if (err == EFBIG ||
+      (sizeLimited && (code == SQLITE_FULL || sqlite3_extended_errcode(db) == SQLITE_IOERR_WRITE)))
+    return "the file-size limit of this process (ulimit -f, " +
+           (sizeLimited ? std::to_string(limit.rlim_cur) + " bytes" : std::string("its bytes")) +
+           ") is reached; raise it or run without one";
   if (err == ENOSPC || code == SQLITE_FULL) return "the file system is full";
   if (code == SQLITE_BUSY)
     return "another program holds the store open in a transaction (an extraction, an sqlite3 "
@@ -181,7 +187,7 @@ std::unique_ptr<sqlite3, int (*)(sqlite3*)> OpenDb(const std::string& path, int 
 
 }  // namespace
 
-RecordStore RecordStore::OpenForWriting(const std::string& path) {
+RecordStore RecordStore::OpenForWriting(const std::string& path, int busyTimeoutMs) {
   // A file that nobody may write is refused before SQLite opens it, so even a
   // run as root leaves it untouched.
   struct stat st {};
@@ -196,7 +202,7 @@ RecordStore RecordStore::OpenForWriting(const std::string& path) {
   auto handle = std::make_unique<Handle>();
   handle->db = db.release();
   RecordStore store(path, std::move(handle));
-  sqlite3_busy_timeout(store.mHandle->db, kBusyTimeoutMs);
+  sqlite3_busy_timeout(store.mHandle->db, busyTimeoutMs);
   // Reading the schema tells an SQLite file from any other file; a file of
   // another kind fails here, before anything is written.
   // Our tables go only into an empty file: an SQLite file that holds other

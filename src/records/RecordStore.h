@@ -57,8 +57,13 @@ enum class PutResult { kNew, kDuplicate, kConflict };
 
 class RecordStore {
  public:
+  // How long a writer waits for another writer, or for readers to finish.
+  static constexpr int kBusyTimeoutMs = 60000;
+
   // Opens, or creates with its schema, the store at `path` for writing.
-  static RecordStore OpenForWriting(const std::string& path);
+  // Refuses a file that is not a regular file or holds another program's
+  // tables, before anything is written.
+  static RecordStore OpenForWriting(const std::string& path, int busyTimeoutMs = kBusyTimeoutMs);
   // Opens an existing store read-only; none when the file does not exist.
   static std::optional<RecordStore> OpenForReading(const std::string& path);
 
