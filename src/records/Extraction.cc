@@ -311,6 +311,7 @@ constexpr int64_t kStoreBytesPerSessionByte = 2;
 // than the reserve free on the store's file system: the next download's raw
 // bytes come first.
 void CheckFreeSpace(const ExtractionSettings& settings, const std::vector<SessionFile>& files) {
+  if (settings.freeSpaceReserve <= 0) return;  // turned off
   std::optional<RecordStore> store;
   try {
     store = RecordStore::OpenForReading(settings.storePath);
@@ -337,7 +338,7 @@ void CheckFreeSpace(const ExtractionSettings& settings, const std::vector<Sessio
   const int64_t free = static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
   const int64_t needs = pending * kStoreBytesPerSessionByte;
   if (free - needs >= settings.freeSpaceReserve) return;
-  auto mb = [](int64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB"; };
+  auto mb = [](int64_t bytes) { return std::to_string(std::max<int64_t>(bytes, 0) >> 20) + " MB"; };
   throw StoreError("Not enough free space for the extraction: " + folder + " has " + mb(free) +
                    " free, the extraction needs about " + mb(needs) + " for " + mb(pending) +
                    " of session files, and " + mb(settings.freeSpaceReserve) +

@@ -42,7 +42,7 @@ struct ExtractionSettings {
   std::string prompt = DialogueWords::kDefaultPrompt;
   const RecordPattern* pattern = nullptr;
   // Bytes the store's file system keeps free for the next downloads: an
-  // extraction that would leave less stores nothing.
+  // extraction that would leave less stores nothing. 0 turns the check off.
   int64_t freeSpaceReserve = kDefaultFreeSpaceReserveMB << 20;
   // Log lines: severity ("WARNING", "INFO", "DEBUG") and text.
   std::function<void(const std::string&, const std::string&)> log;

@@ -204,9 +204,8 @@ RecordStore RecordStore::OpenForWriting(const std::string& path, int busyTimeout
   RecordStore store(path, std::move(handle));
   sqlite3_busy_timeout(store.mHandle->db, busyTimeoutMs);
   // Reading the schema tells an SQLite file from any other file; a file of
-  // another kind fails here, before anything is written.
-  // Our tables go only into an empty file: an SQLite file that holds other
-  // tables belongs to another program.
+  // another kind fails here, before anything is written. Our tables go only
+  // into an empty file: one that holds other tables belongs to another program.
   sqlite3_stmt* check = nullptr;
   if (sqlite3_prepare_v2(store.mHandle->db,
                          "SELECT count(*), count(CASE WHEN name = 'meta' THEN 1 END) "
