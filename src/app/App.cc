@@ -199,5 +199,6 @@ void App::WriteRunJournal(int32_t status) {
     err = ENOMEM;
   }
   if (err != 0)
-    LogNewMessage("WARNING", "Unable to write the run journal " + path + ": " + std::strerror(err));
+    LogNewMessage("WARNING",
+                  "Unable to write the run journal " + path + ": " + RunJournal::FailureText(err));
 }

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "base/UniqueFd.h"
@@ -71,10 +72,18 @@ int LockForAppend(int fd) {
 }  // namespace
 
 int Append(const std::string& path, const std::string& line) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd.Valid()) return errno;
-  if (int err = LockForAppend(fd.Get()); err != 0) return err;
+  // Looked at before the open, since opening a device can have effects of its
+  // own; O_NONBLOCK for a name swapped for a FIFO meanwhile, which would
+  // otherwise block the open until something reads it.
   struct stat before {};
+  if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode))
+    return S_ISDIR(before.st_mode) ? EISDIR : kNotRegular;
+  UniqueFd fd(::open(path.c_str(),
+                     O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644));
+  if (!fd.Valid()) return errno == ENXIO ? kNotRegular : errno;
+  if (::fstat(fd.Get(), &before) != 0) return errno;
+  if (!S_ISREG(before.st_mode)) return kNotRegular;
+  if (int err = LockForAppend(fd.Get()); err != 0) return err;
   if (::fstat(fd.Get(), &before) != 0) return errno;
   // A line written in part (a full disk, a file-size limit) is cut off again,
   // so the journal only ever holds whole lines.
@@ -83,6 +92,11 @@ int Append(const std::string& path, const std::string& line) {
     return err;
   }
   return fd.Close() != 0 ? errno : 0;
+}
+
+std::string FailureText(int err) {
+  if (err == kNotRegular) return "not a regular file (a FIFO or device); nothing written";
+  return std::strerror(err);
 }
 
 }  // namespace RunJournal

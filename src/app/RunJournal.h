@@ -44,7 +44,13 @@ std::string Line(const RunRecord& record);
 // Appends `line` to the file at `path` (created when missing) under an
 // exclusive lock, so that lines of runs side by side never mix. When the line
 // cannot be written whole, the file is cut back to its size before, so it only
-// ever holds whole lines. Returns 0, or the errno of the failure.
+// ever holds whole lines. Returns 0, kNotRegular for a FIFO or device
+// (refused without blocking or touching it), or the errno of the failure.
 int Append(const std::string& path, const std::string& line);
+
+inline constexpr int kNotRegular = -1;
+
+// What a failure that Append returned means, for a log line.
+std::string FailureText(int err);
 
 }  // namespace RunJournal

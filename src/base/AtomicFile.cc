@@ -1,5 +1,6 @@
 #include "base/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,6 +55,25 @@ bool MayWrite(const std::string& path, const struct stat& st) {
 int32_t FollowLinks(std::string& path) { return FolderItem::CodeFromErrno(ResolveLinks(path)); }
 
 int32_t Replace(const std::string& linkPath, std::string_view contents) {
+  return Replace(linkPath, std::string(contents), nullptr);
+}
+
+namespace {
+
+constexpr const char* kTempSuffix = ".tmp";
+constexpr size_t kTempRandom = 6;  // the XXXXXX of mkostemp
+// A file changed this often while being replaced is replaced as last seen.
+constexpr int kLastLooks = 8;
+
+int WriteFromStart(int fd, std::string_view contents) {
+  if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) return errno;
+  if (int err = WriteAll(fd, contents); err != 0) return err;
+  return ::fsync(fd) != 0 ? errno : 0;
+}
+
+}  // namespace
+
+int32_t Replace(const std::string& linkPath, std::string contents, const LastLook& lastLook) {
   std::string path = linkPath;
   if (int32_t code = FollowLinks(path); code != 0) return code;
   struct stat existing {};
@@ -62,7 +82,7 @@ int32_t Replace(const std::string& linkPath, std::string_view contents) {
 
   std::string folder = FolderOf(path);
   std::vector<char> name(path.begin(), path.end());
-  const std::string suffix = ".tmpXXXXXX";
+  const std::string suffix = std::string(kTempSuffix) + std::string(kTempRandom, 'X');
   name.insert(name.end(), suffix.begin(), suffix.end());
   name.push_back('\0');
 
@@ -82,7 +102,18 @@ int32_t Replace(const std::string& linkPath, std::string_view contents) {
   if (::fchmod(fd.Get(), mode) != 0) err = errno;
   if (err == 0) err = WriteAll(fd.Get(), contents);
   if (err == 0 && ::fsync(fd.Get()) != 0) err = errno;
+  int32_t refused = 0;
+  for (int look = 0; err == 0 && lastLook && look < kLastLooks; ++look) {
+    bool changed = false;
+    refused = lastLook(contents, changed);
+    if (refused != 0 || !changed) break;
+    err = WriteFromStart(fd.Get(), contents);
+  }
   if (fd.Close() != 0 && err == 0) err = errno;
+  if (refused != 0) {
+    ::unlink(tmp.c_str());
+    return refused;
+  }
   if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
   if (err != 0) {
     ::unlink(tmp.c_str());
@@ -90,6 +121,26 @@ int32_t Replace(const std::string& linkPath, std::string_view contents) {
   }
   SyncFolder(folder);  // best effort: the rename already happened
   return 0;
+}
+
+void RemoveLeftovers(const std::string& linkPath) {
+  std::string path = linkPath;
+  if (FollowLinks(path) != 0) return;
+  const std::string folder = FolderOf(path);
+  const std::string prefix =
+      (path.rfind('/') == std::string::npos ? path : path.substr(path.rfind('/') + 1)) +
+      kTempSuffix;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;  // best effort: the leftovers only take room
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + kTempRandom || name.compare(0, prefix.size(), prefix) != 0)
+      continue;
+    const std::string leftover = folder + "/" + name;
+    struct stat st {};
+    if (::lstat(leftover.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(leftover.c_str());
+  }
+  ::closedir(dir);
 }
 
 int SyncFolder(const std::string& path) {

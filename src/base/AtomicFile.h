@@ -4,6 +4,7 @@
 // rename it over the target, then flush the folder.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,19 @@ namespace AtomicFile {
 // file that this account may not write is refused with kPermissionDenied, also
 // for root when the file has no write bit at all.
 int32_t Replace(const std::string& path, std::string_view contents);
+
+// Called with the temporary file written and flushed, right before the rename,
+// so a file that others may change meanwhile can be read once more. Sets
+// `changed` after changing `contents` (the temporary file is then written
+// again and the look repeated), or returns a negative code to leave the old
+// file as it is.
+using LastLook = std::function<int32_t(std::string& contents, bool& changed)>;
+int32_t Replace(const std::string& path, std::string contents, const LastLook& lastLook);
+
+// Removes the temporary files that a Replace(path) killed before its rename
+// left beside the file. Only for a caller that keeps every other writer of
+// `path` away (a lock): another writer's temporary file would go too.
+void RemoveLeftovers(const std::string& path);
 
 // The path of the file that Replace(path) writes: `path` with the symbolic
 // links at its last component followed. 0, or a negative code (ELOOP after 40

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <ctime>
 #include <vector>
 
+#include "base/AtomicFile.h"
 #include "base/DialogueWords.h"
 #include "base/UniqueFd.h"
 #include "records/RecordStore.h"
@@ -301,6 +303,49 @@ void UpdateRecoveryFile(const ExtractionSettings& settings, RecordStore& store, 
                "Record recovery file " + settings.recoveryFile + " holds every stored record");
 }
 
+// What the store may take while absorbing `pending` bytes of session files:
+// the records as stored, their index and the journal, with room to spare.
+constexpr int64_t kStoreBytesPerSessionByte = 2;
+
+// Refuses, before anything is written, an extraction that would leave less
+// than the reserve free on the store's file system: the next download's raw
+// bytes come first.
+void CheckFreeSpace(const ExtractionSettings& settings, const std::vector<SessionFile>& files) {
+  if (settings.freeSpaceReserve <= 0) return;  // turned off
+  std::optional<RecordStore> store;
+  try {
+    store = RecordStore::OpenForReading(settings.storePath);
+  } catch (const StoreError&) {
+    // Counted as if nothing was absorbed; the writer says what is wrong.
+  }
+  int64_t pending = 0;
+  for (const SessionFile& file : files) {
+    struct stat st {};
+    if (::stat(file.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    std::optional<SessionState> known;
+    if (store) {
+      try {
+        known = store->Session(file.name);
+      } catch (const StoreError&) {
+      }
+    }
+    pending += known && known->absorbed <= st.st_size ? st.st_size - known->absorbed : st.st_size;
+  }
+  if (pending == 0) return;
+  struct statvfs fs {};
+  const std::string folder = AtomicFile::FolderOf(settings.storePath);
+  if (::statvfs(folder.c_str(), &fs) != 0) return;  // unknown: the writes say what fails
+  const int64_t free = static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
+  const int64_t needs = pending * kStoreBytesPerSessionByte;
+  if (free - needs >= settings.freeSpaceReserve) return;
+  auto mb = [](int64_t bytes) { return std::to_string(std::max<int64_t>(bytes, 0) >> 20) + " MB"; };
+  throw StoreError("Not enough free space for the extraction: " + folder + " has " + mb(free) +
+                   " free, the extraction needs about " + mb(needs) + " for " + mb(pending) +
+                   " of session files, and " + mb(settings.freeSpaceReserve) +
+                   " stay free for the next downloads (" + kFreeSpaceReserveKey +
+                   "); nothing was stored -- free space or lower the reserve");
+}
+
 }  // namespace
 
 bool IsDialogueLine(std::string_view line, const std::string& prompt) {
@@ -315,10 +360,12 @@ bool IsDialogueLine(std::string_view line, const std::string& prompt) {
 
 ExtractionSummary Extract(const ExtractionSettings& settings, Clock& clock) {
   ExtractionSummary summary;
+  const std::vector<SessionFile> files =
+      ListSessions(settings.downloadsFolder, settings.sessionPrefix);
+  CheckFreeSpace(settings, files);
   RecordStore store = RecordStore::OpenForWriting(settings.storePath);
   Absorber absorber(settings, store, summary, clock);
-  for (const SessionFile& file : ListSessions(settings.downloadsFolder, settings.sessionPrefix))
-    absorber.Absorb(file);
+  for (const SessionFile& file : files) absorber.Absorb(file);
   const StoreCounts counts = store.Counts();
   summary.stored = counts.records;
   summary.storedConflicts = counts.conflicts;

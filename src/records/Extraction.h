@@ -24,6 +24,10 @@ namespace Records {
 // The record recovery file cannot be brought up to date; Message says why.
 PELOX5_DECLARE_ERROR(RecoveryFileError, BaseError);
 
+// The cfg item that sets the reserve, and its default.
+inline constexpr const char* kFreeSpaceReserveKey = "ExtractFreeSpaceReserveMB";
+inline constexpr int64_t kDefaultFreeSpaceReserveMB = 100;
+
 struct ExtractionSettings {
   std::string downloadsFolder;
   // The session files are the files of the downloads folder named so.
@@ -37,6 +41,9 @@ struct ExtractionSettings {
   std::optional<int64_t> recordsLogged;
   std::string prompt = DialogueWords::kDefaultPrompt;
   const RecordPattern* pattern = nullptr;
+  // Bytes the store's file system keeps free for the next downloads: an
+  // extraction that would leave less stores nothing. 0 turns the check off.
+  int64_t freeSpaceReserve = kDefaultFreeSpaceReserveMB << 20;
   // Log lines: severity ("WARNING", "INFO", "DEBUG") and text.
   std::function<void(const std::string&, const std::string&)> log;
 };

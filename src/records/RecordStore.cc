@@ -1,5 +1,6 @@
 #include "records/RecordStore.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,8 +54,6 @@ INSERT OR IGNORE INTO meta(key, value) VALUES
   ('stored_records', 0), ('conflicts', 0);
 )SQL";
 
-constexpr int kBusyTimeoutMs = 60000;
-
 // Prepared statements, by slot.
 enum Slot {
   kSelectSession,
@@ -91,8 +90,34 @@ RecordStore::RecordStore(RecordStore&&) noexcept = default;
 RecordStore& RecordStore::operator=(RecordStore&&) noexcept = default;
 RecordStore::~RecordStore() = default;
 
+namespace {
+
+// What SQLite's own message leaves unsaid: which limit was met, or who holds
+// the lock that timed out.
+std::string CauseOf(sqlite3* db) {
+  const int code = sqlite3_errcode(db);
+  const int err = sqlite3_system_errno(db);
+  // SQLite does not always keep the errno of a failed write: a write that
+  // fails while this process has a file-size limit is taken as that limit.
+  rlimit limit{};
+  const bool sizeLimited =
+      ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+  if (err == EFBIG ||
+      (sizeLimited && (code == SQLITE_FULL || sqlite3_extended_errcode(db) == SQLITE_IOERR_WRITE)))
+    return "the file-size limit of this process (ulimit -f, " +
+           (sizeLimited ? std::to_string(limit.rlim_cur) + " bytes" : std::string("its bytes")) +
+           ") is reached; raise it or run without one";
+  if (err == ENOSPC || code == SQLITE_FULL) return "the file system is full";
+  if (code == SQLITE_BUSY)
+    return "another program holds the store open in a transaction (an extraction, an sqlite3 "
+           "shell or a database viewer with a query open); close it and run again";
+  return sqlite3_errmsg(db);
+}
+
+}  // namespace
+
 void RecordStore::Fail(const std::string& what) {
-  throw StoreError("Record store " + mPath + ": " + what + ": " + sqlite3_errmsg(mHandle->db));
+  throw StoreError("Record store " + mPath + ": " + what + ": " + CauseOf(mHandle->db));
 }
 
 void RecordStore::Exec(const char* sql) {
@@ -130,6 +155,27 @@ struct ResetOnExit {
   ~ResetOnExit() { sqlite3_reset(statement); }
 };
 
+const char* KindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+// The store and the journal SQLite keeps beside it must be regular files: a
+// FIFO would block the open until someone writes to it, a device or folder
+// is never a store. Refused before SQLite opens anything.
+void RefuseOtherFiles(const std::string& path) {
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+    const std::string name = path + suffix;
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
+    throw StoreError("Record store " + (*suffix ? "file " + name : path) + " is " +
+                     KindOf(st.st_mode) + ", not a regular file; move it away and run again");
+  }
+}
+
 std::unique_ptr<sqlite3, int (*)(sqlite3*)> OpenDb(const std::string& path, int flags,
                                                    std::string& error) {
   sqlite3* db = nullptr;
@@ -141,12 +187,13 @@ std::unique_ptr<sqlite3, int (*)(sqlite3*)> OpenDb(const std::string& path, int 
 
 }  // namespace
 
-RecordStore RecordStore::OpenForWriting(const std::string& path) {
+RecordStore RecordStore::OpenForWriting(const std::string& path, int busyTimeoutMs) {
   // A file that nobody may write is refused before SQLite opens it, so even a
   // run as root leaves it untouched.
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)
     throw StoreError("Record store " + path + " is read-only; it is left as it is");
+  RefuseOtherFiles(path);
   std::string error;
   auto db = OpenDb(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
   if (!error.empty()) throw StoreError("Record store " + path + " cannot be opened: " + error);
@@ -155,18 +202,25 @@ RecordStore RecordStore::OpenForWriting(const std::string& path) {
   auto handle = std::make_unique<Handle>();
   handle->db = db.release();
   RecordStore store(path, std::move(handle));
-  sqlite3_busy_timeout(store.mHandle->db, kBusyTimeoutMs);
+  sqlite3_busy_timeout(store.mHandle->db, busyTimeoutMs);
   // Reading the schema tells an SQLite file from any other file; a file of
-  // another kind fails here, before anything is written.
+  // another kind fails here, before anything is written. Our tables go only
+  // into an empty file: one that holds other tables belongs to another program.
   sqlite3_stmt* check = nullptr;
   if (sqlite3_prepare_v2(store.mHandle->db,
-                         "SELECT count(*) FROM sqlite_master WHERE name = 'meta'", -1, &check,
-                         nullptr) != SQLITE_OK)
+                         "SELECT count(*), count(CASE WHEN name = 'meta' THEN 1 END) "
+                         "FROM sqlite_master",
+                         -1, &check, nullptr) != SQLITE_OK)
     store.Fail("cannot be read");
   const int rc = sqlite3_step(check);
-  const bool known = rc == SQLITE_ROW && sqlite3_column_int(check, 0) == 1;
+  const int objects = rc == SQLITE_ROW ? sqlite3_column_int(check, 0) : 0;
+  const bool known = rc == SQLITE_ROW && sqlite3_column_int(check, 1) == 1;
   sqlite3_finalize(check);
   if (rc != SQLITE_ROW) store.Fail("cannot be read");
+  if (!known && objects > 0)
+    throw StoreError("Record store " + path +
+                     " is an SQLite file of another program (it holds tables but not a record "
+                     "store's); it is left untouched -- move it away or name another deployment");
   if (!known) {
     store.Begin();
     try {
@@ -182,16 +236,44 @@ RecordStore RecordStore::OpenForWriting(const std::string& path) {
   return store;
 }
 
+namespace {
+
+// Whether a read-only connection finds the journal of a writer that was cut
+// off: SQLite must roll it back before anyone can read, which takes a writer.
+bool NeedsRollback(sqlite3* db) {
+  sqlite3_stmt* probe = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &probe, nullptr) !=
+      SQLITE_OK)
+    return (sqlite3_extended_errcode(db) & 0xff) == SQLITE_READONLY;
+  const int rc = sqlite3_step(probe);
+  sqlite3_finalize(probe);
+  return rc != SQLITE_ROW && (sqlite3_extended_errcode(db) & 0xff) == SQLITE_READONLY;
+}
+
+}  // namespace
+
 std::optional<RecordStore> RecordStore::OpenForReading(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return std::nullopt;
+  RefuseOtherFiles(path);
   std::string error;
   auto db = OpenDb(path, SQLITE_OPEN_READONLY, error);
   if (!error.empty()) throw StoreError("Record store " + path + " cannot be opened: " + error);
+  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  if (NeedsRollback(db.get())) {
+    // An extraction was killed before its commit. A reader that may write
+    // puts the store back to its last commit, as the next extraction would;
+    // one that may not says so instead of failing on SQLite's words.
+    db = OpenDb(path, SQLITE_OPEN_READWRITE, error);
+    if (!error.empty() || sqlite3_db_readonly(db.get(), "main") == 1 || NeedsRollback(db.get()))
+      throw StoreCutOff("Record store " + path +
+                        ": an extraction was cut off before it finished; the next extraction "
+                        "mends the store (until then it cannot be read by this account)");
+    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  }
   auto handle = std::make_unique<Handle>();
   handle->db = db.release();
   RecordStore store(path, std::move(handle));
-  sqlite3_busy_timeout(store.mHandle->db, kBusyTimeoutMs);
   if (store.MetaInt("schema_version", 0) != 1)
     throw StoreError("Record store " + path + " has a schema this program does not know");
   return store;

@@ -26,6 +26,9 @@ namespace Records {
 
 // The store cannot be opened, read or changed; Message names the file.
 PELOX5_DECLARE_ERROR(StoreError, BaseError);
+// A reader found the journal of an extraction that was killed and may not
+// roll it back itself; the next extraction does.
+PELOX5_DECLARE_ERROR(StoreCutOff, StoreError);
 
 // How far a session file was absorbed, and samples of what was absorbed, so
 // that a file changed under that prefix is noticed without reading all of it.
@@ -54,8 +57,13 @@ enum class PutResult { kNew, kDuplicate, kConflict };
 
 class RecordStore {
  public:
+  // How long a writer waits for another writer, or for readers to finish.
+  static constexpr int kBusyTimeoutMs = 60000;
+
   // Opens, or creates with its schema, the store at `path` for writing.
-  static RecordStore OpenForWriting(const std::string& path);
+  // Refuses a file that is not a regular file or holds another program's
+  // tables, before anything is written.
+  static RecordStore OpenForWriting(const std::string& path, int busyTimeoutMs = kBusyTimeoutMs);
   // Opens an existing store read-only; none when the file does not exist.
   static std::optional<RecordStore> OpenForReading(const std::string& path);
 

@@ -1,5 +1,6 @@
 #include "recovery/RecordLog.h"
 
+#include <cerrno>
 #include <utility>
 
 #include "base/AtomicFile.h"
@@ -52,6 +53,7 @@ bool RecordLog::readRCD() {
   mReadFailure.clear();
   mFailureText.clear();
   mSkipped = SkippedTokens();
+  mReadText.reset();
   std::optional<std::string> path = RecordLogPath(mFilename);
   if (!path) {
     mReadFailure = "not a usable file URL";
@@ -60,7 +62,10 @@ bool RecordLog::readRCD() {
   }
   std::string contents;
   WholeFile::ReadOutcome read = WholeFile::Read(*path, kMaxFileBytes, contents);
-  if (read.result == WholeFile::ReadResult::kMissing) return true;
+  if (read.result == WholeFile::ReadResult::kMissing) {
+    mReadText.emplace();
+    return true;
+  }
   if (!read.Read()) {
     mReadFailure = read.Reason();
     mFailureText = "readRCD(): couldnt read " + *path + " (" + mReadFailure + ")";
@@ -71,6 +76,7 @@ bool RecordLog::readRCD() {
   }
   ParseRangeText(contents, receivedRanges, &mSkipped);
   cleanupRanges();
+  mReadText = std::move(contents);
   return true;
 }
 
@@ -86,7 +92,40 @@ bool RecordLog::writeRCD() {
   std::string contents;
   contents.reserve(receivedRanges.size() * 22);
   AppendRangeLines(receivedRanges, contents);
-  int32_t code = AtomicFile::Replace(*path, contents);
+  const std::string target = *path;
+  bool& refused = mChangedMeanwhile;
+  refused = false;
+  // What a person appended while this run worked is merged in, not lost.
+  const AtomicFile::LastLook lastLook = [&](std::string& text, bool& changed) -> int32_t {
+    std::string now;
+    WholeFile::ReadOutcome read = WholeFile::Read(target, kMaxFileBytes, now);
+    if (read.result != WholeFile::ReadResult::kRead &&
+        read.result != WholeFile::ReadResult::kMissing)
+      return 0;  // replaced as planned; what cannot be read is no addition
+    if (now == *mReadText) return 0;
+    SkippedTokens skipped;
+    std::vector<RangeEntry> added;
+    ParseRangeText(now, added, &skipped);
+    if (skipped.count > 0) {
+      refused = true;
+      return FolderItem::CodeFromErrno(EAGAIN);
+    }
+    receivedRanges.insert(receivedRanges.end(), added.begin(), added.end());
+    cleanupRanges();
+    text.clear();
+    AppendRangeLines(receivedRanges, text);
+    mReadText = std::move(now);
+    changed = true;
+    return 0;
+  };
+  int32_t code = mReadText ? AtomicFile::Replace(target, std::move(contents), lastLook)
+                           : AtomicFile::Replace(target, contents);
+  if (refused) {
+    mFailureText = "writeRCD(): " + target +
+                   " was changed meanwhile and now holds a token that is not N or A-B; the "
+                   "file is left as it is";
+    return false;
+  }
   if (code != 0) {
     mFailureText = "writeRCD(): couldnt write " + *path +
                    ", the old file is unchanged LastError:" + std::to_string(code);

@@ -68,10 +68,16 @@ class RecordLog {
   const std::string& FailureText() const { return mFailureText; }
 
   // Normalises, then replaces the file atomically by the received ranges. With
-  // no ranges nothing is written and an existing file stays as it is. Returns
+  // no ranges nothing is written and an existing file stays as it is. After a
+  // readRCD, the file is read once more right before it is replaced: ranges
+  // added to it meanwhile (by hand) are kept, and a token there that is not N
+  // or A-B leaves the file as it is. Returns
   // true when written or when there was nothing to write; on failure leaves the
   // old file whole, sets FailureText() and returns false. Prints nothing.
   bool writeRCD();
+  // After a writeRCD that returned false: whether the file was changed
+  // meanwhile in a way a rewrite would damage (rather than not writable).
+  bool ChangedMeanwhile() const { return mChangedMeanwhile; }
 
   // Marks one record received; negative numbers and records already covered
   // change nothing.
@@ -96,6 +102,9 @@ class RecordLog {
   std::string mReadFailure;
   std::string mFailureText;
   SkippedTokens mSkipped;
+  // The file's text as readRCD read it; none before a successful read.
+  std::optional<std::string> mReadText;
+  bool mChangedMeanwhile = false;
 };
 
 // The POSIX path that a record log name denotes (see above); nullopt for a

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "base/AtomicFile.h"
 #include "recovery/RecordLogLock.h"
 
 namespace RecordRecoveryUtils {
@@ -15,6 +16,9 @@ AddOutcome AddToRecordLog(const std::string& name, const std::vector<RangeEntry>
   if (std::optional<std::string> path = RecordLogPath(name)) {
     lock = FolderLock::Take(*path, patience, outcome.error);
     if (!lock) return outcome;
+    // A writer killed before its rename left its temporary file; with the
+    // lock held, no other writer's is in the folder.
+    AtomicFile::RemoveLeftovers(*path);
   }
   log = RecordLog(name);
   if (!log.readRCD()) {
@@ -35,7 +39,11 @@ AddOutcome AddToRecordLog(const std::string& name, const std::vector<RangeEntry>
     if (range.min >= 0 && range.min <= range.max) log.receivedRanges.push_back(range);
   log.cleanupRanges();
   if (!log.writeRCD()) {
-    outcome.error = name + " cannot be written; the old file is unchanged";
+    outcome.error = log.ChangedMeanwhile()
+                        ? name +
+                              " was changed meanwhile and now holds a token that is not N or "
+                              "A-B; the file is left as it is"
+                        : name + " cannot be written; the old file is unchanged";
     outcome.report = log.FailureText();
     return outcome;
   }

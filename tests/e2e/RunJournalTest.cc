@@ -2,6 +2,7 @@
 // cannot be written. Each way out of a run is checked where that way is tested.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <memory>
@@ -44,16 +45,28 @@ TEST(RunJournal, RunsSideBySideLeaveOneWholeLineEach) {
 }
 
 TEST(RunJournal, AJournalThatCannotBeWrittenOnlyWarns) {
-  Sandbox box;
-  DeployLocked(box);
-  fs::create_directories(box.DeploymentFolder("site1") + "/runs.jsonl");
-  auto r = box.Download({"-d", "site1"});
-  EXPECT_EQ(r.status, 1);
-  std::string log = WithoutTimeStamps(r.err);
-  EXPECT_NE(log.find("(FATAL) : Status entry in deployment.cfg is not 'Active'"),
-            std::string::npos);
-  EXPECT_NE(log.find("(WARNING) : Unable to write the run journal " +
-                     box.DeploymentFolder("site1") + "/runs.jsonl: Is a directory\n"),
-            std::string::npos)
-      << log;
+  // A FIFO nobody reads would block a plain open until the run is killed.
+  struct Case {
+    bool fifo;
+    const char* why;
+  };
+  for (const Case& c : {Case{false, "Is a directory"},
+                        Case{true, "not a regular file (a FIFO or device); nothing written"}}) {
+    Sandbox box;
+    DeployLocked(box);
+    const std::string journal = box.DeploymentFolder("site1") + "/runs.jsonl";
+    if (c.fifo)
+      ASSERT_EQ(::mkfifo(journal.c_str(), 0600), 0);
+    else
+      fs::create_directories(journal);
+    auto r = box.Download({"-d", "site1"});
+    EXPECT_EQ(r.status, 1);
+    std::string log = WithoutTimeStamps(r.err);
+    EXPECT_NE(log.find("(FATAL) : Status entry in deployment.cfg is not 'Active'"),
+              std::string::npos);
+    EXPECT_NE(
+        log.find("(WARNING) : Unable to write the run journal " + journal + ": " + c.why + "\n"),
+        std::string::npos)
+        << log;
+  }
 }

@@ -3,6 +3,7 @@
 // kill in the middle, two runs at once, and stores it must leave alone.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <csignal>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <thread>
 
+#include "records/RecordStore.h"
 #include "support/Sandbox.h"
 #include "support/SimProcess.h"
 
@@ -19,6 +21,14 @@ namespace {
 
 using nlohmann::json;
 namespace fs = std::filesystem;
+
+// Runs `sql` on the SQLite file at `path` (created when missing).
+void Sql(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
 
 std::string Record(int n, const std::string& value = "1.00") {
   char number[16];
@@ -257,6 +267,13 @@ TEST_F(ExtractProgram, AKilledRunAndTwoRunsAtOnceStoreEachRecordOnce) {
     run.Signal(SIGKILL);
     run.Wait(std::chrono::seconds(30));
   }
+  // Readers before the next extraction see the store as last committed.
+  ASSERT_TRUE(fs::exists(Store() + "-journal"));
+  EXPECT_EQ(Extract({"--lines"}).status, 0);
+  EXPECT_FALSE(fs::exists(Store() + "-journal"));  // put back by the reader
+  auto status =
+      Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1", "--json"}, box.ProcessOptions());
+  EXPECT_TRUE(json::parse(status.out)[0]["records_error"].is_null()) << status.out;
   // The rest absorbed by two runs at once.
   {
     Subprocess a(ExtractTool(), {"-d", "site1", "--json"}, box.ProcessOptions());
@@ -288,6 +305,9 @@ TEST_F(ExtractProgram, StoresThatCannotBeUsedAreLeftAsTheyAre) {
   std::string damaged = good;
   for (size_t i = 100; i < damaged.size(); ++i) damaged[i] = static_cast<char>(i * 7);
   Session("raw.site1.2026002.000000", Record(2) + "\r\n");
+  const std::string foreignPath = Folder() + "/other.sqlite";
+  Sql(foreignPath, "CREATE TABLE contacts(name TEXT, phone TEXT)");
+  const std::string foreign = ReadFile(foreignPath);
   struct Case {
     const char* what;
     std::string bytes;
@@ -295,6 +315,7 @@ TEST_F(ExtractProgram, StoresThatCannotBeUsedAreLeftAsTheyAre) {
   };
   for (const Case& c : std::vector<Case>{
            {"not SQLite", "name,value\n1,2\n" + std::string(5000, 'x'), fs::perms::owner_all},
+           {"another program's SQLite", foreign, fs::perms::owner_all},
            {"damaged", damaged, fs::perms::owner_all},
            {"read-only", good, fs::perms::owner_read | fs::perms::group_read},
        }) {
@@ -308,4 +329,82 @@ TEST_F(ExtractProgram, StoresThatCannotBeUsedAreLeftAsTheyAre) {
     EXPECT_EQ(ReadFile(Store()), c.bytes) << c.what;
     EXPECT_EQ(Rcd(), "1-1\n") << c.what;
   }
+
+  // A FIFO as the store or its journal would block every open until someone
+  // writes to it: writer and readers refuse it at once.
+  for (const std::string suffix : {"", "-journal"}) {
+    if (fs::exists(Store())) fs::permissions(Store(), fs::perms::owner_all);
+    WriteFile(Store(), good);
+    if (suffix.empty()) fs::remove(Store());
+    ASSERT_EQ(::mkfifo((Store() + suffix).c_str(), 0600), 0);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{}, {"--lines"}}) {
+      Subprocess::Result r = Extract(args);
+      EXPECT_EQ(r.status, 1) << suffix;
+      EXPECT_NE(r.err.find(" is a FIFO, not a regular file; move it away"), std::string::npos)
+          << suffix << r.err;
+    }
+    auto status = Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1", "--json"},
+                                  box.ProcessOptions(), std::chrono::seconds(60));
+    EXPECT_NE(json::parse(status.out)[0]["records_error"].get<std::string>().find("a FIFO"),
+              std::string::npos);
+    fs::remove(Store() + suffix);
+  }
+}
+
+TEST_F(ExtractProgram, LimitsOfTheDiskStoreNothingAndSayWhy) {
+  Session("raw.site1.2026001.000000", Record(1) + "\r\n");
+  ASSERT_EQ(Extract().status, 0);
+  const std::string before = ReadFile(Store());
+  std::string text;
+  for (int n = 2; n <= 5000; ++n) text += Record(n) + "\r\n";
+  Session("raw.site1.2026002.000000", text);
+  struct Case {
+    const char* what;
+    std::string shell;  // run before the extraction
+    json cfg;
+    std::string message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"reserve beyond the free space",
+            "",
+            {{"ExtractFreeSpaceReserveMB", 1 << 20}},
+            "(FATAL) : Not enough free space for the extraction: "},
+           {"file-size limit", "ulimit -f 64 && ", json::object(),
+            "the file-size limit of this process (ulimit -f, 65536 bytes) is reached"},
+       }) {
+    Deploy(c.cfg);
+    Subprocess::Result r = Subprocess::Run(
+        "/bin/bash", {"-c", c.shell + "exec \"$0\" \"$@\"", ExtractTool(), "-d", "site1"},
+        box.ProcessOptions(), std::chrono::seconds(120));
+    EXPECT_EQ(r.status, 1) << c.what << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << r.err;
+    EXPECT_EQ(ReadFile(Store()), before) << c.what;
+    EXPECT_FALSE(fs::exists(Store() + "-journal")) << c.what;
+    EXPECT_EQ(Rcd(), "1-1\n") << c.what;
+  }
+  Deploy(json::object());
+  EXPECT_EQ(Summary()["new"], 4999);
+}
+
+TEST_F(ExtractProgram, AReaderInATransactionIsNamedWhenTheWriterGivesUp) {
+  Session("raw.site1.2026001.000000", Record(1) + "\r\n");
+  ASSERT_EQ(Extract().status, 0);
+  sqlite3* reader = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(Store().c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM records;", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  Records::RecordStore store = Records::RecordStore::OpenForWriting(Store(), 100);
+  store.Begin();
+  std::string error;
+  try {
+    store.AddSession("raw.site1.2026002.000000", 0);
+    store.Commit();
+  } catch (const Records::StoreError& e) {
+    error = e.Message;
+    store.Rollback();
+  }
+  sqlite3_close(reader);
+  EXPECT_NE(error.find("another program holds the store open in a transaction"), std::string::npos)
+      << error;
 }

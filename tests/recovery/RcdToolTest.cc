@@ -185,10 +185,12 @@ TEST_F(RcdToolTest, AddsAtOnceLoseNothingAndFailuresLeaveNoTemporaryFile) {
       << ReadFile(PathOf("shell.out"));
   EXPECT_EQ(ReadFile(file), "0-59\n");
 
-  // A file-size limit below the new text: status 1, old file whole, no temporary.
+  // A file-size limit below the new text: status 1, old file whole, no temporary,
+  // and none left either from a writer killed before its rename.
   std::string ranges;
   for (int i = 0; i < 600; i += 2) ranges += std::to_string(i) + "\n";
   WriteFile("b.rcd", ranges);
+  WriteFile("b.rcd.tmpK1ll3d", "0-9\n");
   EXPECT_EQ(Shell("ulimit -f 1; exec $RCD add " + PathOf("b.rcd") + " 1000-2000"), 1);
   EXPECT_EQ(ReadFile(PathOf("b.rcd")), ranges);
   size_t entries = 0;

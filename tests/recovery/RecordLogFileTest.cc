@@ -185,6 +185,30 @@ TEST_F(RecordLogFile, WritingNothingLeavesTheFileAlone) {
   EXPECT_FALSE(std::filesystem::exists(PathOf("new.rcd")));
 }
 
+TEST_F(RecordLogFile, WhatWasAddedToTheFileSinceItWasReadIsKept) {
+  struct Case {
+    std::string added;  // by hand, between the read and the write
+    bool written;
+    std::string after;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"", true, "1-6\n"},
+           {"50\n51\n", true, "1-6\n50-51\n"},
+           {"7,8", true, "1-8\n"},
+           {"x9\n", false, "1-5\nx9\n"},  // a rewrite would drop it
+       }) {
+    WriteFile("hand.rcd", "1-5\n");
+    RecordLog log(PathOf("hand.rcd"));
+    ASSERT_TRUE(log.readRCD());
+    log.addRecordToRanges(6);
+    { std::ofstream(PathOf("hand.rcd"), std::ios::app) << c.added; }
+    EXPECT_EQ(log.writeRCD(), c.written) << c.added;
+    EXPECT_EQ(log.ChangedMeanwhile(), !c.written) << c.added;
+    EXPECT_EQ(ReadFile("hand.rcd"), c.after) << c.added;
+    EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"hand.rcd"}));
+  }
+}
+
 TEST_F(RecordLogFile, FailedWritesReportAndKeepTheOldFile) {
   std::filesystem::create_directory(PathOf("folder.rcd"));
   RecordLog folder(PathOf("folder.rcd"));
