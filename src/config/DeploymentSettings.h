@@ -44,6 +44,11 @@ inline constexpr const char* kRecordPatternKey = "RecordPattern";
 
 // Every item of deployment.cfg that a program of the system reads; any other
 // item is left alone (a near miss of one of these is a misspelling).
+// MB that an extraction leaves free for the next downloads (pelox5-extract only;
+// 0: no reserve).
+inline constexpr NumericSetting kExtractFreeSpaceReserveMB{"ExtractFreeSpaceReserveMB", 100, 0,
+                                                           1 << 20};
+
 inline constexpr const char* kKnownKeys[] = {"Name",
                                              "Status",
                                              "Port",
@@ -54,7 +59,8 @@ inline constexpr const char* kKnownKeys[] = {"Name",
                                              kRecordRequestSize.key,
                                              kRunTimeLimit.key,
                                              "ExtractReceivedRecordFile",
-                                             kRecordPatternKey};
+                                             kRecordPatternKey,
+                                             kExtractFreeSpaceReserveMB.key};
 
 inline constexpr const char* kDefaultPrompt = DialogueWords::kDefaultPrompt;
 inline constexpr const char* kDefaultBaud = "9600";

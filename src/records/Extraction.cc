@@ -342,7 +342,7 @@ void CheckFreeSpace(const ExtractionSettings& settings, const std::vector<Sessio
   throw StoreError("Not enough free space for the extraction: " + folder + " has " + mb(free) +
                    " free, the extraction needs about " + mb(needs) + " for " + mb(pending) +
                    " of session files, and " + mb(settings.freeSpaceReserve) +
-                   " stay free for the next downloads (" + kFreeSpaceReserveKey +
+                   " stay free for the next downloads (" + settings.freeSpaceReserveItem +
                    "); nothing was stored -- free space or lower the reserve");
 }
 

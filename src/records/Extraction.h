@@ -24,10 +24,6 @@ namespace Records {
 // The record recovery file cannot be brought up to date; Message says why.
 PELOX5_DECLARE_ERROR(RecoveryFileError, BaseError);
 
-// The cfg item that sets the reserve, and its default.
-inline constexpr const char* kFreeSpaceReserveKey = "ExtractFreeSpaceReserveMB";
-inline constexpr int64_t kDefaultFreeSpaceReserveMB = 100;
-
 struct ExtractionSettings {
   std::string downloadsFolder;
   // The session files are the files of the downloads folder named so.
@@ -43,7 +39,9 @@ struct ExtractionSettings {
   const RecordPattern* pattern = nullptr;
   // Bytes the store's file system keeps free for the next downloads: an
   // extraction that would leave less stores nothing. 0 turns the check off.
-  int64_t freeSpaceReserve = kDefaultFreeSpaceReserveMB << 20;
+  int64_t freeSpaceReserve = 0;
+  // The cfg item that sets it, named when the reserve stops an extraction.
+  std::string freeSpaceReserveItem;
   // Log lines: severity ("WARNING", "INFO", "DEBUG") and text.
   std::function<void(const std::string&, const std::string&)> log;
 };

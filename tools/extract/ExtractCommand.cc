@@ -241,9 +241,10 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
     settings.storePath = storePath;
     settings.prompt = DeploymentSettings::Prompt(d->cfg);
     settings.pattern = &*pattern;
-    constexpr DeploymentSettings::NumericSetting kReserve{
-        Records::kFreeSpaceReserveKey, Records::kDefaultFreeSpaceReserveMB, 0, 1 << 20};
-    settings.freeSpaceReserve = int64_t{DeploymentSettings::Number(d->cfg, kReserve)} << 20;
+    const DeploymentSettings::NumericSetting& reserve =
+        DeploymentSettings::kExtractFreeSpaceReserveMB;
+    settings.freeSpaceReserve = int64_t{DeploymentSettings::Number(d->cfg, reserve)} << 20;
+    settings.freeSpaceReserveItem = reserve.key;
     settings.log = std::cref(log);
     if (std::optional<std::string> rcd = d->RecordRecoveryFile()) {
       settings.recoveryFile = *rcd;
