@@ -182,7 +182,9 @@ std::string SummaryJson(const Records::ExtractionSummary& s) {
          ", \"stored\": " + std::to_string(s.stored) +
          ", \"stored_conflicts\": " + std::to_string(s.storedConflicts) +
          ", \"missing\": " + Number(s.missing, "null") +
-         ", \"unusable_sessions\": " + std::to_string(s.unusableSessions) + "}\n";
+         ", \"unusable_sessions\": " + std::to_string(s.unusableSessions) +
+         ", \"changed_sessions\": " + std::to_string(s.changedSessions) +
+         ", \"sessions_without_records\": " + std::to_string(s.sessionsWithoutRecords) + "}\n";
 }
 
 }  // namespace
@@ -256,7 +258,8 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
     const Records::ExtractionSummary summary = Records::Extract(settings, clock);
     const int status =
         Emit(o.json ? SummaryJson(summary) : SummaryLine(summary, settings.recoveryFile));
-    return summary.unusableSessions > 0 ? kError : status;
+    // A file skipped, or read without one record: not all was absorbed.
+    return summary.unusableSessions > 0 || summary.sessionsWithoutRecords > 0 ? kError : status;
   } catch (const ConfigurationException& e) {
     log("FATAL", e.Message);
   } catch (const DeploymentSettings::SettingError& e) {
