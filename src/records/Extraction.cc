@@ -450,6 +450,31 @@ bool IsDialogueLine(std::string_view line, const std::string& prompt) {
          word == DialogueWords::kGetLog || word == DialogueWords::kQuit;
 }
 
+PatternTrial TryPattern(const RecordPattern& pattern, const std::string& path,
+                        const std::string& prompt) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid())
+    throw StoreError("Session file " + path + " cannot be opened: " + std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+    throw StoreError("Session file " + path + " is not a regular file");
+  const std::string name = path.substr(path.rfind('/') + 1);
+  PatternTrial trial;
+  NamedLine reply;
+  try {
+    ScanLines(fd.Get(), 0, st.st_size, [&](std::string_view line, int64_t offset) {
+      if (line.empty() || IsDialogueLine(line, prompt)) return;
+      reply.Add(name, offset, line);
+      if (pattern.Classify(line).kind == RecordPattern::Kind::kRecord) ++trial.records;
+    });
+  } catch (const SessionReadError& e) {
+    throw StoreError("Session file " + path + " cannot be read: " + e.Message);
+  }
+  trial.replyLines = reply.count;
+  trial.firstReplyLine = reply.first;
+  return trial;
+}
+
 ExtractionSummary Extract(const ExtractionSettings& settings, Clock& clock) {
   ExtractionSummary summary;
   RecordStore store = RecordStore::OpenForWriting(settings.storePath);

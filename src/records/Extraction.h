@@ -60,6 +60,18 @@ struct ExtractionSummary {
 // recovery file; what was committed before stays. `clock` dates what is stored.
 ExtractionSummary Extract(const ExtractionSettings& settings, Clock& clock);
 
+// What a pattern makes of one session file: its reply lines (neither dialogue
+// nor empty), how many of them are records, and the first reply line as shown
+// in warnings (name, byte, text). Raises StoreError when the file cannot be
+// opened or read.
+struct PatternTrial {
+  int64_t replyLines = 0;
+  int64_t records = 0;
+  std::string firstReplyLine;
+};
+PatternTrial TryPattern(const RecordPattern& pattern, const std::string& path,
+                        const std::string& prompt);
+
 // Whether a line (without its line end) is part of the dialogue rather than
 // data: the prompt, "done", the "logs" reply, "ERROR:" replies and echoed
 // commands are never records.
