@@ -212,8 +212,8 @@ number; by default ^[A-Za-z]?([0-9]+)[,; \t] (an optional letter, the number,
 then a comma, semicolon, blank or tab).
 
 Exit status: 0 when all was absorbed; 1 on an error (cfg, pattern, store,
-record recovery file, a session file changed under what was absorbed); 2 on a
-bad command line.
+record recovery file, a session file that could not be read, a session whose
+replies hold no record); 2 on a bad command line.
 )";
 }
 
