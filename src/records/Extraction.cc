@@ -197,7 +197,8 @@ class Absorber {
            Clock& clock)
       : mSettings(settings), mStore(store), mSummary(summary), mClock(clock) {}
 
-  // Absorbs what is new in `file`; all of it when `again` (the pattern changed).
+  // Absorbs what is new in `file`; all of it when it was read with another
+  // pattern (`again`: some stored session may have been).
   void Absorb(const SessionFile& file, bool again);
   // The warnings that sum up the run.
   void Report();
@@ -225,6 +226,7 @@ class Absorber {
   // Over the run.
   NamedLine mNotNumbers, mTooLarge;
   int64_t mConflictsNamed = 0;
+  bool mAgainAnnounced = false;
 };
 
 std::string Absorber::Change(int fd, const SessionState& state, int64_t size) {
@@ -262,6 +264,8 @@ void Absorber::AbsorbFile(const SessionFile& file, bool again) {
 
   // The cheap look first, outside any transaction: most files are done.
   std::optional<SessionState> known = mStore.Session(file.name);
+  // Only a stored session can have been read with another pattern.
+  again = again && known && mStore.SessionPattern(known->id) != mSettings.pattern->Text();
   bool restart = again || (known && !Change(fd.Get(), *known, size).empty());
   const int64_t from = known && !restart ? known->absorbed : 0;
   if (!restart) {
@@ -284,6 +288,12 @@ void Absorber::AbsorbFile(const SessionFile& file, bool again) {
     if (known) {
       change = Change(fd.Get(), *known, size);
       if (again && mStore.SessionPattern(known->id) == mSettings.pattern->Text()) again = false;
+      if (again && !mAgainAnnounced) {
+        mSettings.log("INFO", "RecordPattern \"" + mSettings.pattern->Text() +
+                                  "\" is not the one the stored sessions were read with: every "
+                                  "session file is read again from its start");
+        mAgainAnnounced = true;
+      }
     }
     restart = again || !change.empty();
     if (!change.empty()) {
@@ -396,8 +406,8 @@ void Absorber::Report() {
   if (mTooLarge.count > 0)
     mSettings.log("WARNING", std::to_string(mTooLarge.count) +
                                  " record lines have numbers above 2147483647, which the record "
-                                 "recovery file cannot hold; they are not stored; the first: " +
-                                 mTooLarge.first);
+                                 "recovery file cannot hold; they are not stored (first: " +
+                                 mTooLarge.first + ")");
 }
 
 // The identity of the record recovery file as it is now: device, inode, size
@@ -479,11 +489,8 @@ ExtractionSummary Extract(const ExtractionSettings& settings, Clock& clock) {
   ExtractionSummary summary;
   RecordStore store = RecordStore::OpenForWriting(settings.storePath);
   Absorber absorber(settings, store, summary, clock);
+  // Spares the look at each session's pattern when all were read with this one.
   const bool again = store.AnySessionReadWithOtherPattern(settings.pattern->Text());
-  if (again)
-    settings.log("INFO", "RecordPattern \"" + settings.pattern->Text() +
-                             "\" is not the one every stored session was read with: every "
-                             "session file is read again from its start");
   for (const SessionFile& file : ListSessions(settings.downloadsFolder, settings.sessionPrefix))
     absorber.Absorb(file, again);
   absorber.Report();
