@@ -364,6 +364,11 @@ TEST_F(ExtractProgram, AnUnreadableSessionIsSkippedAndTheRestAbsorbed) {
       << r.err;
   EXPECT_EQ(Rcd(), "1-1\n3-3\n");
   EXPECT_EQ(Status()["sessions_not_absorbed"], 1);
+  EXPECT_NE(Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1"}, box.ProcessOptions())
+                .out.find("records: the last extraction skipped 1 session files "
+                          "(raw.site1.2026002.000000.root-only: cannot be read (Permission "
+                          "denied))"),
+            std::string::npos);
 
   // Mended: the next extraction absorbs it and status shows nothing left.
   fs::permissions(locked, fs::perms(0644));
