@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -44,16 +46,22 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
+// A session file that cannot be opened or read; it is skipped, the others are
+// absorbed.
+PELOX5_DECLARE_ERROR(SessionReadError, StoreError);
+
+// Conflicts named one by one in a run; the rest are counted in one line.
+constexpr int64_t kConflictsNamed = 10;
+
 // Reads exactly `size` bytes at `offset`, or fewer at the end of the file.
-std::string ReadAt(int fd, int64_t offset, int64_t size, const std::string& name) {
+std::string ReadAt(int fd, int64_t offset, int64_t size) {
   std::string bytes(static_cast<size_t>(size), '\0');
   size_t got = 0;
   while (got < bytes.size()) {
     const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got,
                               static_cast<off_t>(offset + static_cast<int64_t>(got)));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0)
-      throw StoreError("Session file " + name + " cannot be read: " + std::strerror(errno));
+    if (n < 0) throw SessionReadError(std::strerror(errno));
     if (n == 0) break;
     got += static_cast<size_t>(n);
   }
@@ -65,10 +73,82 @@ struct Samples {
   int64_t head, tail;
 };
 
-Samples SamplesOf(int fd, int64_t absorbed, const std::string& name) {
+Samples SamplesOf(int fd, int64_t absorbed) {
   const int64_t size = std::min(kSampleBytes, absorbed);
-  return {Fnv1a(ReadAt(fd, 0, size, name)), Fnv1a(ReadAt(fd, absorbed - size, size, name))};
+  return {Fnv1a(ReadAt(fd, 0, size)), Fnv1a(ReadAt(fd, absorbed - size, size))};
 }
+
+constexpr const char* kLineEnds = "\r\n";
+
+// Calls `line` with each whole line from `from` to `size` (without its line
+// end) and the offset of its first byte; returns the offset after the last
+// line end. CR and LF each end a line and a run of them is one end, so LF, CR
+// LF, CR, LF CR and CR CR LF all do; a run cut by the end of the file goes on
+// as an empty line, which is no record. A line longer than a chunk is skipped.
+int64_t ScanLines(int fd, int64_t from, int64_t size,
+                  const std::function<void(std::string_view, int64_t)>& line) {
+  int64_t offset = from;  // of the first byte not yet taken
+  std::string carry;      // a line begun in the previous chunk
+  bool overlong = false;  // within a line longer than a chunk
+  int64_t end = from;     // after the last line end
+  while (offset < size) {
+    const std::string chunk = ReadAt(fd, offset, std::min<int64_t>(kChunkBytes, size - offset));
+    if (chunk.empty()) break;  // truncated meanwhile; the next run says so
+    size_t start = 0;
+    for (;;) {
+      const size_t stop = chunk.find_first_of(kLineEnds, start);
+      if (stop == std::string::npos) break;
+      const int64_t lineOffset =
+          offset + static_cast<int64_t>(start) - static_cast<int64_t>(carry.size());
+      if (!overlong) {
+        if (carry.empty()) {
+          line(std::string_view(chunk).substr(start, stop - start), lineOffset);
+        } else {
+          carry.append(chunk, start, stop - start);
+          line(carry, lineOffset);
+        }
+      }
+      carry.clear();
+      overlong = false;
+      start = chunk.find_first_not_of(kLineEnds, stop);
+      if (start == std::string::npos) start = chunk.size();
+      end = offset + static_cast<int64_t>(start);
+    }
+    if (!overlong) carry.append(chunk, start, std::string::npos);
+    if (carry.size() > kChunkBytes) {
+      carry.clear();
+      overlong = true;
+    }
+    offset += static_cast<int64_t>(chunk.size());
+  }
+  return end;
+}
+
+// Lines are shown in warnings as text of one line, cut short.
+std::string Shown(std::string_view line) {
+  std::string shown;
+  for (unsigned char c : line.substr(0, 120)) {
+    if (c < 0x20 || c == 0x7f) {
+      static const char* const kHex = "0123456789abcdef";
+      shown += "\\x";
+      shown += kHex[c >> 4];
+      shown += kHex[c & 15];
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  if (line.size() > 120) shown += "...";
+  return "\"" + shown + "\"";
+}
+
+// A line worth naming in a warning: where it is, and its text.
+struct NamedLine {
+  int64_t count = 0;
+  std::string first;
+  void Add(const std::string& file, int64_t offset, std::string_view line) {
+    if (count++ == 0) first = file + " (byte " + std::to_string(offset) + "): " + Shown(line);
+  }
+};
 
 struct SessionFile {
   std::string name;
@@ -97,19 +177,42 @@ std::vector<SessionFile> ListSessions(const std::string& folder, const std::stri
   return files;
 }
 
+// The owner and mode of a file and how to let this account read it, for the
+// warning that skips it.
+std::string AccessAdvice(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  std::string owner = std::to_string(st.st_uid);
+  if (const passwd* pw = ::getpwuid(st.st_uid)) owner = pw->pw_name;
+  std::string groupName = std::to_string(st.st_gid);
+  if (const group* gr = ::getgrgid(st.st_gid)) groupName = gr->gr_name;
+  return " (owner " + owner + ", group " + groupName + ", mode " + mode +
+         "); let this account read it (e.g. chmod a+r " + path + " as " +
+         (owner == "root" ? "root" : owner + " or root") + ") and extract again";
+}
+
 class Absorber {
  public:
   Absorber(const ExtractionSettings& settings, RecordStore& store, ExtractionSummary& summary,
            Clock& clock)
       : mSettings(settings), mStore(store), mSummary(summary), mClock(clock) {}
 
-  void Absorb(const SessionFile& file);
+  // Absorbs what is new in `file`; all of it when it was read with another
+  // pattern (`again`: some stored session may have been).
+  void Absorb(const SessionFile& file, bool again);
+  // The warnings that sum up the run.
+  void Report();
   bool anythingNew = false;
+  ExtractionOutcome outcome;
 
  private:
-  // False (after a WARNING) when the file no longer holds what was absorbed.
-  bool StillHolds(int fd, const SessionFile& file, const SessionState& state, int64_t size);
-  void AbsorbFrom(int fd, const SessionFile& file, SessionState state, int64_t size);
+  // Why the file no longer holds what was absorbed; "" when it does.
+  std::string Change(int fd, const SessionState& state, int64_t size);
+  void AbsorbFile(const SessionFile& file, bool again);
+  void AbsorbFrom(int fd, const SessionFile& file, SessionState state, int64_t from, int64_t size,
+                  bool restart);
   void Line(std::string_view line, int64_t offset, const SessionFile& file, int64_t session);
 
   const ExtractionSettings& mSettings;
@@ -117,115 +220,117 @@ class Absorber {
   ExtractionSummary& mSummary;
   Clock& mClock;
   // Counts of the file in hand.
-  int64_t mFound = 0, mFresh = 0, mDuplicates = 0, mConflicts = 0;
+  int64_t mFound = 0, mFresh = 0, mDuplicates = 0, mConflicts = 0, mMatched = 0;
+  NamedLine mReplyLines;  // data lines (neither dialogue nor empty) of the file in hand
   // The numbers stored by the transaction in hand.
   RecordRecoveryUtils::RangeCollector mRanges;
   int64_t mNow = 0;
+  // Over the run.
+  NamedLine mNotNumbers, mTooLarge;
+  int64_t mConflictsNamed = 0;
+  bool mAgainAnnounced = false;
 };
 
-bool Absorber::StillHolds(int fd, const SessionFile& file, const SessionState& state,
-                          int64_t size) {
-  std::string problem;
-  if (size < state.absorbed) {
-    problem = "is shorter (" + std::to_string(size) + " bytes) than the " +
-              std::to_string(state.absorbed) + " bytes absorbed from it";
-  } else if (state.absorbed > 0) {
-    const Samples now = SamplesOf(fd, state.absorbed, file.name);
+std::string Absorber::Change(int fd, const SessionState& state, int64_t size) {
+  if (size < state.absorbed)
+    return "is shorter (" + std::to_string(size) + " bytes) than the " +
+           std::to_string(state.absorbed) + " bytes absorbed from it";
+  if (state.absorbed > 0) {
+    const Samples now = SamplesOf(fd, state.absorbed);
     if (now.head != state.headHash || now.tail != state.tailHash)
-      problem = "changed within the " + std::to_string(state.absorbed) + " bytes absorbed from it";
+      return "changed within the " + std::to_string(state.absorbed) + " bytes absorbed from it";
   }
-  if (problem.empty()) return true;
-  mSettings.log("WARNING", "Session file " + file.path + " " + problem +
-                               "; it is not read again (its stored records stay)");
-  ++mSummary.unusableSessions;
-  return false;
+  return "";
 }
 
-void Absorber::Absorb(const SessionFile& file) {
+void Absorber::Absorb(const SessionFile& file, bool again) {
+  try {
+    AbsorbFile(file, again);
+  } catch (const SessionReadError& e) {
+    mStore.Rollback();
+    mSettings.log("WARNING", "Session file " + file.path + " cannot be read (" + e.Message +
+                                 "); it is skipped" + AccessAdvice(file.path));
+    ++mSummary.unusableSessions;
+    if (outcome.skippedSessions++ == 0)
+      outcome.firstSkipped = file.name + ": cannot be read (" + e.Message + ")";
+  }
+}
+
+void Absorber::AbsorbFile(const SessionFile& file, bool again) {
   UniqueFd fd(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid())
-    throw StoreError("Session file " + file.path + " cannot be opened: " + std::strerror(errno));
+  if (!fd.Valid()) throw SessionReadError(std::strerror(errno));
   struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0)
-    throw StoreError("Session file " + file.path + " cannot be read: " + std::strerror(errno));
+  if (::fstat(fd.Get(), &st) != 0) throw SessionReadError(std::strerror(errno));
   if (!S_ISREG(st.st_mode)) return;  // not a session file
   const int64_t size = st.st_size;
 
   // The cheap look first, outside any transaction: most files are done.
   std::optional<SessionState> known = mStore.Session(file.name);
-  const int64_t from = known ? known->absorbed : 0;
-  if (known && !StillHolds(fd.Get(), file, *known, size)) return;
-  if (size == from) return;
-  if (size - from < int64_t{64} * 1024 &&
-      ReadAt(fd.Get(), from, size - from, file.name).find('\n') == std::string::npos)
-    return;  // only a line still being written (or a last prompt)
+  // Only a stored session can have been read with another pattern.
+  again = again && known && mStore.SessionPattern(known->id) != mSettings.pattern->Text();
+  bool restart = again || (known && !Change(fd.Get(), *known, size).empty());
+  const int64_t from = known && !restart ? known->absorbed : 0;
+  if (!restart) {
+    if (size == from) return;
+    if (size - from < int64_t{64} * 1024) {
+      const std::string rest = ReadAt(fd.Get(), from, size - from);
+      const size_t stop = rest.find_first_of(kLineEnds);
+      // Only a line still being written (or a last prompt), or only the rest
+      // of a line end.
+      if (stop == std::string::npos || rest.find_first_not_of(kLineEnds) == std::string::npos)
+        return;
+    }
+  }
 
   mStore.Begin();
   try {
     // Another run may have absorbed more since the look.
     known = mStore.Session(file.name);
-    if (known && !StillHolds(fd.Get(), file, *known, size)) {
-      mStore.Rollback();
-      return;
+    std::string change;
+    if (known) {
+      change = Change(fd.Get(), *known, size);
+      if (again && mStore.SessionPattern(known->id) == mSettings.pattern->Text()) again = false;
+      if (again && !mAgainAnnounced) {
+        mSettings.log("INFO", "RecordPattern \"" + mSettings.pattern->Text() +
+                                  "\" is not the one the stored sessions were read with: every "
+                                  "session file is read again from its start");
+        mAgainAnnounced = true;
+      }
+    }
+    restart = again || !change.empty();
+    if (!change.empty()) {
+      mSettings.log("WARNING", "Session file " + file.path + " " + change +
+                                   "; it is read again from its start (its stored records stay)");
+      ++mSummary.changedSessions;
     }
     mNow = mClock.WallSeconds();
     SessionState state = known ? *known : SessionState{mStore.AddSession(file.name, mNow), 0, 0, 0};
-    AbsorbFrom(fd.Get(), file, state, size);
+    AbsorbFrom(fd.Get(), file, state, restart ? 0 : state.absorbed, size, restart);
   } catch (...) {
     mStore.Rollback();
     throw;
   }
 }
 
-void Absorber::AbsorbFrom(int fd, const SessionFile& file, SessionState state, int64_t size) {
-  mFound = mFresh = mDuplicates = mConflicts = 0;
+void Absorber::AbsorbFrom(int fd, const SessionFile& file, SessionState state, int64_t from,
+                          int64_t size, bool restart) {
+  mFound = mFresh = mDuplicates = mConflicts = mMatched = 0;
+  mReplyLines = NamedLine();
   mRanges = RecordRecoveryUtils::RangeCollector();
-  int64_t offset = state.absorbed;  // of the first byte not yet taken
-  std::string carry;                // a line begun in the previous chunk
-  bool overlong = false;            // within a line longer than a chunk
-  int64_t end = offset;             // after the last whole line
-  while (offset < size) {
-    std::string chunk =
-        ReadAt(fd, offset, std::min<int64_t>(kChunkBytes, size - offset), file.name);
-    if (chunk.empty()) break;  // truncated meanwhile; the next run says so
-    size_t start = 0;
-    for (;;) {
-      const size_t nl = chunk.find('\n', start);
-      if (nl == std::string::npos) break;
-      const int64_t lineOffset =
-          offset + static_cast<int64_t>(start) - static_cast<int64_t>(carry.size());
-      if (!overlong) {
-        std::string_view line;
-        if (carry.empty()) {
-          line = std::string_view(chunk).substr(start, nl - start);
-        } else {
-          carry.append(chunk, start, nl - start);
-          line = carry;
-        }
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        Line(line, lineOffset, file, state.id);
-      }
-      carry.clear();
-      overlong = false;
-      start = nl + 1;
-      end = offset + static_cast<int64_t>(start);
-    }
-    if (!overlong) carry.append(chunk, start, std::string::npos);
-    if (carry.size() > kChunkBytes) {
-      carry.clear();
-      overlong = true;
-    }
-    offset += static_cast<int64_t>(chunk.size());
-  }
-  if (end == state.absorbed) {  // no whole line after all
+  const int64_t end = ScanLines(fd, from, size, [&](std::string_view line, int64_t offset) {
+    Line(line, offset, file, state.id);
+  });
+  // No whole line after all; a file read again is noted as read even then.
+  if (end == from && !restart) {
     mStore.Rollback();
     return;
   }
   state.absorbed = end;
-  const Samples samples = SamplesOf(fd, end, file.name);
+  const Samples samples = SamplesOf(fd, end);
   state.headHash = samples.head;
   state.tailHash = samples.tail;
   mStore.UpdateSession(state, mFound, mFresh, mDuplicates, mConflicts, mNow);
+  mStore.SetSessionPattern(state.id, mSettings.pattern->Text());
   mStore.NoteAbsorbed(mRanges.Ranges(), mFresh, mConflicts);
   mStore.Commit();
   anythingNew = true;
@@ -237,32 +342,74 @@ void Absorber::AbsorbFrom(int fd, const SessionFile& file, SessionState state, i
   mSettings.log("INFO", "Session file " + file.path + ": " + std::to_string(mFound) + " records, " +
                             std::to_string(mFresh) + " new, " + std::to_string(mDuplicates) +
                             " duplicates, " + std::to_string(mConflicts) + " conflicts");
+  if (mReplyLines.count > 0 && mMatched == 0) {
+    mSettings.log("WARNING", "Session file " + file.path + " holds " +
+                                 std::to_string(mReplyLines.count) +
+                                 " reply lines but not one record for RecordPattern \"" +
+                                 mSettings.pattern->Text() + "\"; the first: " + mReplyLines.first +
+                                 "; fix the pattern and extract again: every session file is "
+                                 "then read again");
+    ++mSummary.sessionsWithoutRecords;
+  }
 }
 
 void Absorber::Line(std::string_view line, int64_t offset, const SessionFile& file,
                     int64_t session) {
-  if (IsDialogueLine(line, mSettings.prompt)) return;
-  const std::optional<int32_t> number = mSettings.pattern->Number(line);
-  if (!number) return;
+  if (line.empty() || IsDialogueLine(line, mSettings.prompt)) return;
+  mReplyLines.Add(file.name, offset, line);
+  const RecordPattern::Match match = mSettings.pattern->Classify(line);
+  switch (match.kind) {
+    case RecordPattern::Kind::kNoMatch:
+      return;
+    case RecordPattern::Kind::kNotNumber:
+      mNotNumbers.Add(file.name, offset, line);
+      return;
+    case RecordPattern::Kind::kTooLarge:
+      ++mMatched;
+      mTooLarge.Add(file.name, offset, line);
+      return;
+    case RecordPattern::Kind::kRecord:
+      break;
+  }
+  ++mMatched;
   ++mFound;
   int64_t firstSession = 0;
-  switch (mStore.Put(*number, line, session, offset, mNow, firstSession)) {
+  switch (mStore.Put(match.number, line, session, offset, mNow, firstSession)) {
     case PutResult::kNew:
       ++mFresh;
-      mRanges.Add(*number);
+      mRanges.Add(match.number);
       break;
     case PutResult::kDuplicate:
       ++mDuplicates;
       break;
     case PutResult::kConflict:
       ++mConflicts;
-      mSettings.log("WARNING", "Record " + std::to_string(*number) + " in " + file.name +
-                                   " (byte " + std::to_string(offset) +
-                                   ") differs from the one stored from " +
-                                   mStore.SessionName(firstSession) +
-                                   "; the stored line is kept, the new one is in conflicts");
+      if (mConflictsNamed++ < kConflictsNamed)
+        mSettings.log("WARNING", "Record " + std::to_string(match.number) + " in " + file.name +
+                                     " (byte " + std::to_string(offset) +
+                                     ") differs from the one stored from " +
+                                     mStore.SessionName(firstSession) +
+                                     "; the stored line is kept, the new one is in conflicts");
       break;
   }
+}
+
+void Absorber::Report() {
+  if (mConflictsNamed > kConflictsNamed)
+    mSettings.log("WARNING", std::to_string(mConflictsNamed - kConflictsNamed) +
+                                 " more conflicting records (" + std::to_string(mConflictsNamed) +
+                                 " in all this run); every one is in the conflicts table");
+  if (mNotNumbers.count > 0)
+    mSettings.log("WARNING", std::to_string(mNotNumbers.count) + " lines match RecordPattern \"" +
+                                 mSettings.pattern->Text() +
+                                 "\" but its first group is not only digits; they are no "
+                                 "records; the first: " +
+                                 mNotNumbers.first);
+  if (mTooLarge.count > 0)
+    mSettings.log("WARNING", std::to_string(mTooLarge.count) +
+                                 " record lines have numbers above 2147483647, which the record "
+                                 "recovery file cannot hold; they are not stored (first: " +
+                                 mTooLarge.first + ")");
 }
 
 // The identity of the record recovery file as it is now: device, inode, size
@@ -365,7 +512,15 @@ ExtractionSummary Extract(const ExtractionSettings& settings, Clock& clock) {
   CheckFreeSpace(settings, files);
   RecordStore store = RecordStore::OpenForWriting(settings.storePath);
   Absorber absorber(settings, store, summary, clock);
-  for (const SessionFile& file : files) absorber.Absorb(file);
+  // Spares the look at each session's pattern when all were read with this one.
+  const bool again = store.AnySessionReadWithOtherPattern(settings.pattern->Text());
+  for (const SessionFile& file : files) absorber.Absorb(file, again);
+  absorber.Report();
+  // Written when it changes, so a run with nothing new leaves the store as it was.
+  const ExtractionOutcome before = store.ReadOutcome();
+  if (before.skippedSessions != absorber.outcome.skippedSessions ||
+      before.firstSkipped != absorber.outcome.firstSkipped)
+    store.WriteOutcome(absorber.outcome);
   const StoreCounts counts = store.Counts();
   summary.stored = counts.records;
   summary.storedConflicts = counts.conflicts;

@@ -56,7 +56,9 @@ struct ExtractionSummary {
   int64_t storedConflicts = 0;
   // Records missing from the recovery file (RecordRecoveryUtils::MissingRecordCount).
   std::optional<int64_t> missing;
-  int64_t unusableSessions = 0;  // files shrunk or changed under what was absorbed
+  int64_t unusableSessions = 0;        // files that could not be read: skipped
+  int64_t changedSessions = 0;         // shrunk or changed under what was absorbed: read again
+  int64_t sessionsWithoutRecords = 0;  // reply lines read, not one of them a record
 };
 
 // Raises StoreError for the store and RecoveryFileError for the record

@@ -8,6 +8,7 @@ namespace Records {
 struct RecordPattern::Compiled {
   pcre2_code* code = nullptr;
   pcre2_match_data* match = nullptr;
+  std::string text;
   ~Compiled() {
     pcre2_match_data_free(match);
     pcre2_code_free(code);
@@ -21,6 +22,7 @@ RecordPattern::~RecordPattern() = default;
 
 std::optional<RecordPattern> RecordPattern::Compile(const std::string& text, std::string& error) {
   auto compiled = std::make_unique<Compiled>();
+  compiled->text = text;
   int code = 0;
   PCRE2_SIZE offset = 0;
   compiled->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, &code,
@@ -51,20 +53,32 @@ std::optional<RecordPattern> RecordPattern::Compile(const std::string& text, std
   return RecordPattern(std::move(compiled));
 }
 
-std::optional<int32_t> RecordPattern::Number(std::string_view line) const {
+RecordPattern::Match RecordPattern::Classify(std::string_view line) const {
   const int rc = pcre2_match(mCompiled->code, reinterpret_cast<PCRE2_SPTR>(line.data()),
                              line.size(), 0, 0, mCompiled->match, nullptr);
-  if (rc < 2) return std::nullopt;  // no match, an error, or group 1 did not take part
+  if (rc < 1) return {};  // no match, or an error
   const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(mCompiled->match);
-  if (ovector[2] == PCRE2_UNSET || ovector[2] >= ovector[3]) return std::nullopt;
+  // Group 1 took no part (another branch matched): not a record line.
+  if (rc < 2 || ovector[2] == PCRE2_UNSET) return {};
+  if (ovector[2] >= ovector[3]) return {Kind::kNotNumber};  // empty
   int64_t number = 0;
+  bool tooLarge = false;
   for (PCRE2_SIZE i = ovector[2]; i < ovector[3]; ++i) {
     const char c = line[i];
-    if (c < '0' || c > '9') return std::nullopt;
-    number = number * 10 + (c - '0');
-    if (number > INT32_MAX) return std::nullopt;
+    if (c < '0' || c > '9') return {Kind::kNotNumber};
+    if (!tooLarge) number = number * 10 + (c - '0');
+    tooLarge = tooLarge || number > INT32_MAX;
   }
-  return static_cast<int32_t>(number);
+  if (tooLarge) return {Kind::kTooLarge};
+  return {Kind::kRecord, static_cast<int32_t>(number)};
 }
+
+std::optional<int32_t> RecordPattern::Number(std::string_view line) const {
+  const Match m = Classify(line);
+  if (m.kind != Kind::kRecord) return std::nullopt;
+  return m.number;
+}
+
+const std::string& RecordPattern::Text() const { return mCompiled->text; }
 
 }  // namespace Records

@@ -24,10 +24,24 @@ class RecordPattern {
   RecordPattern& operator=(RecordPattern&&) noexcept;
   ~RecordPattern();
 
-  // The record number of `line` (without its line end): the first capture
-  // group, when the line matches and the group holds a plain decimal number
-  // from 0 to 2147483647. None otherwise.
+  // How a line (without its line end) compares with the pattern.
+  enum class Kind {
+    kNoMatch,
+    kRecord,     // the first group is a decimal number from 0 to 2147483647
+    kNotNumber,  // the line matches but its first group is not only digits
+    kTooLarge,   // the first group is a number above 2147483647
+  };
+  struct Match {
+    Kind kind = Kind::kNoMatch;
+    int32_t number = 0;  // for kRecord
+  };
+  Match Classify(std::string_view line) const;
+
+  // The record number of `line`, when Classify finds a record; none otherwise.
   std::optional<int32_t> Number(std::string_view line) const;
+
+  // The text the pattern was compiled from.
+  const std::string& Text() const;
 
  private:
   struct Compiled;

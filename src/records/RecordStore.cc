@@ -70,6 +70,10 @@ enum Slot {
   kInsertRange,
   kAllRanges,
   kLines,
+  kSelectPattern,
+  kUpsertPattern,
+  kOtherPattern,
+  kUpsertMeta,
   kSlots
 };
 
@@ -486,6 +490,90 @@ void RecordStore::ForEachLine(int64_t from, int64_t to,
                           static_cast<size_t>(sqlite3_column_bytes(s, 1))));
   }
   if (rc != SQLITE_DONE) Fail("cannot read the records");
+}
+
+// The patterns live in a table of their own, added by the first extraction
+// that stores one, so stores made before it open unchanged.
+bool RecordStore::HasPatternTable() {
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(mHandle->db,
+                         "SELECT count(*) FROM sqlite_master WHERE name = 'session_patterns'", -1,
+                         &s, nullptr) != SQLITE_OK)
+    Fail("cannot be read");
+  const int rc = sqlite3_step(s);
+  const bool has = rc == SQLITE_ROW && sqlite3_column_int(s, 0) == 1;
+  sqlite3_finalize(s);
+  if (rc != SQLITE_ROW) Fail("cannot be read");
+  return has;
+}
+
+std::optional<std::string> RecordStore::SessionPattern(int64_t id) {
+  if (!HasPatternTable()) return std::nullopt;
+  sqlite3_stmt* s =
+      Prepared(kSelectPattern, "SELECT pattern FROM session_patterns WHERE session = ?");
+  ResetOnExit resetS{s};
+  sqlite3_bind_int64(s, 1, id);
+  const int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return std::nullopt;
+  if (rc != SQLITE_ROW) Fail("cannot read the session patterns");
+  const void* bytes = sqlite3_column_blob(s, 0);
+  return std::string(static_cast<const char*>(bytes),
+                     static_cast<size_t>(sqlite3_column_bytes(s, 0)));
+}
+
+void RecordStore::SetSessionPattern(int64_t id, const std::string& pattern) {
+  if (!HasPatternTable())
+    Exec(
+        "CREATE TABLE IF NOT EXISTS session_patterns("
+        "session INTEGER PRIMARY KEY REFERENCES sessions(id), pattern BLOB NOT NULL)");
+  sqlite3_stmt* s = Prepared(
+      kUpsertPattern, "INSERT OR REPLACE INTO session_patterns(session, pattern) VALUES(?, ?)");
+  sqlite3_bind_int64(s, 1, id);
+  sqlite3_bind_blob(s, 2, pattern.data(), static_cast<int>(pattern.size()), SQLITE_STATIC);
+  if (!Done(s)) Fail("cannot store a session's pattern");
+}
+
+bool RecordStore::AnySessionReadWithOtherPattern(const std::string& pattern) {
+  // Without the table every stored session was read with an unknown pattern.
+  if (!HasPatternTable()) return MetaInt("generation", 0) > 0;
+  sqlite3_stmt* s = Prepared(kOtherPattern,
+                             "SELECT 1 FROM sessions LEFT JOIN session_patterns ON session = id "
+                             "WHERE pattern IS NULL OR pattern != ? LIMIT 1");
+  ResetOnExit resetS{s};
+  sqlite3_bind_blob(s, 1, pattern.data(), static_cast<int>(pattern.size()), SQLITE_STATIC);
+  const int rc = sqlite3_step(s);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail("cannot read the session patterns");
+  return rc == SQLITE_ROW;
+}
+
+ExtractionOutcome RecordStore::ReadOutcome() {
+  ExtractionOutcome outcome;
+  outcome.skippedSessions = MetaInt("skipped_sessions", 0);
+  sqlite3_stmt* s = Prepared(kSelectMeta, "SELECT value FROM meta WHERE key = ?");
+  ResetOnExit resetS{s};
+  sqlite3_bind_text(s, 1, "first_skipped", -1, SQLITE_STATIC);
+  if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_TEXT)
+    outcome.firstSkipped = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+  return outcome;
+}
+
+void RecordStore::WriteOutcome(const ExtractionOutcome& outcome) {
+  Begin();
+  try {
+    sqlite3_stmt* s = Prepared(kUpsertMeta, "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)");
+    sqlite3_bind_text(s, 1, "skipped_sessions", -1, SQLITE_STATIC);
+    sqlite3_bind_int64(s, 2, outcome.skippedSessions);
+    if (!Done(s)) Fail("cannot update its meta table");
+    s = Prepared(kUpsertMeta, "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)");
+    sqlite3_bind_text(s, 1, "first_skipped", -1, SQLITE_STATIC);
+    sqlite3_bind_text(s, 2, outcome.firstSkipped.data(),
+                      static_cast<int>(outcome.firstSkipped.size()), SQLITE_STATIC);
+    if (!Done(s)) Fail("cannot update its meta table");
+    Commit();
+  } catch (...) {
+    Rollback();
+    throw;
+  }
 }
 
 }  // namespace Records

@@ -55,6 +55,13 @@ struct RcdSync {
 
 enum class PutResult { kNew, kDuplicate, kConflict };
 
+// What the last extraction left unabsorbed: how many session files it had to
+// skip and, for the first of them, its name and why.
+struct ExtractionOutcome {
+  int64_t skippedSessions = 0;
+  std::string firstSkipped;
+};
+
 class RecordStore {
  public:
   // How long a writer waits for another writer, or for readers to finish.
@@ -102,6 +109,18 @@ class RecordStore {
   void ForEachLine(int64_t from, int64_t to,
                    const std::function<void(int64_t number, std::string_view line)>& emit);
 
+  // The RecordPattern text a session was last read with; none for a session
+  // read before the store kept it.
+  std::optional<std::string> SessionPattern(int64_t id);
+  // Within a transaction.
+  void SetSessionPattern(int64_t id, const std::string& pattern);
+  // Whether any stored session was read with another pattern (or an unknown one).
+  bool AnySessionReadWithOtherPattern(const std::string& pattern);
+
+  ExtractionOutcome ReadOutcome();
+  // In a transaction of its own.
+  void WriteOutcome(const ExtractionOutcome& outcome);
+
   const std::string& Path() const { return mPath; }
 
  private:
@@ -112,6 +131,7 @@ class RecordStore {
   sqlite3_stmt* Prepared(int slot, const char* sql);
   int64_t MetaInt(const char* key, int64_t fallback);
   void SetMeta(const char* key, int64_t value);
+  bool HasPatternTable();
 
   std::string mPath;
   std::unique_ptr<Handle> mHandle;

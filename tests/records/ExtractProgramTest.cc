@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -67,6 +68,33 @@ class ExtractProgram : public ::testing::Test {
     return r.status == 0 ? json::parse(r.out) : json();
   }
   static std::string ExtractTool() { return PELOX5_BINARY_DIR "/tools/extract/pelox5-extract"; }
+  // The extraction as an account that is not root: "nobody", owning the
+  // sandbox, when the test runs as root.
+  Subprocess::Result ExtractAsUser() const {
+    std::string program = ExtractTool();
+    std::vector<std::string> args{"-d", "site1", "--json"};
+    if (::geteuid() == 0) {
+      fs::permissions(box.Root(), fs::perms(0755));
+      for (const auto& entry : fs::recursive_directory_iterator(box.Root())) {
+        if (entry.path().filename().string().find("root-only") == std::string::npos) {
+          EXPECT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0) << entry.path();
+        }
+      }
+      args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", program});
+      program = "/usr/bin/setpriv";
+    }
+    return Subprocess::Run(program, args, box.ProcessOptions(), std::chrono::seconds(120));
+  }
+  json Status() const {
+    auto r =
+        Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1", "--json"}, box.ProcessOptions());
+    return json::parse(r.out)[0];
+  }
+  static size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
 
   Sandbox box;
 };
@@ -161,6 +189,60 @@ TEST_F(ExtractProgram, DuplicatesAreCountedAndAConflictKeepsTheFirstLine) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out.rfind("0 session files read, 0 records found: 0 new", 0), 0u) << r.out;
   EXPECT_EQ(fs::last_write_time(Store()), stored);
+
+  // Many conflicts: the first ten named, the rest counted in one line; all kept.
+  std::string many;
+  for (int i = 0; i < 25; ++i) many += Record(1, "7." + std::to_string(i)) + "\r\n";
+  Session("raw.site1.2026003.000000", many);
+  r = Extract({"--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(json::parse(r.out)["stored_conflicts"], 26);
+  EXPECT_EQ(Count(r.err, "(WARNING) : Record 1 in raw.site1.2026003.000000"), 10u) << r.err;
+  EXPECT_EQ(Count(r.err, "(WARNING)"), 11u) << r.err;
+  EXPECT_NE(r.err.find("15 more conflicting records (25 in all this run)"), std::string::npos)
+      << r.err;
+}
+
+TEST_F(ExtractProgram, EveryCommonLineEndEndsALine) {
+  struct Case {
+    const char* what;
+    std::string end;
+  };
+  const std::string nul("R000004,a\0b", 11);  // a NUL inside a line stays
+  for (const Case& c : std::vector<Case>{{"LF", "\n"},
+                                         {"CR LF", "\r\n"},
+                                         {"CR", "\r"},
+                                         {"LF CR", "\n\r"},
+                                         {"CR CR LF", "\r\r\n"},
+                                         {"CR NUL LF", std::string("\r\0\n", 3)}}) {
+    fs::remove(Store());
+    fs::remove_all(box.Downloads("site1"));
+    fs::create_directories(box.Downloads("site1"));
+    // The same records from two sessions: duplicates, never conflicts.
+    for (const char* name : {"raw.site1.2026001.000000", "raw.site1.2026002.000000"})
+      Session(name, "PELOX>getdata 4" + c.end + Record(1) + c.end + Record(2) + c.end + Record(3) +
+                        c.end + nul + c.end + "done" + c.end + "PELOX>");
+    json s = Summary();
+    EXPECT_EQ(s["new"], 4) << c.what;
+    EXPECT_EQ(s["duplicates"], 4) << c.what;
+    EXPECT_EQ(s["conflicts"], 0) << c.what;
+    EXPECT_EQ(Extract({"--lines"}).out,
+              Record(1) + "\n" + Record(2) + "\n" + Record(3) + "\n" + nul + "\n")
+        << c.what;
+  }
+
+  // A line end split across two reads of a growing file: the line is stored
+  // once, whole, and the rest of its end is no new line.
+  const std::string name = box.Downloads("site1") + "/raw.site1.2026003.000000";
+  WriteFile(name, Record(5) + "\r");
+  EXPECT_EQ(Summary()["new"], 1);
+  { std::ofstream(name, std::ios::app) << "\n"; }
+  EXPECT_EQ(Summary()["sessions_read"], 0);
+  { std::ofstream(name, std::ios::app) << Record(6) << "\r\n"; }
+  json s = Summary();
+  EXPECT_EQ(s["new"], 1);
+  EXPECT_EQ(s["duplicates"], 0);
+  EXPECT_EQ(Extract({"--lines", "--from", "5"}).out, Record(5) + "\n" + Record(6) + "\n");
 }
 
 TEST_F(ExtractProgram, ExtractAndStatusCountTheSameMissingRecords) {
@@ -225,7 +307,88 @@ TEST_F(ExtractProgram, PatternsAreCheckedBeforeAnythingIsWritten) {
   EXPECT_EQ(Extract({"-l", "LOUD"}).status, 2);
 }
 
-TEST_F(ExtractProgram, AGrowingSessionIsAbsorbedByWholeLinesAndAChangedOneIsReported) {
+TEST_F(ExtractProgram, APatternThatFindsNoRecordIsReportedAndItsFixReadsEverySessionAgain) {
+  Session("raw.site1.2026001.000000", "PELOX>getdata 3\r\n" + Record(1) + "\r\n" + Record(2) +
+                                          "\r\nR2147483648,x\r\nR9999999999,y\r\ndone\r\n");
+  Session("raw.site1.2026002.000000", Record(3) + "\r\n");
+  Session("raw.site1.2026000.000000", "x\r\n");  // archived elsewhere before the fix
+  // The group takes the letter too: no line is a record.
+  Deploy({{"RecordPattern", "^([A-Z][0-9]+),"}});
+  Subprocess::Result r = Extract({"--json"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(json::parse(r.out)["sessions_without_records"], 3);
+  EXPECT_EQ(Count(r.err, "(WARNING)"), 4u) << r.err;
+  EXPECT_NE(r.err.find("(WARNING) : Session file " + box.Downloads("site1") +
+                       "/raw.site1.2026001.000000 holds 4 reply lines but not one record for "
+                       "RecordPattern \"^([A-Z][0-9]+),\"; the first: raw.site1.2026001.000000 "
+                       "(byte 17): \"" +
+                       Record(1) + "\""),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("(WARNING) : 5 lines match RecordPattern \"^([A-Z][0-9]+),\" but its "
+                       "first group is not only digits"),
+            std::string::npos)
+      << r.err;
+
+  fs::remove(box.Downloads("site1") + "/raw.site1.2026000.000000");
+  // Fixed: every session is read again, once; numbers the record recovery
+  // file cannot hold are reported in one line and not stored.
+  Deploy(json::object());
+  r = Extract({"--json", "-l", "INFO"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  json s = json::parse(r.out);
+  EXPECT_EQ(s["sessions_read"], 2);
+  EXPECT_EQ(s["stored"], 3);
+  EXPECT_EQ(Count(r.err, "every session file is read again from its start"), 1u) << r.err;
+  EXPECT_EQ(Count(r.err, "(WARNING)"), 1u) << r.err;
+  EXPECT_NE(r.err.find("(WARNING) : 2 record lines have numbers above 2147483647, which the "
+                       "record recovery file cannot hold; they are not stored (first: "
+                       "raw.site1.2026001.000000 (byte 85): \"R2147483648,x\""),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Extract({"--lines"}).out, Record(1) + "\n" + Record(2) + "\n" + Record(3) + "\n");
+  EXPECT_EQ(Rcd(), "1-3\n");
+  // The same pattern: nothing read again, nothing said of it.
+  r = Extract({"-l", "INFO"});
+  EXPECT_EQ(r.out.rfind("0 session files read", 0), 0u) << r.out;
+  EXPECT_EQ(r.err.find("read again"), std::string::npos) << r.err;
+}
+
+TEST_F(ExtractProgram, AnUnreadableSessionIsSkippedAndTheRestAbsorbed) {
+  Session("raw.site1.2026001.000000", Record(1) + "\r\n");
+  Session("raw.site1.2026002.000000.root-only", Record(2) + "\r\n");
+  Session("raw.site1.2026003.000000", Record(3) + "\r\n");
+  const std::string locked = box.Downloads("site1") + "/raw.site1.2026002.000000.root-only";
+  fs::permissions(locked, fs::perms::none);
+  Subprocess::Result r = ExtractAsUser();
+  EXPECT_EQ(r.status, 1) << r.err;
+  json s = json::parse(r.out);
+  EXPECT_EQ(s["stored"], 2);
+  EXPECT_EQ(s["unusable_sessions"], 1);
+  EXPECT_NE(r.err.find("(WARNING) : Session file " + locked +
+                       " cannot be read (Permission denied); it is skipped (owner "),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("mode 0000); let this account read it (e.g. chmod a+r " + locked),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Rcd(), "1-1\n3-3\n");
+  EXPECT_EQ(Status()["sessions_not_absorbed"], 1);
+  EXPECT_NE(Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1"}, box.ProcessOptions())
+                .out.find("records: the last extraction skipped 1 session files "
+                          "(raw.site1.2026002.000000.root-only: cannot be read (Permission "
+                          "denied))"),
+            std::string::npos);
+
+  // Mended: the next extraction absorbs it and status shows nothing left.
+  fs::permissions(locked, fs::perms(0644));
+  r = ExtractAsUser();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Rcd(), "1-3\n");
+  EXPECT_EQ(Status()["sessions_not_absorbed"], 0);
+}
+
+TEST_F(ExtractProgram, AGrowingSessionIsAbsorbedByWholeLinesAndAChangedOneIsReadAgain) {
   const std::string name = box.Downloads("site1") + "/raw.site1.2026001.000000";
   WriteFile(name, Record(1) + "\r\n" + Record(2).substr(0, 9));  // a download under way
   EXPECT_EQ(Summary()["new"], 1);
@@ -235,15 +398,32 @@ TEST_F(ExtractProgram, AGrowingSessionIsAbsorbedByWholeLinesAndAChangedOneIsRepo
   EXPECT_EQ(Extract({"--lines"}).out, Record(1) + "\n" + Record(2) + "\n" + Record(3) + "\n");
   EXPECT_EQ(Rcd(), "1-3\n");
 
-  // Shrunk, or changed under what was absorbed: reported, not read again.
-  for (const std::string& text :
-       {Record(1) + "\r\n", Record(1) + "\r\n" + Record(7) + "\r\n" + Record(3) + "\r\n\r\n"}) {
-    WriteFile(name, text);
-    Subprocess::Result r = Extract();
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("(WARNING) : Session file " + name), std::string::npos) << r.err;
-    EXPECT_EQ(Extract({"--lines"}).out, Record(1) + "\n" + Record(2) + "\n" + Record(3) + "\n");
+  // Shrunk, or changed under what was absorbed: one warning, read again from
+  // its start and merged; stored records stay; the next run is clean.
+  struct Case {
+    std::string text;
+    int64_t fresh, duplicates, conflicts;
+  };
+  for (const Case& c : std::vector<Case>{
+           {Record(1) + "\r\n", 0, 1, 0},
+           {Record(7) + "\r\n" + Record(1) + "\r\n" + Record(3, "5.00") + "\r\n\r\n", 1, 1, 1},
+           {"", 0, 0, 0},
+       }) {
+    WriteFile(name, c.text);
+    Subprocess::Result r = Extract({"--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Count(r.err, "(WARNING) : Session file " + name), 1u) << r.err;
+    json s = json::parse(r.out);
+    EXPECT_EQ(s["changed_sessions"], 1);
+    EXPECT_EQ(s["new"], c.fresh) << c.text;
+    EXPECT_EQ(s["duplicates"], c.duplicates) << c.text;
+    EXPECT_EQ(s["conflicts"], c.conflicts) << c.text;
+    r = Extract();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
   }
+  EXPECT_EQ(Extract({"--lines"}).out,
+            Record(1) + "\n" + Record(2) + "\n" + Record(3) + "\n" + Record(7) + "\n");
 }
 
 TEST_F(ExtractProgram, AKilledRunAndTwoRunsAtOnceStoreEachRecordOnce) {

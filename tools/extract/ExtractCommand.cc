@@ -182,7 +182,9 @@ std::string SummaryJson(const Records::ExtractionSummary& s) {
          ", \"stored\": " + std::to_string(s.stored) +
          ", \"stored_conflicts\": " + std::to_string(s.storedConflicts) +
          ", \"missing\": " + Number(s.missing, "null") +
-         ", \"unusable_sessions\": " + std::to_string(s.unusableSessions) + "}\n";
+         ", \"unusable_sessions\": " + std::to_string(s.unusableSessions) +
+         ", \"changed_sessions\": " + std::to_string(s.changedSessions) +
+         ", \"sessions_without_records\": " + std::to_string(s.sessionsWithoutRecords) + "}\n";
 }
 
 }  // namespace
@@ -210,8 +212,8 @@ number; by default ^[A-Za-z]?([0-9]+)[,; \t] (an optional letter, the number,
 then a comma, semicolon, blank or tab).
 
 Exit status: 0 when all was absorbed; 1 on an error (cfg, pattern, store,
-record recovery file, a session file changed under what was absorbed); 2 on a
-bad command line.
+record recovery file, a session file that could not be read, a session whose
+replies hold no record); 2 on a bad command line.
 )";
 }
 
@@ -260,7 +262,8 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
     const Records::ExtractionSummary summary = Records::Extract(settings, clock);
     const int status =
         Emit(o.json ? SummaryJson(summary) : SummaryLine(summary, settings.recoveryFile));
-    return summary.unusableSessions > 0 ? kError : status;
+    // A file skipped, or read without one record: not all was absorbed.
+    return summary.unusableSessions > 0 || summary.sessionsWithoutRecords > 0 ? kError : status;
   } catch (const ConfigurationException& e) {
     log("FATAL", e.Message);
   } catch (const DeploymentSettings::SettingError& e) {

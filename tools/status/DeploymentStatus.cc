@@ -109,6 +109,9 @@ void CountStored(DeploymentStatus& d, const DeploymentPaths& paths) {
     const Records::StoreCounts counts = store->Counts();
     d.storedRecords = counts.records;
     d.recordConflicts = counts.conflicts;
+    const Records::ExtractionOutcome outcome = store->ReadOutcome();
+    d.sessionsNotAbsorbed = outcome.skippedSessions;
+    d.firstNotAbsorbed = outcome.firstSkipped;
   } catch (const Records::StoreError& e) {
     d.storeError = e.Message;
   }

@@ -37,6 +37,10 @@ struct DeploymentStatus {
   std::optional<int64_t> storedRecords;
   std::optional<int64_t> recordConflicts;
   std::string storeError;
+  // Session files the last extraction had to skip, and the first of them with
+  // why; 0 when it absorbed every one.
+  int64_t sessionsNotAbsorbed = 0;
+  std::string firstNotAbsorbed;
 
   bool Active() const { return cfgError.empty() && status == "Active"; }
   bool LastRunComplete() const { return journal.last && journal.last->Complete(); }

@@ -111,6 +111,9 @@ std::string Text(const std::vector<DeploymentStatus>& list, int64_t now, bool co
     if (!d.journal.error.empty()) add("journal: " + d.journal.error);
     if (!d.rcdError.empty()) add("rcd: " + d.rcdError);
     if (!d.storeError.empty()) add("records: " + d.storeError);
+    if (d.sessionsNotAbsorbed > 0)
+      add("records: the last extraction skipped " + std::to_string(d.sessionsNotAbsorbed) +
+          " session files (" + d.firstNotAbsorbed + ")");
     notes.push_back(note);
   }
 
@@ -166,6 +169,7 @@ std::string Json(const std::vector<DeploymentStatus>& list, int64_t now) {
                      {"stored_records", orNull(d.storedRecords)},
                      {"record_conflicts", orNull(d.recordConflicts)},
                      {"records_error", textOrNull(d.storeError)},
+                     {"sessions_not_absorbed", d.sessionsNotAbsorbed},
                      {"needs_attention", d.NeedsAttention()}});
   }
   return JsonDocument::ReportText(array);
