@@ -261,7 +261,15 @@ void Absorber::AbsorbFile(const SessionFile& file, bool again) {
   if (!fd.Valid()) throw SessionReadError(std::strerror(errno));
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0) throw SessionReadError(std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) return;  // not a session file
+  if (!S_ISREG(st.st_mode)) {
+    // Opened without blocking and never read: a FIFO would hold the run.
+    mSettings.log("WARNING", "Session file " + file.path +
+                                 " is not a regular file (a FIFO, device or folder); it is "
+                                 "skipped: move it out of the downloads folder");
+    ++mSummary.unusableSessions;
+    if (outcome.skippedSessions++ == 0) outcome.firstSkipped = file.name + ": not a regular file";
+    return;
+  }
   const int64_t size = st.st_size;
 
   // The cheap look first, outside any transaction: most files are done.

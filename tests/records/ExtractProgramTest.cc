@@ -386,6 +386,15 @@ TEST_F(ExtractProgram, AnUnreadableSessionIsSkippedAndTheRestAbsorbed) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Rcd(), "1-3\n");
   EXPECT_EQ(Status()["sessions_not_absorbed"], 0);
+
+  // A FIFO among the session files is refused at once, never waited on.
+  const std::string fifo = box.Downloads("site1") + "/raw.site1.2026004.000000";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  r = ExtractAsUser();
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("Session file " + fifo + " is not a regular file"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(Rcd(), "1-3\n");
 }
 
 TEST_F(ExtractProgram, AGrowingSessionIsAbsorbedByWholeLinesAndAChangedOneIsReadAgain) {
