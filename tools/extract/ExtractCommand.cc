@@ -228,8 +228,8 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
   try {
     if (o.lines) return PrintLines(storePath, o);
 
-    const std::string patternText =
-        CfgText(d->cfg, "RecordPattern").value_or(Records::kDefaultRecordPattern);
+    const std::string patternText = CfgText(d->cfg, DeploymentSettings::kRecordPatternKey)
+                                        .value_or(Records::kDefaultRecordPattern);
     std::string error;
     std::optional<Records::RecordPattern> pattern =
         Records::RecordPattern::Compile(patternText, error);
