@@ -1,5 +1,7 @@
 #include "config/DeploymentSettings.h"
 
+#include <string_view>
+
 #include "ports/PortSourceUtils.h"
 
 namespace DeploymentSettings {
@@ -99,9 +101,11 @@ void ReadControllerSettings(const Configuration& cfg, ControllerSettings& settin
   for (const NumericSetting& s : kNumericSettings) {
     item(s.key, [&] {
       const int32_t value = Number(cfg, s);
-      if (s.key == kConnectAttemptMaxTries.key) settings.connectAttemptMaxTries = value;
-      if (s.key == kConnectAttemptTimeout.key) settings.connectAttemptTimeout = value;
-      if (s.key == kRecordRequestSize.key) settings.recordRequestSize = value;
+      // By text: two copies of a literal need not share an address.
+      const std::string_view key = s.key;
+      if (key == kConnectAttemptMaxTries.key) settings.connectAttemptMaxTries = value;
+      if (key == kConnectAttemptTimeout.key) settings.connectAttemptTimeout = value;
+      if (key == kRecordRequestSize.key) settings.recordRequestSize = value;
     });
   }
   item("Prompt", [&] { settings.prompt = Prompt(cfg); });
