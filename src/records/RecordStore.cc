@@ -388,6 +388,15 @@ int64_t RecordStore::MetaInt(const char* key, int64_t fallback) {
   return sqlite3_column_int64(s, 0);
 }
 
+std::string RecordStore::MetaText(const char* key) {
+  sqlite3_stmt* s = Prepared(kSelectMeta, "SELECT value FROM meta WHERE key = ?");
+  ResetOnExit resetS{s};
+  sqlite3_bind_text(s, 1, key, -1, SQLITE_STATIC);
+  if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_TEXT)
+    return reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+  return "";
+}
+
 void RecordStore::SetMeta(const char* key, int64_t value) {
   sqlite3_stmt* s = Prepared(kUpdateMeta, "UPDATE meta SET value = ? WHERE key = ?");
   sqlite3_bind_int64(s, 1, value);
@@ -451,11 +460,7 @@ RcdSync RecordStore::ReadRcdSync() {
   RcdSync sync;
   sync.generation = MetaInt("generation", 0);
   sync.rcdGeneration = MetaInt("rcd_generation", -1);
-  sqlite3_stmt* s = Prepared(kSelectMeta, "SELECT value FROM meta WHERE key = ?");
-  ResetOnExit resetS{s};
-  sqlite3_bind_text(s, 1, "rcd_stamp", -1, SQLITE_STATIC);
-  if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_TEXT)
-    sync.rcdStamp = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+  sync.rcdStamp = MetaText("rcd_stamp");
   return sync;
 }
 
@@ -549,11 +554,7 @@ bool RecordStore::AnySessionReadWithOtherPattern(const std::string& pattern) {
 ExtractionOutcome RecordStore::ReadOutcome() {
   ExtractionOutcome outcome;
   outcome.skippedSessions = MetaInt("skipped_sessions", 0);
-  sqlite3_stmt* s = Prepared(kSelectMeta, "SELECT value FROM meta WHERE key = ?");
-  ResetOnExit resetS{s};
-  sqlite3_bind_text(s, 1, "first_skipped", -1, SQLITE_STATIC);
-  if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_TEXT)
-    outcome.firstSkipped = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+  outcome.firstSkipped = MetaText("first_skipped");
   return outcome;
 }
 

@@ -130,6 +130,8 @@ class RecordStore {
   void Exec(const char* sql);
   sqlite3_stmt* Prepared(int slot, const char* sql);
   int64_t MetaInt(const char* key, int64_t fallback);
+  // A text value of the meta table; "" when the key is missing or holds no text.
+  std::string MetaText(const char* key);
   void SetMeta(const char* key, int64_t value);
   bool HasPatternTable();
 
