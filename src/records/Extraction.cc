@@ -80,6 +80,34 @@ Samples SamplesOf(int fd, int64_t absorbed) {
 
 constexpr const char* kLineEnds = "\r\n";
 
+bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+// Finds the line ends of one chunk in order. Each of CR and LF is looked for
+// with memchr and its next place kept, so a chunk is scanned once for each
+// whatever its line ends are.
+class LineEndFinder {
+ public:
+  explicit LineEndFinder(std::string_view text) : mText(text) {}
+  // The first CR or LF at or after `from` (which never goes back); npos when none.
+  size_t Next(size_t from) {
+    return std::min(Find('\n', mNextLf, from), Find('\r', mNextCr, from));
+  }
+
+ private:
+  static constexpr size_t kUnknown = std::string_view::npos - 1;
+  size_t Find(char c, size_t& next, size_t from) {
+    if (next == kUnknown || (next != std::string_view::npos && next < from)) {
+      const void* at =
+          from < mText.size() ? std::memchr(mText.data() + from, c, mText.size() - from) : nullptr;
+      next = at ? static_cast<size_t>(static_cast<const char*>(at) - mText.data())
+                : std::string_view::npos;
+    }
+    return next;
+  }
+  std::string_view mText;
+  size_t mNextLf = kUnknown, mNextCr = kUnknown;
+};
+
 // Calls `line` with each whole line from `from` to `size` (without its line
 // end) and the offset of its first byte; returns the offset after the last
 // line end. CR and LF each end a line and a run of them is one end, so LF, CR
@@ -95,8 +123,9 @@ int64_t ScanLines(int fd, int64_t from, int64_t size,
     const std::string chunk = ReadAt(fd, offset, std::min<int64_t>(kChunkBytes, size - offset));
     if (chunk.empty()) break;  // truncated meanwhile; the next run says so
     size_t start = 0;
+    LineEndFinder ends(chunk);
     for (;;) {
-      const size_t stop = chunk.find_first_of(kLineEnds, start);
+      const size_t stop = ends.Next(start);
       if (stop == std::string::npos) break;
       const int64_t lineOffset =
           offset + static_cast<int64_t>(start) - static_cast<int64_t>(carry.size());
@@ -110,8 +139,8 @@ int64_t ScanLines(int fd, int64_t from, int64_t size,
       }
       carry.clear();
       overlong = false;
-      start = chunk.find_first_not_of(kLineEnds, stop);
-      if (start == std::string::npos) start = chunk.size();
+      // A run of line-end bytes is one line end.
+      for (start = stop; start < chunk.size() && IsLineEnd(chunk[start]);) ++start;
       end = offset + static_cast<int64_t>(start);
     }
     if (!overlong) carry.append(chunk, start, std::string::npos);
