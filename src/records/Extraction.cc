@@ -17,6 +17,7 @@
 #include "base/AtomicFile.h"
 #include "base/DialogueWords.h"
 #include "base/UniqueFd.h"
+#include "records/LineEnds.h"
 #include "records/RecordStore.h"
 #include "recovery/RangeSet.h"
 #include "recovery/RangeText.h"
@@ -80,34 +81,6 @@ Samples SamplesOf(int fd, int64_t absorbed) {
 
 constexpr const char* kLineEnds = "\r\n";
 
-bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
-
-// Finds the line ends of one chunk in order. Each of CR and LF is looked for
-// with memchr and its next place kept, so a chunk is scanned once for each
-// whatever its line ends are.
-class LineEndFinder {
- public:
-  explicit LineEndFinder(std::string_view text) : mText(text) {}
-  // The first CR or LF at or after `from` (which never goes back); npos when none.
-  size_t Next(size_t from) {
-    return std::min(Find('\n', mNextLf, from), Find('\r', mNextCr, from));
-  }
-
- private:
-  static constexpr size_t kUnknown = std::string_view::npos - 1;
-  size_t Find(char c, size_t& next, size_t from) {
-    if (next == kUnknown || (next != std::string_view::npos && next < from)) {
-      const void* at =
-          from < mText.size() ? std::memchr(mText.data() + from, c, mText.size() - from) : nullptr;
-      next = at ? static_cast<size_t>(static_cast<const char*>(at) - mText.data())
-                : std::string_view::npos;
-    }
-    return next;
-  }
-  std::string_view mText;
-  size_t mNextLf = kUnknown, mNextCr = kUnknown;
-};
-
 // Calls `line` with each whole line from `from` to `size` (without its line
 // end) and the offset of its first byte; returns the offset after the last
 // line end. CR and LF each end a line and a run of them is one end, so LF, CR
@@ -122,27 +95,21 @@ int64_t ScanLines(int fd, int64_t from, int64_t size,
   while (offset < size) {
     const std::string chunk = ReadAt(fd, offset, std::min<int64_t>(kChunkBytes, size - offset));
     if (chunk.empty()) break;  // truncated meanwhile; the next run says so
-    size_t start = 0;
-    LineEndFinder ends(chunk);
-    for (;;) {
-      const size_t stop = ends.Next(start);
-      if (stop == std::string::npos) break;
+    const size_t start = ForEachLine(chunk, [&](size_t begin, size_t stop) {
       const int64_t lineOffset =
-          offset + static_cast<int64_t>(start) - static_cast<int64_t>(carry.size());
+          offset + static_cast<int64_t>(begin) - static_cast<int64_t>(carry.size());
       if (!overlong) {
         if (carry.empty()) {
-          line(std::string_view(chunk).substr(start, stop - start), lineOffset);
+          line(std::string_view(chunk).substr(begin, stop - begin), lineOffset);
         } else {
-          carry.append(chunk, start, stop - start);
+          carry.append(chunk, begin, stop - begin);
           line(carry, lineOffset);
         }
       }
       carry.clear();
       overlong = false;
-      // A run of line-end bytes is one line end.
-      for (start = stop; start < chunk.size() && IsLineEnd(chunk[start]);) ++start;
-      end = offset + static_cast<int64_t>(start);
-    }
+    });
+    if (start > 0) end = offset + static_cast<int64_t>(start);
     if (!overlong) carry.append(chunk, start, std::string::npos);
     if (carry.size() > kChunkBytes) {
       carry.clear();

@@ -1,6 +1,7 @@
 #include "records/PatternTrial.h"
 
 #include "records/Extraction.h"
+#include "records/LineEnds.h"
 
 namespace Records {
 
@@ -8,16 +9,10 @@ PatternTrial TryPattern(std::string_view bytes, const RecordPattern& pattern,
                         const std::string& prompt) {
   PatternTrial trial;
   int64_t lineNumber = 0;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = bytes.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) break;
-    const std::string_view line = bytes.substr(start, end - start);
-    // A run of line-end bytes is one line end.
-    start = bytes.find_first_not_of("\r\n", end);
-    if (start == std::string_view::npos) start = bytes.size();
+  ForEachLine(bytes, [&](size_t begin, size_t stop) {
+    const std::string_view line = bytes.substr(begin, stop - begin);
     ++lineNumber;
-    if (line.empty() || IsDialogueLine(line, prompt)) continue;
+    if (line.empty() || IsDialogueLine(line, prompt)) return;
     ++trial.replyLines;
     if (pattern.Number(line)) {
       ++trial.records;
@@ -25,7 +20,7 @@ PatternTrial TryPattern(std::string_view bytes, const RecordPattern& pattern,
       trial.firstOtherLine = lineNumber;
       trial.firstOther = std::string(line);
     }
-  }
+  });
   return trial;
 }
 
