@@ -5,7 +5,6 @@
 #include <cxxabi.h>
 
 #include <cstdlib>
-#include <iostream>
 #include <memory>
 #include <typeinfo>
 
@@ -29,7 +28,6 @@ int32_t App::Main(const std::vector<std::string>& args) {
     WriteRunJournal(status);
     // Lines logged before log output was attached still reach standard error.
     if (!logBuffer.empty()) HandleLogMessageAvailable(*this);
-    std::cout.flush();
     return status;
   };
   try {

@@ -32,8 +32,6 @@ struct RunRecord {
 
 namespace RunJournal {
 
-inline constexpr const char* kFileName = RunJournalFormat::kFileName;
-
 // Local time with its UTC offset: "2026-12-09T18:04:54+00:00".
 std::string IsoTime(std::time_t t);
 

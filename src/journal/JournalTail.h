@@ -12,9 +12,6 @@
 
 namespace Journal {
 
-// The file name inside a deployment folder.
-inline constexpr const char* kFileName = RunJournalFormat::kFileName;
-
 // The reader goes back at most this far from the end of the file; what lies
 // before is not looked at (a complete run older than that shows as none).
 inline constexpr uint64_t kMaxReadBack = 8u << 20;

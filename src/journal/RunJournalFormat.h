@@ -1,14 +1,9 @@
 #pragma once
 // The run journal's format, shared by its writer (the download run) and its
-// reader: the file name, the keys of a line in the order they are written, and
-// the words of the "outcome" key.
-
-#include "config/DeploymentLayout.h"
+// reader: the keys of a line in the order they are written, and the words of
+// the "outcome" key. The file's name is DeploymentLayout::kRunJournalFile.
 
 namespace RunJournalFormat {
-
-// The file name inside a deployment folder.
-inline constexpr const char* kFileName = DeploymentLayout::kRunJournalFile;
 
 // The keys of one line, in the order the writer puts them.
 namespace Key {

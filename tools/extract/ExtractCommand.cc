@@ -124,16 +124,6 @@ std::optional<DeploymentAccess::Deployment> FindDeployment(const std::string& na
   return std::nullopt;
 }
 
-// A text item of the cfg; none when missing. Raises ConfigurationException
-// for a value that is not a text or number.
-std::optional<std::string> CfgText(const Configuration& cfg, const std::string& key) {
-  try {
-    return cfg.GetText(key);
-  } catch (const ConfigurationItemNotFoundException&) {
-    return std::nullopt;
-  }
-}
-
 int Emit(const std::string& text) {
   if (int err = WriteAll(STDOUT_FILENO, text); err != 0) {
     WriteAll(STDERR_FILENO,
@@ -228,8 +218,9 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
   try {
     if (o.lines) return PrintLines(storePath, o);
 
-    const std::string patternText = CfgText(d->cfg, DeploymentSettings::kRecordPatternKey)
-                                        .value_or(Records::kDefaultRecordPattern);
+    const std::string patternText =
+        DeploymentSettings::Text(d->cfg, DeploymentSettings::kRecordPatternKey)
+            .value_or(Records::kDefaultRecordPattern);
     std::string error;
     std::optional<Records::RecordPattern> pattern =
         Records::RecordPattern::Compile(patternText, error);
