@@ -2,8 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -14,6 +12,7 @@
 #include <ctime>
 #include <vector>
 
+#include "base/AccountNames.h"
 #include "base/AtomicFile.h"
 #include "base/DialogueWords.h"
 #include "base/UniqueFd.h"
@@ -180,10 +179,8 @@ std::string AccessAdvice(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) return "";
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-  std::string owner = std::to_string(st.st_uid);
-  if (const passwd* pw = ::getpwuid(st.st_uid)) owner = pw->pw_name;
-  std::string groupName = std::to_string(st.st_gid);
-  if (const group* gr = ::getgrgid(st.st_gid)) groupName = gr->gr_name;
+  const std::string owner = AccountNames::UserName(st.st_uid);
+  const std::string groupName = AccountNames::GroupName(st.st_gid);
   return " (owner " + owner + ", group " + groupName + ", mode " + mode +
          "); let this account read it (e.g. chmod a+r " + path + " as " +
          (owner == "root" ? "root" : owner + " or root") + ") and extract again";

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/AccountNames.h"
 #include "base/AsciiText.h"
 #include "base/Clock.h"
 #include "controller/Controller.h"
@@ -31,15 +31,9 @@ std::string RealPath(const std::string& path) {
   return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
 
-std::string UserName() {
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_name) return pw->pw_name;
-  return std::to_string(::getuid());
-}
+std::string UserName() { return AccountNames::UserName(::getuid()); }
 
-std::string GroupName(gid_t gid) {
-  if (const group* gr = ::getgrgid(gid); gr && gr->gr_name) return gr->gr_name;
-  return std::to_string(gid);
-}
+using AccountNames::GroupName;
 
 // Whether the group database lists `user` as a member of `gid` (a membership
 // this login session may not have yet).

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -16,6 +15,7 @@
 #include <set>
 
 #include "PortChecks.h"
+#include "base/AccountNames.h"
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
 #include "base/UniqueFd.h"
@@ -439,11 +439,6 @@ std::string Shown(const std::string& line) {
   return line.size() > out.size() ? out + "..." : out;
 }
 
-std::string OwnerName(uid_t uid) {
-  if (const passwd* pw = ::getpwuid(uid); pw && pw->pw_name) return pw->pw_name;
-  return std::to_string(uid);
-}
-
 // The trial reads at most this much of a session file: enough replies to tell.
 constexpr int64_t kTrialBytes = int64_t{16} << 20;
 
@@ -486,7 +481,7 @@ void CheckSessions(CheckList& list, const Site& site) {
     struct stat st {};
     if (!fd.Valid()) {
       if ((errno == EACCES || errno == EPERM) && ::stat(path.c_str(), &st) == 0)
-        unreadable.push_back(path + " (owner " + OwnerName(st.st_uid) + ", mode " +
+        unreadable.push_back(path + " (owner " + AccountNames::UserName(st.st_uid) + ", mode " +
                              ModeText(st.st_mode) + ")");
       continue;
     }
