@@ -70,10 +70,8 @@ Location Find() {
     throw LocationError(e.Message + "; the file is left as it is.");
   }
   FillDefaults(prefs, loaded);
-  const std::string file = SpecialFolders::ApplicationData()
-                               .Child(kAppName)
-                               .Child(std::string(kAppName) + ".pref")
-                               .NativePath();
+  // Bound by Load, read or not.
+  const std::string file = prefs.PreferencesFile() ? prefs.PreferencesFile()->NativePath() : "";
   Location location;
   try {
     location = FromPreferences(prefs);
@@ -82,7 +80,6 @@ Location Find() {
   } catch (const PreferencesModule::PreferencesException& e) {
     throw LocationError(e.Message + " (in " + file + ")");
   }
-  location.preferencesFile = file;
   location.preferences = loaded             ? PreferencesState::kRead
                          : prefs.Unparsed() ? PreferencesState::kUnparsed
                                             : PreferencesState::kMissing;
