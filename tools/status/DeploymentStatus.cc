@@ -8,11 +8,9 @@
 
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
-#include "base/WholeFile.h"
 #include "config/DeploymentAccess.h"
 #include "config/DeploymentLayout.h"
 #include "config/DeploymentSettings.h"
-#include "config/JsonDocument.h"
 #include "config/ProjectLocation.h"
 #include "records/RecordStore.h"
 #include "recovery/RangeSet.h"
@@ -71,27 +69,14 @@ void CountSessions(DeploymentStatus& d, const DeploymentPaths& paths) {
 }
 
 // The records missing from the record recovery file, as pelox5-extract counts
-// them. Read here rather than with RecordLog::readRCD, which
-// reports failures on standard output, where this program's report goes.
-void CountMissing(DeploymentStatus& d, const std::string& rcdName) {
-  std::optional<std::string> path = RecordRecoveryUtils::RecordLogPath(rcdName);
-  if (!path) {
-    d.rcdError = "not a usable file URL: " + rcdName;
+// them, read as the run reads the file.
+void CountMissing(DeploymentStatus& d, const std::string& rcdFile) {
+  RecordRecoveryUtils::RecordLog log(rcdFile);
+  if (!log.readRCD()) {
+    d.rcdError = rcdFile + ": " + log.ReadFailure();
     return;
   }
-  std::string text;
-  const WholeFile::ReadOutcome read = WholeFile::Read(
-      FolderItem(*path).NativePath(), RecordRecoveryUtils::RecordLog::kMaxFileBytes, text);
-  if (read.result == WholeFile::ReadResult::kMissing) return;
-  if (!read.Read()) {
-    d.rcdError = rcdName + ": " + read.Reason();
-    return;
-  }
-  RecordRecoveryUtils::RecordLog log(*path);
-  RecordRecoveryUtils::SkippedTokens skipped;
-  RecordRecoveryUtils::ParseRangeText(text, log.receivedRanges, &skipped);
-  d.rcdWarnings = RecordRecoveryUtils::SkippedTokenWarnings(skipped, *path);
-  log.cleanupRanges();
+  d.rcdWarnings = RecordRecoveryUtils::SkippedTokenWarnings(log.Skipped(), rcdFile);
   if (log.receivedRanges.empty()) return;  // the run skips recovery then
   // Bounded by the controller's last logged count: records past it are not
   // missing yet, the controller has not logged them.
