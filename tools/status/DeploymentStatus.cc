@@ -71,12 +71,17 @@ void CountSessions(DeploymentStatus& d, const DeploymentPaths& paths) {
 // The records missing from the record recovery file, as pelox5-extract counts
 // them, read as the run reads the file.
 void CountMissing(DeploymentStatus& d, const std::string& rcdFile) {
-  RecordRecoveryUtils::RecordLog log(rcdFile);
+  const std::optional<std::string> path = RecordRecoveryUtils::RecordLogPath(rcdFile);
+  if (!path) {
+    d.rcdError = "not a usable file URL: " + rcdFile;
+    return;
+  }
+  RecordRecoveryUtils::RecordLog log(*path);
   if (!log.readRCD()) {
     d.rcdError = rcdFile + ": " + log.ReadFailure();
     return;
   }
-  d.rcdWarnings = RecordRecoveryUtils::SkippedTokenWarnings(log.Skipped(), rcdFile);
+  d.rcdWarnings = RecordRecoveryUtils::SkippedTokenWarnings(log.Skipped(), *path);
   if (log.receivedRanges.empty()) return;  // the run skips recovery then
   // Bounded by the controller's last logged count: records past it are not
   // missing yet, the controller has not logged them.
