@@ -136,7 +136,8 @@ class Controller {
   // Replaceable so tests can hand in a port with a scripted backend.
   PortFactoryFunction PortFactory;
   // The application's turn at pending events, given to every port GetPort
-  // makes (see PortSource::SetPendingEvents); empty: none.
+  // makes (see PortSource::SetPendingEvents), and taken by the receive loops
+  // after each read, so what came is stored before the next wait; empty: none.
   PendingEventsFunction PendingEvents;
   // Counted when a getdata or getlog command has been written.
   RequestCounts mRequestCounts;

@@ -204,6 +204,9 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
         break;
       }
     }
+    // What was just read goes to the session file now, not after the next wait,
+    // which may gather for a while.
+    if (!chunk.empty() && PendingEvents) PendingEvents();
     // The wait is a poll that returns as soon as data comes; while the controller
     // trickles, the port gathers its lines but stops at a byte that may end the
     // prompt, so a reply's end is seen the moment it arrives. A reply to a

@@ -45,8 +45,8 @@ class FdStream {
   // gathers for `ms`, but at least 20 ms, so a slow stream costs the caller some
   // 50 passes a second instead of one for every few bytes:
   //  - a socket told that `cue.bytesAhead` bytes must come before the reply can
-  //    end holds them back itself (its receive low-water mark), so the whole
-  //    pause costs one wake-up however many pieces arrive in it;
+  //    end holds them back itself (its receive low-water mark) for up to 50 ms,
+  //    so that pause costs one wake-up however many pieces arrive in it;
   //  - otherwise the wait reads pieces as they come, and once the pause is over
   //    returns at the next arrival (at most 40 ms after the wait began).
   // A byte of `cue.end`, a burst or the end of the input ends the gathering at
