@@ -104,11 +104,15 @@ void Controller::GetRecentData(int32_t count, int32_t timeout) {
   const std::string line = std::string(DialogueWords::kGetData) + " " + std::to_string(count);
   // A controller that keeps answering without "done" must not hold the run forever.
   const int32_t maxSends = std::max<int32_t>(1, mSettings.connectAttemptMaxTries);
+  ReplyBound bound = BoundFor(count);
+  // A controller holding fewer records than asked for sends only those: its
+  // prompt must not wait behind lines that never come.
+  if (mRecordsLogged >= 0) bound.owed = std::min<int64_t>(bound.owed, mRecordsLogged);
   for (int32_t send = 1; send <= maxSends; ++send) {
     SendLine(line);
     ++mRequestCounts.getdata;
     mRequestCounts.records += count;
-    const ReceiveResult r = Receive(mSettings.prompt, timeout, true, BoundFor(count));
+    const ReceiveResult r = Receive(mSettings.prompt, timeout, true, bound);
     const int32_t rc = DonePromptCode(r);
     if (rc == 1) return;
     if (rc == -1) {

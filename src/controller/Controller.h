@@ -158,6 +158,9 @@ class Controller {
     int64_t records = 0;
     int64_t lines = 0;
     int64_t bytes = 0;
+    // The records the reply surely holds (a line end each) before its prompt:
+    // the port may let them collect unseen. At most `records`.
+    int64_t owed = 0;
   };
   static ReplyBound BoundFor(int32_t records);
 

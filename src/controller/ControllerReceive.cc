@@ -142,7 +142,7 @@ bool Controller::StageChunk(const std::string& chunk, const std::string& prompt,
 Controller::ReplyBound Controller::BoundFor(int32_t records) {
   const int64_t c = std::max<int32_t>(records, 0);
   return {c, c * kReplyLinesPerRecord + kReplySlackLines,
-          c * kReplyBytesPerRecord + kReplySlackBytes};
+          c * kReplyBytesPerRecord + kReplySlackBytes, c};
 }
 
 Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t timeout,
@@ -213,8 +213,7 @@ Controller::ReceiveResult Controller::Receive(const std::string& prompt, int32_t
     // request for C records holds at least C line ends before its prompt: until
     // they are in, the port need not wake for each line.
     const int64_t linesIn = std::max(lineFeeds, returns);
-    const size_t linesAhead =
-        bound.records > linesIn ? static_cast<size_t>(bound.records - linesIn) : 0;
+    const size_t linesAhead = bound.owed > linesIn ? static_cast<size_t>(bound.owed - linesIn) : 0;
     mPort->WaitForData(chunk.empty() ? 20 : 10, {promptEnd, linesAhead});
   }
   return result;

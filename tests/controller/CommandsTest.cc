@@ -165,6 +165,17 @@ TEST_F(CommandsTest, ARecordReplyOwesALineEndPerRecordUntilItsRecordsAreIn) {
   EXPECT_EQ(owed.front(), 3u);
   EXPECT_EQ(owed.back(), 0u);  // the prompt can come next: nothing may hold it back
   EXPECT_TRUE(std::is_sorted(owed.rbegin(), owed.rend()));
+
+  // A controller that logged fewer records than asked for owes only those.
+  for (int32_t logged : {0, 2, 5}) {
+    controller.mRecordsLogged = logged;
+    port->bytesAhead.clear();
+    port->ReplyToWrite({});
+    port->Arrive("\r\nrec 1\r\nrec 2\r\ndone\r\nPELOX>", 100);
+    controller.GetRecentData(3, 5);
+    ASSERT_FALSE(owed.empty());
+    EXPECT_EQ(owed.front(), static_cast<size_t>(std::min(logged, 3))) << logged;
+  }
 }
 
 TEST_F(CommandsTest, GetRecentDataGivesUpOnAControllerThatNeverSaysDone) {

@@ -123,6 +123,22 @@ TEST_F(ReceiveTest, TheTimeOutCountsSilenceNotTheLengthOfTheReply) {
   EXPECT_EQ(controller.waitForDonePrompt("PELOX>", 1, 13), 2);  // the prompt was only late
 }
 
+TEST_F(ReceiveTest, EveryReadIsOfferedToTheSessionBeforeTheNextWait) {
+  // The application writes the session file in its pending-events turn: each
+  // read, a partial line included, must reach it before the port waits again,
+  // for that wait may gather for a while.
+  std::vector<std::pair<int, std::string>> offered;  // (waits so far, bytes so far)
+  controller.PendingEvents = [&] {
+    offered.emplace_back(port->waits, captured + controller.rawBuffer);
+  };
+  for (const char* piece : {"rec 1\r\n", "rec", " 2\r\n"}) port->Arrive(piece, 10);
+  port->Arrive("PELOX>", 10);
+  EXPECT_EQ(controller.waitForPrompt("PELOX>", 1, 13), 0);
+  EXPECT_EQ(offered, (std::vector<std::pair<int, std::string>>{
+                         {1, "rec 1\r\n"}, {2, "rec 1\r\nrec"}, {3, "rec 1\r\nrec 2\r\n"}}));
+  EXPECT_EQ(captured, "rec 1\r\nrec 2\r\nPELOX>");
+}
+
 TEST_F(ReceiveTest, SilenceTimesOut) {
   port->Arrive("no prompt here\r\n");
   const int64_t begin = clock.MonotonicMs();
