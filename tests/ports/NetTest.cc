@@ -178,6 +178,18 @@ TEST_F(TrickleTest, BytesThatMustComeFirstCollectInTheSocketUnseen) {
   EXPECT_EQ(woke.byInput, 0u);
   EXPECT_EQ(woke.byTimer, 1u);
 
+  // A pause that ran out below its mark saw a trickle, even one that brought
+  // more than a few bytes: the next wait gathers again instead of waking for
+  // the first piece.
+  const std::string lines(1100, 'r');
+  woke = WaitAfter({lines}, {">", 4000});
+  EXPECT_EQ(mSocket.ReadAll(), lines);
+  EXPECT_EQ(woke.byTimer, 1u);
+  woke = WaitAfter({"d\r\n"}, {">", 4000});
+  EXPECT_EQ(mSocket.ReadAll(), "d\r\n");
+  EXPECT_EQ(woke.byInput, 0u);
+  EXPECT_EQ(woke.byTimer, 1u);
+
   // With nothing more owed, the prompt wakes the wait at once.
   woke = WaitAfter({"PELOX>"}, {">"});
   EXPECT_EQ(mSocket.ReadAll(), "PELOX>");

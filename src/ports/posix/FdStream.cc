@@ -32,10 +32,11 @@ constexpr int32_t kTrickleHoldMs = 40;
 // How long a socket that holds back bytes which must come before the reply can
 // end (its receive low-water mark) waits before it hands over what came. The
 // bytes wait in the OS, not here, and the prompt cannot come among them, so the
-// pause costs no latency: at 11,520 bytes/s it is one wake-up per 576 bytes
-// instead of one per line. It also bounds how long a piece waits unread, and so
-// how late it reaches the session file.
-constexpr int32_t kSocketGatherMs = 50;
+// pause costs no latency: at 11,520 bytes/s it is ten wake-ups a second
+// instead of one per line or per write of the peer. It also bounds how long a
+// piece waits unread, and so how late it reaches the session file: no longer
+// than the pause the dialogue takes after every prompt.
+constexpr int32_t kSocketGatherMs = 100;
 // The most a socket is asked to hold back before it reports input.
 constexpr size_t kMaxLowWater = 16 * 1024;
 
@@ -126,27 +127,31 @@ void FdStream::WaitReadable(int32_t ms, const WaitCue& cue) {
   // end before the time asked for.
   const int64_t pauseEnd = start + (gather ? std::max(ms, kTricklePauseMs) : ms) + 1;
   const size_t before = mReceived.Size();
+  bool pausedOut = false;
   if (mFd.Valid() && !mInputEnded) {
     if (SetLowWater(gather ? cue.bytesAhead : 1)) {
-      GatherInSocket(gather ? start + std::max(ms, kSocketGatherMs) + 1 : pauseEnd);
+      pausedOut = GatherInSocket(gather ? start + std::max(ms, kSocketGatherMs) + 1 : pauseEnd);
     } else {
       GatherByPolling(start, pauseEnd, gather, cue.end);
     }
   }
   const size_t got = mReceived.Size() - before;
   // Nothing at all: the next wait returns on the first byte again.
-  mTrickling = got > 0 && got < kTrickleBytes;
+  // A socket's pause that ran out before its mark was reached saw a trickle,
+  // however many bytes it gathered.
+  mTrickling = got > 0 && (got < kTrickleBytes || pausedOut);
   if (got == 0 && (!mFd.Valid() || mInputEnded)) {
     // Nothing left to wait on: the caller still gets the pause it asked for.
     Sleep(static_cast<int32_t>(std::max<int64_t>(0, pauseEnd - clock.MonotonicMs())));
   }
 }
 
-void FdStream::GatherInSocket(int64_t pauseEnd) {
+bool FdStream::GatherInSocket(int64_t pauseEnd) {
   // Woken by the mark, an error or the end of the input; at the end of the
   // pause whatever came is taken as well.
-  PollCounted(POLLIN, pauseEnd);
+  const bool pausedOut = PollCounted(POLLIN, pauseEnd) == 0;
   Poll();
+  return pausedOut;
 }
 
 int FdStream::PollCounted(short events, int64_t deadline) {

@@ -45,7 +45,7 @@ class FdStream {
   // gathers for `ms`, but at least 20 ms, so a slow stream costs the caller some
   // 50 passes a second instead of one for every few bytes:
   //  - a socket told that `cue.bytesAhead` bytes must come before the reply can
-  //    end holds them back itself (its receive low-water mark) for up to 50 ms,
+  //    end holds them back itself (its receive low-water mark) for up to 100 ms,
   //    so that pause costs one wake-up however many pieces arrive in it;
   //  - otherwise the wait reads pieces as they come, and once the pause is over
   //    returns at the next arrival (at most 40 ms after the wait began).
@@ -93,7 +93,8 @@ class FdStream {
   bool SetLowWater(size_t bytes);
   // The two ways a wait gathers (see WaitReadable): one poll against the
   // socket's low-water mark, or a poll for every piece.
-  void GatherInSocket(int64_t pauseEnd);
+  // GatherInSocket returns whether its pause ran out before the mark was reached.
+  bool GatherInSocket(int64_t pauseEnd);
   void GatherByPolling(int64_t start, int64_t pauseEnd, bool gather, std::string_view end);
   // One poll of WaitReadable, counted in mWakeUps; returns as PollUntil does.
   int PollCounted(short events, int64_t deadline);
