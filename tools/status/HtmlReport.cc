@@ -167,8 +167,10 @@ void RunsPart(std::string& out, const DeploymentStatus& d, int64_t now) {
     out += "<p class=\"m\">No run in the journal.</p>";
   } else {
     out += HtmlCharts::RunsSvg(HtmlCharts::RunGroups(d.journal.recent), kRuns);
-    out += "<p class=\"m\">the last " + std::to_string(d.journal.recent.size()) +
-           " runs, oldest first; last complete " + AgeOf(d.journal.lastComplete, now) + "</p>";
+    const size_t n = d.journal.recent.size();
+    out += "<p class=\"m\">" +
+           (n == 1 ? std::string("the last run") : "the last " + std::to_string(n) + " runs") +
+           ", oldest first; last complete " + AgeOf(d.journal.lastComplete, now) + "</p>";
   }
   const Journal::Run* failure = nullptr;
   for (const Journal::Run& run : d.journal.recent)
