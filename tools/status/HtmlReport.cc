@@ -136,7 +136,8 @@ void CoveragePart(std::string& out, const DeploymentStatus& d) {
                                  HtmlCharts::Grouped(segments.back().last)) +
          "; received " + (d.receivedRanges.empty() ? "-" : std::to_string(received)) + " in " +
          std::to_string(d.receivedRanges.size()) +
-         " ranges; missing <b data-k=\"missing_records\">" + Figure(d.missingRecords) +
+         (d.receivedRanges.size() == 1 ? " range" : " ranges") +
+         "; missing <b data-k=\"missing_records\">" + Figure(d.missingRecords) +
          "</b>; last logged count <b data-k=\"records_logged\">" + Figure(d.journal.recordsLogged) +
          "</b></p>";
 }
