@@ -23,9 +23,11 @@ constexpr const char* kStyle =
     ".v{background:#6a1b9a}.l{background:#616161}.b{background:#a15c00}section{border-top:2px "
     "solid #ccc;margin-top:14px}.m{color:#555;margin:.2em 0}.e{color:#b00020;margin:.2em 0}"
     "svg{display:block;width:100%}.st,.rn{height:16px}.dy{height:14px}.st .r{fill:#43a047}"
-    ".st .m{fill:#e53935}.st .a{fill:#90a4ae}.dy .f,.rn .c{fill:#2e7d32}.dy .p{fill:#fbc02d}"
-    ".dy .l{fill:#ef6c00}.dy .z,.rn .x{fill:#c62828}.dy .k{fill:#64b5f6}.dy .n{fill:#e0e0e0}"
-    ".rn .p{fill:#ef6c00}.rn .s{fill:#757575}.rn .o{fill:#6a1b9a}.lg{font-size:.9em}"
+    ".st .m{fill:#e53935}.st .a{fill:#90a4ae}.dy path{stroke-width:10;stroke-dasharray:9 1}"
+    ".rn path{stroke-width:16;stroke-dasharray:16 4}.dy .f,.rn .c{stroke:#2e7d32}.dy .p{stroke:"
+    "#fbc02d}.dy .l{stroke:#ef6c00}.dy .z,.rn .x{stroke:#c62828}.dy .k{stroke:#64b5f6}.dy .n{"
+    "stroke:#e0e0e0}.rn .p{stroke:#ef6c00}.rn .s{stroke:#757575}.rn .o{stroke:#6a1b9a}.lg{"
+    "font-size:.9em}"
     ".lg i{display:inline-block;width:.8em;height:.8em;margin:0 .3em 0 .8em;vertical-align:"
     "middle}ul{margin:.2em 0}@media(max-width:600px){body{padding:4px 8px;font-size:13px}}"
     "@media print{@page{size:A4;margin:12mm}body{max-width:none;font-size:9pt}.w{overflow:"
@@ -254,8 +256,8 @@ std::string Page(const std::vector<DeploymentStatus>& list, int64_t now) {
       "<title>Pelox 5 deployments, " +
       when + "</title><style>" + kStyle + "</style></head><body><h1>Pelox 5 deployments</h1>";
   out += "<p class=\"m\">" + std::to_string(list.size()) +
-         " deployments, <b data-k=\"attention\">" + std::to_string(attention) +
-         "</b> needing attention; as of " + when + "</p>";
+         (list.size() == 1 ? " deployment" : " deployments") + ", <b data-k=\"attention\">" +
+         std::to_string(attention) + "</b> needing attention; as of " + when + "</p>";
   out += kLegend;
   out +=
       "<div class=\"w\"><table><thead><tr><th>Deployment</th><th>State</th><th>Status</th>"
