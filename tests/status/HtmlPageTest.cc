@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <ctime>
 
@@ -51,6 +52,7 @@ TEST(HtmlChartsTest, CoverageAgreesWithTheMissingCount) {
       {{{1, 50}}, 70, "rm"},
       {{{100, 200}}, 50, "a"},  // every received record past the logged count
       {{{1, 2147483647}}, 5000000000, "r"},
+      {{{1, 10}}, INT64_MIN, "a"},
   };
   for (const auto& c : cases) {
     const std::vector<HtmlCharts::Segment> parts = HtmlCharts::Coverage(c.received, c.logged);
@@ -68,6 +70,7 @@ TEST(HtmlChartsTest, CoverageAgreesWithTheMissingCount) {
     for (const auto& r : c.received) sent += int64_t{r.max} - r.min + 1;
     EXPECT_EQ(received, sent) << kinds;
     EXPECT_EQ(total, parts.back().last - parts.front().first + 1) << kinds;  // no overlap
+    EXPECT_NE(HtmlCharts::CoverageSvg(parts, c.logged).find("</svg>"), std::string::npos);
   }
 
   // Thousands of gaps are merged into few parts that keep every count.

@@ -110,7 +110,9 @@ char RunKind(const std::string& outcome) {
 }  // namespace
 
 std::string Grouped(int64_t n) {
-  std::string digits = std::to_string(n < 0 ? -n : n);
+  // The magnitude in unsigned arithmetic: -INT64_MIN does not fit an int64_t.
+  const uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+  std::string digits = std::to_string(magnitude);
   std::string out;
   for (size_t i = 0; i < digits.size(); ++i) {
     if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
@@ -125,52 +127,51 @@ std::vector<Segment> Coverage(const std::vector<RecordRecoveryUtils::RangeEntry>
   const int64_t first = received.front().min;
   const int64_t lastReceived = received.back().max;
   // As the missing count: bounded by the logged count, no record past INT32_MAX.
-  const int64_t limit = logged ? std::min<int64_t>(*logged, INT32_MAX) : lastReceived;
+  // A count below the first record (a journal's odd value) leaves every record above it.
+  const int64_t limit =
+      std::max(first - 1, logged ? std::min<int64_t>(*logged, INT32_MAX) : lastReceived);
   const int64_t end = std::max(limit, lastReceived);
 
-  std::vector<Segment> raw;
+  // Parts narrower than one of `maxSegments` equal steps are merged, as they
+  // come, when there may be more parts than that (a range and a gap each).
+  const bool merge = 2 * received.size() + 1 > maxSegments;
+  const int64_t step =
+      merge ? std::max<int64_t>(1, (limit - first + 1) / static_cast<int64_t>(maxSegments)) : 0;
+  std::vector<Segment> out;
+  std::optional<Segment> pending;
+  auto flush = [&] {
+    if (pending) out.push_back(*pending);
+    pending.reset();
+  };
+  auto add = [&](const Segment& s) {
+    if (s.last - s.first + 1 >= step) {
+      flush();
+      out.push_back(s);
+      return;
+    }
+    if (!pending) {
+      pending = s;
+    } else {
+      pending->last = s.last;
+      pending->received += s.received;
+      pending->gaps += s.gaps;
+      if (s.kind == 'm') pending->kind = 'm';
+    }
+    if (pending->last - pending->first + 1 >= step) flush();
+  };
+
   int64_t pos = first;
   int64_t above = 0;  // received records past the limit
   for (const RecordRecoveryUtils::RangeEntry& r : received) {
     if (r.max > limit) above += r.max - std::max<int64_t>(r.min, limit + 1) + 1;
     if (r.min > limit) continue;
-    if (r.min > pos) raw.push_back({'m', pos, r.min - 1, 0, 1});
+    if (r.min > pos) add({'m', pos, r.min - 1, 0, 1});
     const int64_t last = std::min<int64_t>(r.max, limit);
-    raw.push_back({'r', r.min, last, last - r.min + 1});
+    add({'r', r.min, last, last - r.min + 1});
     pos = last + 1;
   }
-  if (pos <= limit) raw.push_back({'m', pos, limit, 0, 1});
-
-  std::vector<Segment> out;
-  if (raw.size() <= maxSegments) {
-    out = std::move(raw);
-  } else {
-    // Parts narrower than one of `maxSegments` equal steps are merged.
-    const int64_t step =
-        std::max<int64_t>(1, (limit - first + 1) / static_cast<int64_t>(maxSegments));
-    std::optional<Segment> pending;
-    auto flush = [&] {
-      if (pending) out.push_back(*pending);
-      pending.reset();
-    };
-    for (const Segment& s : raw) {
-      if (s.last - s.first + 1 >= step) {
-        flush();
-        out.push_back(s);
-        continue;
-      }
-      if (!pending) {
-        pending = s;
-      } else {
-        pending->last = s.last;
-        pending->received += s.received;
-        pending->gaps += s.gaps;
-        if (s.kind == 'm') pending->kind = 'm';
-      }
-      if (pending->last - pending->first + 1 >= step) flush();
-    }
-    flush();
-  }
+  if (pos <= limit) add({'m', pos, limit, 0, 1});
+  flush();
   if (end > limit) out.push_back({'a', std::max(first, limit + 1), end, above});
   return out;
 }
