@@ -54,6 +54,12 @@ std::optional<int64_t> Integer(const nlohmann::json& line, const char* key) {
   return item->get<int64_t>();
 }
 
+std::optional<double> Number(const nlohmann::json& line, const char* key) {
+  auto item = line.find(key);
+  if (item == line.end() || !item->is_number()) return std::nullopt;
+  return item->get<double>();
+}
+
 // The run of one line; none for a line that is not a journal entry.
 std::optional<Run> ParseLine(std::string_view text, std::optional<int64_t>& recordsLogged) {
   if (text.empty() || text.size() > kMaxLine || text.front() != '{') return std::nullopt;
@@ -68,6 +74,8 @@ std::optional<Run> ParseLine(std::string_view text, std::optional<int64_t>& reco
   run.endTime = ParseTime(run.end.empty() ? run.start : run.end);
   run.status = Integer(line, Key::kStatus);
   run.fatal = Text(line, Key::kFatal);
+  run.durationS = Number(line, Key::kDuration);
+  run.sessionBytes = Integer(line, Key::kSessionBytes);
   recordsLogged = Integer(line, Key::kRecordsLogged);
   return run;
 }
@@ -118,7 +126,7 @@ std::optional<int64_t> ParseTime(const std::string& text) {
   return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offset;
 }
 
-Tail ReadTail(const std::string& path) {
+Tail ReadTail(const std::string& path, size_t recentRuns) {
   Tail tail;
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!fd.Valid()) {
@@ -142,7 +150,8 @@ Tail ReadTail(const std::string& path) {
   bool haveLogged = false;
   // Takes one whole line; true once nothing more is needed.
   auto take = [&](std::string_view line) {
-    if (tail.last && !(!tail.lastComplete && MayBeComplete(line)) &&
+    const bool wantRecent = tail.recent.size() < recentRuns;
+    if (tail.last && !wantRecent && !(!tail.lastComplete && MayBeComplete(line)) &&
         !(!haveLogged && MayHaveRecordCount(line)))
       return false;
     std::optional<int64_t> logged;
@@ -153,8 +162,9 @@ Tail ReadTail(const std::string& path) {
       haveLogged = true;
     }
     if (!tail.last) tail.last = *run;
+    if (wantRecent) tail.recent.push_back(*run);
     if (!tail.lastComplete && run->Complete()) tail.lastComplete = std::move(*run);
-    return tail.lastComplete && haveLogged;
+    return tail.lastComplete && haveLogged && tail.recent.size() >= recentRuns;
   };
 
   // `pending` holds the bytes from `pos` to the first line break after it: the

@@ -40,9 +40,9 @@ class JournalTailTest : public ::testing::Test {
     ::setenv("TZ", "UTC0", 1);
     ::tzset();
   }
-  Journal::Tail Read(const std::string& text) {
+  Journal::Tail Read(const std::string& text, size_t recentRuns = 0) {
     WriteFile(path, text);
-    return Journal::ReadTail(path);
+    return Journal::ReadTail(path, recentRuns);
   }
   TempDir dir;
   std::string path = dir.Path() + "/runs.jsonl";
@@ -88,6 +88,20 @@ TEST_F(JournalTailTest, ReadsBackAcrossBlocksToTheLastCompleteRun) {
   EXPECT_EQ(tail.lastComplete->end, "2026-12-01T00:00:00+00:00");
   EXPECT_EQ(tail.recordsLogged, 55);
   EXPECT_EQ(tail.last->outcome, "stopped");
+  EXPECT_TRUE(tail.recent.empty());  // none asked for
+
+  // The last runs asked for, newest first, with their duration and size; fewer
+  // when the journal holds fewer.
+  text += Line("2026-12-10T00:00:00+00:00", "complete", 60);
+  tail = Read(text, 50);
+  ASSERT_EQ(tail.recent.size(), 50u);
+  EXPECT_EQ(tail.recent[0].end, "2026-12-10T00:00:00+00:00");
+  EXPECT_EQ(tail.recent[0].durationS, 6.512);
+  EXPECT_EQ(tail.recent[1].outcome, "stopped");
+  EXPECT_EQ(tail.recordsLogged, 60);
+  tail = Read(Line("2026-12-09T10:00:00+00:00", "fatal") + "not json\n", 50);
+  ASSERT_EQ(tail.recent.size(), 1u);
+  EXPECT_EQ(tail.recent[0].outcome, "fatal");
 }
 
 TEST_F(JournalTailTest, MissingJournalAndOverlongDamage) {

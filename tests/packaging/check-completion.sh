@@ -109,7 +109,8 @@ expect "deployment after other options" "$(lines site1)" \
 
 if [[ -n $status_completion ]]; then
   expect "status: all options" \
-    "$(lines --deployment --help --json --output --prometheus -d -h -o | LC_ALL=C sort)" \
+    "$(lines --all --deployment --help --html --json --output --prometheus -a -d -h -o |
+      LC_ALL=C sort)" \
     "$(complete_words -- pelox5-status '')"
   expect "status: deployments as the tool finds them" "$(lines site1 site2)" \
     "$(complete_words -- pelox5-status -d S)"
@@ -117,6 +118,8 @@ if [[ -n $status_completion ]]; then
     "$(complete_words -- pelox5-status --json --deployment=site2)"
   expect "status: output file" "$(lines "$root/Sites/sitefile")" \
     "$(complete_words -- pelox5-status -o "$root/Sites/sitef")"
+  expect "status: page file" "$(lines "$root/Sites/sitefile")" \
+    "$(complete_words -- pelox5-status --html "$root/Sites/sitef")"
   expect "status: no values after --json" "" "$(complete_words -- pelox5-status --json s)"
 fi
 

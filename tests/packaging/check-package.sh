@@ -44,6 +44,8 @@ expected_files() {
   echo "lib/systemd/system/pelox5-download@.timer"
   echo "lib/systemd/system/pelox5-status.service"
   echo "lib/systemd/system/pelox5-status.timer"
+  echo "lib/systemd/system/pelox5-status-page.service"
+  echo "lib/systemd/system/pelox5-status-page.timer"
   echo "share/doc/pelox5-download/README.md"
   echo "share/doc/pelox5-download/copyright"
   echo "share/doc/pelox5-download/changelog.gz"
@@ -193,6 +195,19 @@ check_status_unit() {
     grep -q '^SuccessExitStatus=1$' "$1"
 }
 
+# check_page_unit FILE BINDIR: the page service writes its state folder through
+# the installed program, and may write nothing else.
+check_page_unit() {
+  local exec
+  exec=$(grep '^ExecStart=' "$1")
+  [[ $exec == "ExecStart=$2/pelox5-status -a --html /var/lib/pelox5/status/index.html" ]] || {
+    echo "  $1: $exec"
+    return 1
+  }
+  grep -q '^ProtectSystem=strict$' "$1" && grep -q '^StateDirectory=pelox5/status$' "$1" &&
+    ! grep -q '^ReadWritePaths=' "$1" && grep -q '^SuccessExitStatus=1$' "$1"
+}
+
 # check_manpage FILE.gz: a compressed page whose title names its program.
 check_manpage() {
   local title
@@ -245,6 +260,8 @@ else
     check_unit "$tmp/deb/usr/lib/systemd/system/pelox5-download@.service" /usr/bin
   check "package status unit: runs /usr/bin/pelox5-status into the textfile folder" \
     check_status_unit "$tmp/deb/usr/lib/systemd/system/pelox5-status.service" /usr/bin
+  check "package page unit: runs /usr/bin/pelox5-status into /var/lib/pelox5/status" \
+    check_page_unit "$tmp/deb/usr/lib/systemd/system/pelox5-status-page.service" /usr/bin
   for program in "${programs[@]}"; do
     check "package manual page of $program" \
       check_manpage "$tmp/deb/usr/share/man/man1/$program.1.gz"
@@ -278,6 +295,8 @@ else
     check_unit "$prefix/lib/systemd/system/pelox5-download@.service" "$prefix/bin"
   check "installed status unit: runs $prefix/bin/pelox5-status" \
     check_status_unit "$prefix/lib/systemd/system/pelox5-status.service" "$prefix/bin"
+  check "installed page unit: runs $prefix/bin/pelox5-status" \
+    check_page_unit "$prefix/lib/systemd/system/pelox5-status-page.service" "$prefix/bin"
   # systemd's own parser on an instance of each unit, when it is at hand: any
   # complaint (unknown key, bad value, missing program) fails.
   if command -v systemd-analyze >/dev/null 2>&1; then
@@ -287,15 +306,18 @@ else
       cp "$prefix/lib/systemd/system/pelox5-download@.$kind" "$units/"
       ln -s "pelox5-download@.$kind" "$units/pelox5-download@site1.$kind"
       cp "$prefix/lib/systemd/system/pelox5-status.$kind" "$units/"
+      cp "$prefix/lib/systemd/system/pelox5-status-page.$kind" "$units/"
     done
     verify=$(cd "$units" && MANPATH=$prefix/share/man systemd-analyze verify \
       pelox5-download@site1.service pelox5-download@site1.timer \
-      pelox5-status.service pelox5-status.timer 2>&1)
+      pelox5-status.service pelox5-status.timer pelox5-status-page.service \
+      pelox5-status-page.timer 2>&1)
     checks=$((checks + 1))
     [[ -z $verify ]] || fail "systemd-analyze verify: $verify"
     # The sandboxing may only grow: exposure (0-100, tenths of systemd's score)
     # at most what the units had when their settings were last reviewed.
-    for limit in pelox5-download@site1.service:29 pelox5-status.service:16; do
+    for limit in pelox5-download@site1.service:29 pelox5-status.service:16 \
+      pelox5-status-page.service:16; do
       check "systemd-analyze security: ${limit%:*} exposure at most ${limit#*:}" \
         bash -c 'cd "$1" && out=$(systemd-analyze security --offline=yes --threshold="$3" "$2" 2>&1) ||
           { grep -a "Overall" <<<"$out" | sed "s/^/  /"; false; }' check "$units" "${limit%:*}" "${limit#*:}"

@@ -291,8 +291,15 @@ TEST_F(StatusProgramTest, ExitStatusPerDeploymentAndUsage) {
   EXPECT_EQ(unknownJson.out,
             "{\"error\":\"no deployment folder \\\"nosuch\\\" in " + box.ProjectFolder() + "\"}\n");
 
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--json", "--prometheus"}, {"--bogus"}, {"-d"}, {"--json=yes"}, {"extra"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--json", "--prometheus"},
+                                                                {"--bogus"},
+                                                                {"-d"},
+                                                                {"--json=yes"},
+                                                                {"extra"},
+                                                                {"--html"},
+                                                                {"--html", "p.html", "--json"},
+                                                                {"--html", "p.html", "-o", "x"},
+                                                                {"-a", "-d", "good"}}) {
     auto r = Status(args);
     EXPECT_EQ(r.status, 2) << args[0];
     EXPECT_NE(r.err.find("Try \"pelox5-status --help\"."), std::string::npos);
@@ -319,6 +326,19 @@ TEST_F(StatusProgramTest, OutputFileIsReplacedWhole) {
   auto bad = Status({"--prometheus", "-o", box.Root() + "/no/such/folder/x.prom"});
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.err.find("cannot write"), std::string::npos);
+
+  // The page likewise, with the same exit status; -a is the default listing.
+  const std::string page = box.Root() + "/textfile/index.html";
+  r = Status({"-a", "--html", page});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ReadFile(page).rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_EQ(
+      std::distance(fs::directory_iterator(box.Root() + "/textfile"), fs::directory_iterator()), 2);
+  EXPECT_EQ(Status({"-a"}).out, Status({}).out);
+  bad = Status({"--html", box.Root() + "/no/such/folder/index.html"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err.rfind("pelox5-status: cannot write " + box.Root(), 0), 0u) << bad.err;
 }
 
 TEST_F(StatusProgramTest, FollowsThePreferencesAndCreatesNothing) {

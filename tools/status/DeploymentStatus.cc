@@ -70,7 +70,7 @@ void CountSessions(DeploymentStatus& d, const DeploymentPaths& paths) {
 
 // The records missing from the record recovery file, as pelox5-extract counts
 // them, read as the run reads the file.
-void CountMissing(DeploymentStatus& d, const std::string& rcdFile) {
+void CountMissing(DeploymentStatus& d, const std::string& rcdFile, bool keepRanges) {
   const std::optional<std::string> path = RecordRecoveryUtils::RecordLogPath(rcdFile);
   if (!path) {
     d.rcdError = "not a usable file URL: " + rcdFile;
@@ -87,6 +87,7 @@ void CountMissing(DeploymentStatus& d, const std::string& rcdFile) {
   // missing yet, the controller has not logged them.
   d.missingRecords =
       RecordRecoveryUtils::MissingRecordCount(log.receivedRanges, d.journal.recordsLogged);
+  if (keepRanges) d.receivedRanges = std::move(log.receivedRanges);
 }
 
 // The counts the record store keeps; read-only, so a store being written is
@@ -107,10 +108,18 @@ void CountStored(DeploymentStatus& d, const DeploymentPaths& paths) {
   }
 }
 
+// Records per day from `fromDay` on and the usual interval between records,
+// from the record store's typed fields; nothing until the store keeps them.
+void CountDays(DeploymentStatus& d, const DeploymentPaths& paths, const std::string& fromDay) {
+  (void)d;
+  (void)paths;
+  (void)fromDay;
+}
+
 }  // namespace
 
 std::vector<DeploymentStatus> CollectStatus(const ProjectLocation::Location& location,
-                                            const std::string& only) {
+                                            const std::string& only, const Detail& detail) {
   const std::string& projectFolder = location.projectFolder;
   FolderItem root(projectFolder);
   if (!root.Exists())
@@ -134,10 +143,11 @@ std::vector<DeploymentStatus> CollectStatus(const ProjectLocation::Location& loc
     d.folder = item.NativePath();
     const DeploymentPaths paths = DeploymentAccess::PathsOf(location, item);
     std::optional<std::string> rcd = ReadConfig(d, location, paths);
-    d.journal = Journal::ReadTail(paths.RunJournal().NativePath());
+    d.journal = Journal::ReadTail(paths.RunJournal().NativePath(), detail.runs);
     CountSessions(d, paths);
-    if (rcd) CountMissing(d, *rcd);
+    if (rcd) CountMissing(d, *rcd, detail.ranges);
     CountStored(d, paths);
+    if (!detail.fromDay.empty()) CountDays(d, paths, detail.fromDay);
     result.push_back(std::move(d));
   }
   std::sort(result.begin(), result.end(), [](const DeploymentStatus& a, const DeploymentStatus& b) {

@@ -10,6 +10,13 @@
 
 #include "config/ProjectLocation.h"
 #include "journal/JournalTail.h"
+#include "recovery/RangeEntry.h"
+
+// Records whose first time field falls on one local day ("YYYY-MM-DD").
+struct DayCount {
+  std::string day;
+  int64_t records = 0;
+};
 
 struct DeploymentStatus {
   std::string name;    // the folder's name in lower case: what -d takes
@@ -31,6 +38,8 @@ struct DeploymentStatus {
   std::optional<int64_t> missingRecords;
   std::string rcdError;                  // why the .rcd could not be read; "" otherwise
   std::vector<std::string> rcdWarnings;  // the .rcd's tokens that reading skipped
+  // The .rcd's received ranges, ascending; kept only for the page (Detail).
+  std::vector<RecordRecoveryUtils::RangeEntry> receivedRanges;
 
   // From the record store (records.sqlite); none before the first extraction
   // or when it cannot be read (storeError says why).
@@ -41,6 +50,10 @@ struct DeploymentStatus {
   // why; 0 when it absorbed every one.
   int64_t sessionsNotAbsorbed = 0;
   std::string firstNotAbsorbed;
+  // Records per day, oldest first, from `fromDay` on, and the deployment's
+  // usual interval between records; empty without a time field.
+  std::vector<DayCount> days;
+  std::optional<int64_t> recordInterval;
 
   bool Active() const { return cfgError.empty() && status == "Active"; }
   bool LastRunComplete() const { return journal.last && journal.last->Complete(); }
@@ -50,8 +63,16 @@ struct DeploymentStatus {
   bool NeedsAttention() const { return !cfgError.empty() || (Active() && !LastRunComplete()); }
 };
 
+// What the page needs beyond the reports' figures: the last `runs` runs of
+// each journal, the received ranges, and records per day from `fromDay` on.
+struct Detail {
+  size_t runs = 0;
+  bool ranges = false;
+  std::string fromDay;  // "" for no records per day
+};
+
 // The deployment folders of `projectFolder` (its sub-folders), sorted by name.
 // `only`, when not empty, keeps the one whose lower-cased name equals it.
 // Raises ProjectLocation::LocationError when the folder cannot be listed.
 std::vector<DeploymentStatus> CollectStatus(const ProjectLocation::Location& location,
-                                            const std::string& only);
+                                            const std::string& only, const Detail& detail = {});

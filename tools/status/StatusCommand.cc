@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "DeploymentStatus.h"
+#include "HtmlReport.h"
 #include "StatusReport.h"
 #include "base/AtomicFile.h"
 #include "base/WriteAll.h"
@@ -18,12 +19,14 @@ namespace StatusCommand {
 
 namespace {
 
-enum class Form { kText, kJson, kPrometheus };
+enum class Form { kText, kJson, kPrometheus, kHtml };
 
 struct Options {
   Form form = Form::kText;
   std::string deployment;
   std::string output;
+  std::string html;
+  bool all = false;
   bool help = false;
 };
 
@@ -53,9 +56,22 @@ Options Parse(const std::vector<std::string>& args) {
     } else if (arg == "-o" || arg == "--output") {
       o.output = walk.Value();
       if (o.output.empty()) throw UsageError{arg + " needs a file name"};
+    } else if (arg == "--html") {
+      o.html = walk.Value();
+      if (o.html.empty()) throw UsageError{arg + " needs a file name"};
+    } else if (arg == "-a" || arg == "--all") {
+      walk.NoValue();
+      o.all = true;
     } else {
       throw UsageError{"unexpected argument \"" + walk.Given() + "\""};
     }
+  }
+  if (o.all && !o.deployment.empty()) throw UsageError{"-a and -d exclude each other"};
+  if (!o.html.empty()) {
+    if (formGiven || !o.output.empty())
+      throw UsageError{"--html writes its own file: not with --json, --prometheus or -o"};
+    o.form = Form::kHtml;
+    o.output = o.html;
   }
   return o;
 }
@@ -80,7 +96,8 @@ bool UseColour() {
 }  // namespace
 
 std::string HelpText() {
-  return R"(Usage: pelox5-status [-d NAME] [--json | --prometheus] [-o FILE]
+  return R"(Usage: pelox5-status [-a | -d NAME] [--json | --prometheus] [-o FILE]
+       pelox5-status [-a | -d NAME] --html FILE
 
 Shows the state of every deployment of the project folder that pelox5-download
 uses (found from the same preferences file), one line each: its Status item (or
@@ -90,12 +107,17 @@ records missing from its record recovery file, the controller's last known
 record count, and the records and conflicts in its record store (kept by
 pelox5-extract). Nothing is created or changed.
 
+  -a, --all              every deployment (the default)
   -d, --deployment NAME  only this deployment (its folder name in lower case)
       --json             a JSON array of the same, one object per deployment
       --prometheus       gauges in the node exporter's textfile format
   -o, --output FILE      write the report to FILE instead of standard output,
                          replacing it atomically (a temporary file in the same
                          folder, renamed over it)
+      --html FILE        write a web page of the same to FILE (replaced
+                         atomically): the table, then per deployment its
+                         record coverage, records per day, last 50 runs and
+                         last extraction; one file with nothing to fetch
   -h, --help             this text
 
 The last runs are read from the end of each deployment's runs.jsonl (at most
@@ -117,10 +139,12 @@ int Run(const std::vector<std::string>& args, Clock& clock) {
     return WriteAll(STDOUT_FILENO, HelpText()) == 0 ? kAllComplete : kNeedsAttention;
   }
 
+  const int64_t now = clock.WallSeconds();
   std::vector<DeploymentStatus> list;
   try {
     ProjectLocation::Location location = ProjectLocation::Find();
-    list = CollectStatus(location, options.deployment);
+    list = CollectStatus(location, options.deployment,
+                         options.form == Form::kHtml ? HtmlReport::PageDetail(now) : Detail{});
     if (!options.deployment.empty() && list.empty())
       return Fail(
           "no deployment folder \"" + options.deployment + "\" in " + location.projectFolder,
@@ -137,7 +161,6 @@ int Run(const std::vector<std::string>& args, Clock& clock) {
     for (const std::string& text : d.rcdWarnings)
       (void)WriteAll(STDERR_FILENO, "pelox5-status: WARNING: " + text + "\n");
 
-  const int64_t now = clock.WallSeconds();
   std::string report;
   switch (options.form) {
     case Form::kText:
@@ -148,6 +171,9 @@ int Run(const std::vector<std::string>& args, Clock& clock) {
       break;
     case Form::kPrometheus:
       report = StatusReport::Prometheus(list);
+      break;
+    case Form::kHtml:
+      report = HtmlReport::Page(list, now);
       break;
   }
   if (!options.output.empty()) {

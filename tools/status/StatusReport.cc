@@ -23,20 +23,6 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-std::string Bytes(uint64_t n) {
-  if (n < 1024) return std::to_string(n) + " B";
-  const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
-  double value = static_cast<double>(n) / 1024;
-  int unit = 0;
-  while (value >= 1024 && unit < 3) {
-    value /= 1024;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-  return text;
-}
-
 std::string AgeOf(const std::optional<Journal::Run>& run, int64_t now) {
   if (!run) return "never";
   if (!run->endTime) return "?";
@@ -80,6 +66,20 @@ std::string LabelValue(const std::string& name) {
 std::string Optional(const std::optional<int64_t>& n) { return n ? std::to_string(*n) : "-"; }
 
 }  // namespace
+
+std::string Bytes(uint64_t n) {
+  if (n < 1024) return std::to_string(n) + " B";
+  const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(n) / 1024;
+  int unit = 0;
+  while (value >= 1024 && unit < 3) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+  return text;
+}
 
 std::string Age(int64_t seconds) {
   if (seconds < 0) seconds = 0;  // a clock set back: no negative ages

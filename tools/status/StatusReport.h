@@ -24,4 +24,7 @@ std::string Prometheus(const std::vector<DeploymentStatus>& list);
 // "42s", "17m", "5h", "3d": an age in its largest sensible unit.
 std::string Age(int64_t seconds);
 
+// "512 B", "1.5 KiB", "2.0 MiB": a size as the text view shows it.
+std::string Bytes(uint64_t n);
+
 }  // namespace StatusReport
