@@ -64,7 +64,8 @@ int64_t Be64(const std::string& b, size_t at) {
 // neither empty nor "." or "..".
 bool PlainName(const std::string& name) {
   if (name.empty() || name.front() == '/' || name.back() == '/') return false;
-  if (name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/_+-.") !=
+  if (name.find_first_not_of(
+          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/_+-.") !=
       std::string::npos)
     return false;
   size_t start = 0;
@@ -116,8 +117,8 @@ std::optional<Zone> Zone::Load(const std::string& name, std::string& error) {
     const uint64_t isut = Be32(bytes, at + 20), isstd = Be32(bytes, at + 24),
                    leap = Be32(bytes, at + 28), time = Be32(bytes, at + 32),
                    type = Be32(bytes, at + 36), chars = Be32(bytes, at + 40);
-    const uint64_t size = 44 + time * timeSize + time + type * 6 + chars +
-                          leap * (timeSize + 4) + isstd + isut;
+    const uint64_t size =
+        44 + time * timeSize + time + type * 6 + chars + leap * (timeSize + 4) + isstd + isut;
     if (size > bytes.size() - at) return std::nullopt;
     return static_cast<size_t>(size);
   };
@@ -129,9 +130,7 @@ std::optional<Zone> Zone::Load(const std::string& name, std::string& error) {
   if (typeCount == 0) return bad();
   const size_t times = at + 44, indices = times + size_t{timeCount} * 8,
                types = indices + timeCount;
-  auto offsetOf = [&](size_t type) {
-    return static_cast<int32_t>(Be32(bytes, types + type * 6));
-  };
+  auto offsetOf = [&](size_t type) { return static_cast<int32_t>(Be32(bytes, types + type * 6)); };
   zone.mInitialOffset = offsetOf(0);
   for (uint32_t i = 0; i < timeCount; ++i) {
     const auto type = static_cast<unsigned char>(bytes[indices + i]);
@@ -165,8 +164,7 @@ Resolution Zone::FromLocal(int64_t local) const {
     if (r.instants[0] > r.instants[1]) std::swap(r.instants[0], r.instants[1]);
     // The change back lies between the two; the local hour it repeats spans
     // the back step before and after it.
-    const auto change =
-        std::upper_bound(mTransitions.begin(), mTransitions.end(), r.instants[0]);
+    const auto change = std::upper_bound(mTransitions.begin(), mTransitions.end(), r.instants[0]);
     const int64_t step = r.instants[1] - r.instants[0];
     const int64_t at = change != mTransitions.end() ? *change : r.instants[1];
     r.repeatStart = at - step;

@@ -43,8 +43,9 @@ std::optional<std::vector<Records::FieldItem>> RecordFieldItems(const Configurat
   }
   const std::string invalid = std::string("Invalid ") + kRecordFieldsKey + " in deployment.cfg: ";
   if (!item.is_array())
-    throw SettingError(invalid + "not a list of field names or {\"name\": ..., \"type\": ...} "
-                                 "objects");
+    throw SettingError(invalid +
+                       "not a list of field names or {\"name\": ..., \"type\": ...} "
+                       "objects");
   std::vector<Records::FieldItem> items;
   for (size_t i = 0; i < item.size(); ++i) {
     const nlohmann::json& entry = item[i];

@@ -533,9 +533,10 @@ ExtractionSummary Extract(const ExtractionSettings& settings, Clock& clock) {
   RecordStore store = RecordStore::OpenForWriting(settings.storePath);
   summary.typedRebuilt = store.UseFields(settings.fields, settings.zone, summary.typing);
   if (summary.typedRebuilt && *summary.typedRebuilt > 0)
-    settings.log("INFO", "The record fields are not those the typed records were made with: "
-                         "the typed records were rebuilt from the " +
-                             std::to_string(*summary.typedRebuilt) + " stored lines");
+    settings.log("INFO",
+                 "The record fields are not those the typed records were made with: "
+                 "the typed records were rebuilt from the " +
+                     std::to_string(*summary.typedRebuilt) + " stored lines");
   Absorber absorber(settings, store, summary, clock);
   // Spares the look at each session's pattern when all were read with this one.
   const bool again = store.AnySessionReadWithOtherPattern(settings.pattern->Text());

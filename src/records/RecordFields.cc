@@ -42,8 +42,8 @@ struct Directive {
   Part part;
   int width;
 };
-constexpr Directive kDirectives[] = {{'Y', kYear, 4},  {'y', kShortYear, 2}, {'m', kMonth, 2},
-                                     {'d', kDay, 2},   {'e', kDay, 2},       {'H', kHour, 2},
+constexpr Directive kDirectives[] = {{'Y', kYear, 4},   {'y', kShortYear, 2}, {'m', kMonth, 2},
+                                     {'d', kDay, 2},    {'e', kDay, 2},       {'H', kHour, 2},
                                      {'M', kMinute, 2}, {'S', kSecond, 2}};
 
 // %F and %T stand for their long forms.
@@ -131,8 +131,7 @@ std::string CheckTimeFormat(std::string_view format) {
     if (expanded[i] == '%') continue;
     const Directive* d = Find(expanded[i]);
     if (!d)
-      return std::string("\"%") + expanded[i] +
-             "\" is not one of %Y %y %m %d %e %H %M %S %F %T %%";
+      return std::string("\"%") + expanded[i] + "\" is not one of %Y %y %m %d %e %H %M %S %F %T %%";
     const bool year = d->part == kYear || d->part == kShortYear;
     if (seen[d->part] || (year && (seen[kYear] || seen[kShortYear])))
       return std::string("\"%") + expanded[i] + "\" repeats a part of the time";
@@ -203,9 +202,9 @@ std::optional<double> ParseReal(std::string_view text) {
   return value;
 }
 
-std::optional<FieldDefinition> MakeFieldDefinition(const std::optional<std::vector<FieldItem>>& items,
-                                                   const std::string& separator,
-                                                   const std::string& zone, std::string& error) {
+std::optional<FieldDefinition> MakeFieldDefinition(
+    const std::optional<std::vector<FieldItem>>& items, const std::string& separator,
+    const std::string& zone, std::string& error) {
   FieldDefinition def;
   def.separator = separator;
   def.zone = zone;
@@ -238,8 +237,8 @@ std::optional<FieldDefinition> MakeFieldDefinition(const std::optional<std::vect
     if (*type == FieldType::kTime) {
       if (field.format.empty()) field.format = kDefaultTimeFormat;
       if (std::string why = CheckTimeFormat(field.format); !why.empty()) {
-        error = where + " (" + item.name + "): format \"" + field.format + "\" does not parse: " +
-                why;
+        error =
+            where + " (" + item.name + "): format \"" + field.format + "\" does not parse: " + why;
         return std::nullopt;
       }
     } else if (!item.format.empty()) {

@@ -48,9 +48,9 @@ const char* TypeWord(FieldType type);
 // and "_") or repeated (letter case aside, "number" and the "_utc" columns
 // included), an unknown type, a unit or format on the wrong type, a format
 // that does not parse, or an empty separator. The zone is taken as given.
-std::optional<FieldDefinition> MakeFieldDefinition(const std::optional<std::vector<FieldItem>>& items,
-                                                   const std::string& separator,
-                                                   const std::string& zone, std::string& error);
+std::optional<FieldDefinition> MakeFieldDefinition(
+    const std::optional<std::vector<FieldItem>>& items, const std::string& separator,
+    const std::string& zone, std::string& error);
 
 // A time format: "" when it parses (every directive known, a full date and
 // each part once), else why not.

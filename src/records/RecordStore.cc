@@ -626,7 +626,6 @@ void RecordStore::WriteOutcome(const ExtractionOutcome& outcome) {
   }
 }
 
-
 void RecordStore::PutMeta(const char* key, const std::optional<std::string>& text) {
   if (!text) {
     sqlite3_stmt* s = Prepared(kDeleteMeta, "DELETE FROM meta WHERE key = ?");
@@ -672,8 +671,8 @@ std::optional<int64_t> TimeOfColumn(sqlite3_stmt* s, int column, bool utc) {
 
 std::optional<int64_t> RecordStore::UseFields(const FieldDefinition& def,
                                               const TimeZone::Zone* zone, TypingIssues& issues) {
-  const bool same = MetaText("typed_definition") == def.Canonical() &&
-                    MetaInt("max_fields", -1) >= 0;
+  const bool same =
+      MetaText("typed_definition") == def.Canonical() && MetaInt("max_fields", -1) >= 0;
   if (same) {
     PrepareTyped(def, zone, issues);
     return std::nullopt;
@@ -707,12 +706,11 @@ void RecordStore::PrepareTyped(const FieldDefinition& def, const TimeZone::Zone*
       if (sqlite3_prepare_v2(mHandle->db, sql.c_str(), -1, &t->insert.s, nullptr) != SQLITE_OK)
         Fail("cannot read its typed records");
       const int first = t->typer->FirstUtcColumn() >= 0 ? t->typer->FirstUtcColumn()
-                                                         : t->typer->FirstTimeColumn();
+                                                        : t->typer->FirstTimeColumn();
       if (first >= 0) {
         sql = "SELECT " + Quoted(t->typer->Columns()[static_cast<size_t>(first)].name) +
               " FROM typed_records WHERE number = ?";
-        if (sqlite3_prepare_v2(mHandle->db, sql.c_str(), -1, &t->firstTime.s, nullptr) !=
-            SQLITE_OK)
+        if (sqlite3_prepare_v2(mHandle->db, sql.c_str(), -1, &t->firstTime.s, nullptr) != SQLITE_OK)
           Fail("cannot read its typed records");
       }
       t->earlier.resize(def.fields.size());
@@ -766,7 +764,8 @@ void RecordStore::RebuildTyped(const FieldDefinition& def, const TimeZone::Zone*
   PutMeta("max_fields", int64_t{0});
   // The new layout's statements, then every stored line by number.
   PrepareTyped(def, zone, issues);
-  ForEachLine(0, INT64_MAX, [this](int64_t number, std::string_view line) { PutTyped(number, line); });
+  ForEachLine(0, INT64_MAX,
+              [this](int64_t number, std::string_view line) { PutTyped(number, line); });
   NoteTyped();
 }
 
@@ -781,8 +780,8 @@ void RecordStore::PutTyped(int64_t number, std::string_view line) {
   if (!t->def.Named()) return;
   std::optional<int64_t> firstTime;
   t->typer->Type(
-      number, line, [this, number](int field) { return EarlierInstant(number, field); },
-      t->values, firstTime, *t->issues);
+      number, line, [this, number](int field) { return EarlierInstant(number, field); }, t->values,
+      firstTime, *t->issues);
   sqlite3_stmt* s = t->insert.s;
   sqlite3_reset(s);
   sqlite3_bind_int64(s, 1, number);
@@ -914,7 +913,8 @@ std::vector<TypedColumn> RecordStore::GenericColumns() {
     });
   }
   std::vector<TypedColumn> columns;
-  for (int64_t i = 1; i <= fields; ++i) columns.push_back({"field" + std::to_string(i), "text", "", "", ""});
+  for (int64_t i = 1; i <= fields; ++i)
+    columns.push_back({"field" + std::to_string(i), "text", "", "", ""});
   return columns;
 }
 
@@ -949,8 +949,8 @@ std::vector<DayCount> RecordStore::RecordDays(const std::string& fromDay) {
   sqlite3_bind_text(q.s, 1, fromDay.data(), static_cast<int>(fromDay.size()), SQLITE_STATIC);
   int rc;
   while ((rc = sqlite3_step(q.s)) == SQLITE_ROW)
-    days.push_back({reinterpret_cast<const char*>(sqlite3_column_text(q.s, 0)),
-                    sqlite3_column_int64(q.s, 1)});
+    days.push_back(
+        {reinterpret_cast<const char*>(sqlite3_column_text(q.s, 0)), sqlite3_column_int64(q.s, 1)});
   if (rc != SQLITE_DONE) Fail("cannot read its records per day");
   return days;
 }

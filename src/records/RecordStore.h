@@ -165,8 +165,8 @@ class RecordStore {
   std::optional<int64_t> RecordInterval();
   // Calls `emit` with each typed record from `from` to `to`, by number, its
   // values as text by column (none for NULL).
-  using TypedRowFunction = std::function<void(
-      int64_t number, const std::vector<std::optional<std::string>>& values)>;
+  using TypedRowFunction =
+      std::function<void(int64_t number, const std::vector<std::optional<std::string>>& values)>;
   void ForEachTypedRow(int64_t from, int64_t to, const TypedRowFunction& emit);
   // Only the rows whose column `bounds.column` lies within the bounds.
   void ForEachTypedRow(int64_t from, int64_t to, const TextBounds& bounds,

@@ -108,7 +108,7 @@ void LineTyper::Type(int64_t number, std::string_view line, const EarlierInstant
           // this one already lies later within the hour.
           utc = r.instants[0];
           const std::optional<int64_t> before = earlier(static_cast<int>(i));
-          if (before && *before >= r.repeatStart && *before < r.repeatEnd && *before > utc)
+          if (before && *before >= r.repeatStart && *before<r.repeatEnd&& * before> utc)
             utc = r.instants[1];
         } else {
           issues.nonexistentTimes.Add(number, text);

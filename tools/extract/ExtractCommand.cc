@@ -64,8 +64,9 @@ void TimeBound(const std::string& option, const std::string& text, std::string& 
   const bool z = end != std::string::npos && (text[end] == 'Z' || text[end] == 'z');
   const std::optional<DateValue> date = DateValue::Parse(text);
   if (!date || (!z && text.find_first_of("+Zz") != std::string::npos))
-    throw UsageError{option + " needs a time such as 2026-01-01, 2026-01-01T06:40:00 (local) or "
-                              "2026-01-01T05:40:00Z (UTC), not \"" +
+    throw UsageError{option +
+                     " needs a time such as 2026-01-01, 2026-01-01T06:40:00 (local) or "
+                     "2026-01-01T05:40:00Z (UTC), not \"" +
                      text + "\""};
   if (utc && *utc != z)
     throw UsageError{"--since and --until take both local times or both UTC times (with Z)"};
@@ -205,8 +206,8 @@ int PrintCsv(const std::string& storePath, const Options& o) {
     case CsvExport::Outcome::kReaderGone:  // the reader chose to stop
       return kDone;
     case CsvExport::Outcome::kWriteFailed:
-      WriteAll(STDERR_FILENO,
-               std::string("pelox5-extract: cannot write the output: ") + std::strerror(err) + "\n");
+      WriteAll(STDERR_FILENO, std::string("pelox5-extract: cannot write the output: ") +
+                                  std::strerror(err) + "\n");
       return kError;
     case CsvExport::Outcome::kNoTimeField:
       WriteAll(STDERR_FILENO,
