@@ -36,17 +36,41 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
 }
 
-std::string Format(int64_t seconds, const char* layout) {
+// "YYYY-MM-DD HH:MM:SS", with `between` for the blank and `tail` after it;
+// written digit by digit, as it is made for every typed time.
+std::string Format(int64_t seconds, char between, const char* tail) {
   const int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
   const int64_t rest = seconds - days * 86400;
   int64_t y;
   unsigned m, d;
   CivilFromDays(days, y, m, d);
-  char text[40];
-  std::snprintf(text, sizeof text, layout, static_cast<long long>(y), m, d,
-                static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
-                static_cast<int>(rest % 60));
-  return text;
+  if (y < 0 || y > 9999) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02u%c%02d:%02d:%02d%s",
+                  static_cast<long long>(y), m, d, between, static_cast<int>(rest / 3600),
+                  static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60), tail);
+    return text;
+  }
+  char text[24];
+  auto two = [&text](int at, unsigned value) {
+    text[at] = static_cast<char>('0' + value / 10);
+    text[at + 1] = static_cast<char>('0' + value % 10);
+  };
+  two(0, static_cast<unsigned>(y / 100));
+  two(2, static_cast<unsigned>(y % 100));
+  text[4] = '-';
+  two(5, m);
+  text[7] = '-';
+  two(8, d);
+  text[10] = between;
+  two(11, static_cast<unsigned>(rest / 3600));
+  text[13] = ':';
+  two(14, static_cast<unsigned>(rest / 60 % 60));
+  text[16] = ':';
+  two(17, static_cast<unsigned>(rest % 60));
+  std::string out(text, 19);
+  out += tail;
+  return out;
 }
 
 uint32_t Be32(const std::string& b, size_t at) {
@@ -85,11 +109,9 @@ int64_t CivilSeconds(int year, int month, int day, int hour, int minute, int sec
          hour * 3600 + minute * 60 + second;
 }
 
-std::string LocalText(int64_t seconds) {
-  return Format(seconds, "%04lld-%02u-%02u %02d:%02d:%02d");
-}
+std::string LocalText(int64_t seconds) { return Format(seconds, ' ', ""); }
 
-std::string UtcText(int64_t seconds) { return Format(seconds, "%04lld-%02u-%02uT%02d:%02d:%02dZ"); }
+std::string UtcText(int64_t seconds) { return Format(seconds, 'T', "Z"); }
 
 std::optional<Zone> Zone::Load(const std::string& name, std::string& error) {
   Zone zone;

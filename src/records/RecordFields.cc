@@ -1,8 +1,7 @@
 #include "records/RecordFields.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <set>
 
 #include "base/TimeZone.h"
@@ -176,28 +175,23 @@ std::optional<int64_t> ParseTime(std::string_view text, std::string_view format)
 }
 
 std::optional<int64_t> ParseInteger(std::string_view text) {
-  if (text.empty() || text.size() > 20) return std::nullopt;
-  const std::string copy(text);
-  if (copy[0] != '-' && copy[0] != '+' && (copy[0] < '0' || copy[0] > '9')) return std::nullopt;
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(copy.c_str(), &end, 10);
-  if (errno != 0 || end != copy.c_str() + copy.size() || end == copy.c_str()) return std::nullopt;
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (text.empty() || (text[0] == '-' && text.size() == 1) || text[0] == '+') return std::nullopt;
+  int64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
 }
 
 std::optional<double> ParseReal(std::string_view text) {
-  if (text.empty() || text.size() > 64) return std::nullopt;
-  const std::string copy(text);
-  // strtod also takes blanks, hexadecimal, "inf" and "nan": none is a reading.
-  const char first = copy[0];
-  if (first != '-' && first != '+' && first != '.' && (first < '0' || first > '9'))
+  // Digits, a point and an exponent only: no blanks, hexadecimal, "inf" or "nan".
+  if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string_view::npos)
     return std::nullopt;
-  if (copy.find_first_not_of("0123456789+-.eE") != std::string::npos) return std::nullopt;
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(copy.c_str(), &end);
-  if (errno == ERANGE || end != copy.c_str() + copy.size() || !std::isfinite(value))
+  if (text[0] == '+') text.remove_prefix(1);
+  if (text.empty() || text[0] == '+') return std::nullopt;
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
     return std::nullopt;
   return value;
 }

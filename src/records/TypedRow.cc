@@ -51,7 +51,16 @@ void LineTyper::Type(int64_t number, std::string_view line, const EarlierInstant
                      std::vector<TypedValue>& values, std::optional<int64_t>& firstTime,
                      TypingIssues& issues) {
   mFields.clear();
-  SplitFields(line, mDef.separator, [this](std::string_view f) { mFields.push_back(f); });
+  const std::string_view separator = mDef.separator;
+  for (size_t start = 0;;) {
+    const size_t stop = line.find(separator, start);
+    if (stop == std::string_view::npos) {
+      mFields.push_back(line.substr(start));
+      break;
+    }
+    mFields.push_back(line.substr(start, stop - start));
+    start = stop + separator.size();
+  }
   const size_t named = mDef.fields.size();
   if (mFields.size() < named) issues.shortLines.Add(number, line);
   if (mFields.size() > named) issues.longLines.Add(number, line);
