@@ -38,7 +38,7 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
 
 // "YYYY-MM-DD HH:MM:SS", with `between` for the blank and `tail` after it;
 // written digit by digit, as it is made for every typed time.
-std::string Format(int64_t seconds, char between, const char* tail) {
+void Format(int64_t seconds, char between, const char* tail, std::string& out) {
   const int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
   const int64_t rest = seconds - days * 86400;
   int64_t y;
@@ -49,7 +49,8 @@ std::string Format(int64_t seconds, char between, const char* tail) {
     std::snprintf(text, sizeof text, "%04lld-%02u-%02u%c%02d:%02d:%02d%s",
                   static_cast<long long>(y), m, d, between, static_cast<int>(rest / 3600),
                   static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60), tail);
-    return text;
+    out = text;
+    return;
   }
   char text[24];
   auto two = [&text](int at, unsigned value) {
@@ -68,9 +69,8 @@ std::string Format(int64_t seconds, char between, const char* tail) {
   two(14, static_cast<unsigned>(rest / 60 % 60));
   text[16] = ':';
   two(17, static_cast<unsigned>(rest % 60));
-  std::string out(text, 19);
+  out.assign(text, 19);
   out += tail;
-  return out;
 }
 
 uint32_t Be32(const std::string& b, size_t at) {
@@ -109,9 +109,21 @@ int64_t CivilSeconds(int year, int month, int day, int hour, int minute, int sec
          hour * 3600 + minute * 60 + second;
 }
 
-std::string LocalText(int64_t seconds) { return Format(seconds, ' ', ""); }
+void AssignLocalText(int64_t seconds, std::string& out) { Format(seconds, ' ', "", out); }
 
-std::string UtcText(int64_t seconds) { return Format(seconds, 'T', "Z"); }
+void AssignUtcText(int64_t seconds, std::string& out) { Format(seconds, 'T', "Z", out); }
+
+std::string LocalText(int64_t seconds) {
+  std::string text;
+  AssignLocalText(seconds, text);
+  return text;
+}
+
+std::string UtcText(int64_t seconds) {
+  std::string text;
+  AssignUtcText(seconds, text);
+  return text;
+}
 
 std::optional<Zone> Zone::Load(const std::string& name, std::string& error) {
   Zone zone;
@@ -176,11 +188,26 @@ Resolution Zone::FromLocal(int64_t local) const {
   // a day apart: the offsets a day either side are all that can apply.
   constexpr int64_t kSpan = 26 * 3600;
   Resolution r;
+  if (local >= mQuietFrom && local <= mQuietTo) {
+    r.instants[r.count++] = local - mQuietOffset;
+    return r;
+  }
   const int32_t candidates[2] = {OffsetAt(local - kSpan), OffsetAt(local + kSpan)};
   for (int i = 0; i < 2; ++i) {
     if (i == 1 && candidates[1] == candidates[0]) break;
     const int64_t utc = local - candidates[i];
     if (OffsetAt(utc) == candidates[i]) r.instants[r.count++] = utc;
+  }
+  if (r.count == 1 && candidates[0] == candidates[1]) {
+    // The span between the transitions around it, less a margin of the
+    // largest offset either side, has this one offset.
+    const int64_t utc = r.instants[0];
+    const auto after = std::upper_bound(mTransitions.begin(), mTransitions.end(), utc);
+    const int64_t from = after == mTransitions.begin() ? INT64_MIN / 2 : *(after - 1);
+    const int64_t to = after == mTransitions.end() ? INT64_MAX / 2 : *after;
+    mQuietFrom = from + kSpan;
+    mQuietTo = to - kSpan;
+    mQuietOffset = candidates[0];
   }
   if (r.count == 2) {
     if (r.instants[0] > r.instants[1]) std::swap(r.instants[0], r.instants[1]);

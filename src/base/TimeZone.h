@@ -18,6 +18,9 @@ int64_t CivilSeconds(int year, int month, int day, int hour, int minute, int sec
 // "YYYY-MM-DD HH:MM:SS" and "YYYY-MM-DDTHH:MM:SSZ" of such seconds.
 std::string LocalText(int64_t seconds);
 std::string UtcText(int64_t seconds);
+// The same into `out`, replacing what it held (and keeping its room).
+void AssignLocalText(int64_t seconds, std::string& out);
+void AssignUtcText(int64_t seconds, std::string& out);
 
 // The UTC instants a local time stands for: none in the gap of a change to
 // summer time, two (earlier first) in the hour repeated by the change back,
@@ -45,6 +48,10 @@ class Zone {
   std::vector<int64_t> mTransitions;  // UTC instants, ascending
   std::vector<int32_t> mOffsets;      // in force from each transition on
   int32_t mInitialOffset = 0;         // before the first transition
+  // The local times last found far from any transition, with their one
+  // offset: records come in time order, so most fall in the same span.
+  mutable int64_t mQuietFrom = 1, mQuietTo = 0;
+  mutable int32_t mQuietOffset = 0;
 };
 
 }  // namespace TimeZone

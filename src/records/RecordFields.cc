@@ -142,7 +142,13 @@ std::string CheckTimeFormat(std::string_view format) {
 }
 
 std::optional<int64_t> ParseTime(std::string_view text, std::string_view format) {
-  const std::string expanded = Expanded(format);
+  // Most formats have nothing to expand: no copy for them.
+  std::string copy;
+  if (format.find("%F") != std::string_view::npos || format.find("%T") != std::string_view::npos) {
+    copy = Expanded(format);
+    format = copy;
+  }
+  const std::string_view expanded = format;
   int values[kParts] = {0, -1, 1, 1, 0, 0, 0};
   size_t at = 0;
   for (size_t i = 0; i < expanded.size(); ++i) {
@@ -183,12 +189,43 @@ std::optional<int64_t> ParseInteger(std::string_view text) {
   return value;
 }
 
+namespace {
+
+// Decimals of at most 15 digits without an exponent are exact as an integer
+// over a power of ten, and one division of exact doubles rounds correctly.
+std::optional<double> FastDecimal(std::string_view text) {
+  static const double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const bool negative = text[0] == '-';
+  if (negative) text.remove_prefix(1);
+  int64_t mantissa = 0;
+  int digits = 0, decimals = -1;
+  for (char c : text) {
+    if (c == '.') {
+      if (decimals >= 0) return std::nullopt;
+      decimals = 0;
+      continue;
+    }
+    if (c < '0' || c > '9' || ++digits > 15) return std::nullopt;
+    mantissa = mantissa * 10 + (c - '0');
+    if (decimals >= 0) ++decimals;
+  }
+  if (digits == 0) return std::nullopt;
+  const double value = static_cast<double>(mantissa) / kPowers[decimals > 0 ? decimals : 0];
+  return negative ? -value : value;
+}
+
+}  // namespace
+
 std::optional<double> ParseReal(std::string_view text) {
   // Digits, a point and an exponent only: no blanks, hexadecimal, "inf" or "nan".
-  if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string_view::npos)
-    return std::nullopt;
+  if (text.empty()) return std::nullopt;
+  for (char c : text)
+    if ((c < '0' || c > '9') && c != '+' && c != '-' && c != '.' && c != 'e' && c != 'E')
+      return std::nullopt;
   if (text[0] == '+') text.remove_prefix(1);
   if (text.empty() || text[0] == '+') return std::nullopt;
+  if (std::optional<double> fast = FastDecimal(text)) return fast;
   double value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))

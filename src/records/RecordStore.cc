@@ -108,6 +108,8 @@ struct TypedState {
   std::vector<std::unique_ptr<Statement>> earlier;  // by field
   std::vector<TypedValue> values;
   std::map<std::string, int64_t> days;
+  int64_t* dayCount = nullptr;  // the entry of `days` counted last
+  const std::string* lastDay = nullptr;
   std::map<int64_t, int64_t> gaps;
   int64_t maxFields = 0, committedMaxFields = 0;
   bool maxFieldsGrew = false;
@@ -223,7 +225,8 @@ void RefuseOtherFiles(const std::string& path) {
 std::unique_ptr<sqlite3, int (*)(sqlite3*)> OpenDb(const std::string& path, int flags,
                                                    std::string& error) {
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  // One thread uses a connection: SQLite's own locking of it is not needed.
+  const int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> owned(db, sqlite3_close);
   if (rc != SQLITE_OK) error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   return owned;
@@ -331,6 +334,8 @@ void RecordStore::Rollback() {
   // What the records put in the transaction would have added goes with it.
   if (TypedState* t = mHandle->typed.get()) {
     t->days.clear();
+    t->dayCount = nullptr;
+    t->lastDay = nullptr;
     t->gaps.clear();
     t->last.reset();
     t->lastTime.reset();
@@ -772,16 +777,20 @@ void RecordStore::RebuildTyped(const FieldDefinition& def, const TimeZone::Zone*
 void RecordStore::PutTyped(int64_t number, std::string_view line) {
   TypedState* t = mHandle->typed.get();
   if (!t) return;
-  const int64_t fields = FieldCount(line, t->def.separator);
-  if (fields > t->maxFields) {
+  auto countFields = [t](int64_t fields) {
+    if (fields <= t->maxFields) return;
     t->maxFields = fields;
     t->maxFieldsGrew = true;
+  };
+  if (!t->def.Named()) {
+    countFields(FieldCount(line, t->def.separator));
+    return;
   }
-  if (!t->def.Named()) return;
   std::optional<int64_t> firstTime;
   t->typer->Type(
       number, line, [this, number](int field) { return EarlierInstant(number, field); }, t->values,
       firstTime, *t->issues);
+  countFields(t->typer->FieldsOfLast());
   sqlite3_stmt* s = t->insert.s;
   sqlite3_reset(s);
   sqlite3_bind_int64(s, 1, number);
@@ -806,7 +815,17 @@ void RecordStore::PutTyped(int64_t number, std::string_view line) {
   if (!Done(s)) Fail("cannot store a typed record");
   if (const int day = t->typer->FirstTimeColumn(); day >= 0) {
     const TypedValue& v = t->values[static_cast<size_t>(day)];
-    if (v.kind == TypedValue::Kind::kText) ++t->days[v.text.substr(0, 10)];
+    if (v.kind == TypedValue::Kind::kText) {
+      // Records come mostly in time order: the day of the one before, counted
+      // without a look into the map.
+      const std::string_view day = std::string_view(v.text).substr(0, 10);
+      if (!t->dayCount || day != *t->lastDay) {
+        const auto entry = t->days.try_emplace(std::string(day), 0).first;
+        t->dayCount = &entry->second;
+        t->lastDay = &entry->first;
+      }
+      ++*t->dayCount;
+    }
   }
   // The gaps between consecutive numbers: with the record put just before,
   // else with a stored neighbour below, and at the end of each run of
@@ -882,6 +901,8 @@ void RecordStore::NoteTyped() {
     if (!Done(s)) Fail("cannot count the records per day");
   }
   t->days.clear();
+  t->dayCount = nullptr;
+  t->lastDay = nullptr;
   if (t->gaps.empty()) return;
   for (const auto& [gap, pairs] : t->gaps) {
     sqlite3_stmt* s = Prepared(kAddGap,

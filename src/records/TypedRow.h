@@ -82,6 +82,8 @@ class LineTyper {
   // column; -1 when there is none.
   int FirstTimeColumn() const { return mFirstTime; }
   int FirstUtcColumn() const { return mFirstUtc; }
+  // The fields of the line typed last.
+  int64_t FieldsOfLast() const { return static_cast<int64_t>(mFields.size()); }
 
  private:
   const FieldDefinition& mDef;

@@ -1,6 +1,7 @@
 #include "CsvExport.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 #include "base/WriteAll.h"
@@ -44,7 +45,14 @@ void AppendRow(std::string& out, const std::vector<std::string>& fields) {
 }  // namespace
 
 void AppendField(std::string& out, std::string_view value) {
-  if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
+  bool plain = true;
+  for (char c : value) {
+    if (c == ',' || c == '"' || c == '\r' || c == '\n') {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) {
     out.append(value);
     return;
   }
@@ -87,7 +95,8 @@ Outcome Write(Records::RecordStore* store, const Request& request, int fd, int& 
           request.from, request.to, bounds,
           [&out](int64_t number, const std::vector<std::optional<std::string>>& values) {
             std::string& text = out.Text();
-            text += std::to_string(number);
+            char digits[24];
+            text.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
             for (const std::optional<std::string>& v : values) {
               text += ',';
               if (v) AppendField(text, *v);
