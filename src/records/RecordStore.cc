@@ -676,16 +676,27 @@ std::optional<int64_t> TimeOfColumn(sqlite3_stmt* s, int column, bool utc) {
 
 std::optional<int64_t> RecordStore::UseFields(const FieldDefinition& def,
                                               const TimeZone::Zone* zone, TypingIssues& issues) {
-  const bool same =
-      MetaText("typed_definition") == def.Canonical() && MetaInt("max_fields", -1) >= 0;
-  if (same) {
+  // The typed records follow the definition when it is the store's and their
+  // tables are all there (a user may have dropped one).
+  auto current = [&] {
+    return MetaText("typed_definition") == def.Canonical() && MetaInt("max_fields", -1) >= 0 &&
+           (!def.Named() || (HasTable("typed_records") && HasTable("typed_columns") &&
+                             HasTable("record_days") && HasTable("record_gaps")));
+  };
+  if (current()) {
     PrepareTyped(def, zone, issues);
     return std::nullopt;
   }
   Begin();
   try {
-    RebuildTyped(def, zone, issues);
+    // Another extraction may have rebuilt them while this one waited.
+    const bool rebuilt = current();
+    if (rebuilt)
+      PrepareTyped(def, zone, issues);
+    else
+      RebuildTyped(def, zone, issues);
     Commit();
+    if (rebuilt) return std::nullopt;
   } catch (...) {
     Rollback();
     mHandle->typed.reset();

@@ -715,6 +715,10 @@ TEST_F(ExtractProgram, NamedFieldsGiveATypedTableAndACsvThatReadBackExactly) {
   EXPECT_EQ(Extract({"--csv", "--since", "2026-10-25T00:00:00Z"}).status, 2);
   // The same fields again: nothing is rebuilt.
   EXPECT_EQ(Summary()["typed_rebuilt"], nullptr);
+  // A typed table dropped by hand comes back from the lines.
+  Sql(Store(), "DROP TABLE typed_records");
+  EXPECT_EQ(Summary()["typed_rebuilt"], 5);
+  EXPECT_EQ(query("select count(*) as n from typed_records"), json::parse(R"([{"n":5}])"));
 
   // A reader that stops early ends the export quietly, with status 0.
   std::string many;
