@@ -732,4 +732,22 @@ TEST_F(ExtractProgram, NamedFieldsGiveATypedTableAndACsvThatReadBackExactly) {
       box.ProcessOptions());
   EXPECT_EQ(head.status, 0) << head.err;
   EXPECT_EQ(head.err, "");
+
+  // Without RecordFields: field1 to fieldN, text, N the most fields a stored
+  // line has, kept up as lines with more come.
+  Deploy({{"RecordFieldSeparator", ";"}});
+  EXPECT_EQ(Summary()["typed_rebuilt"], 19995);
+  EXPECT_EQ(csvRows({"--to", "5"}),
+            json::array({{"number", "field1", "field2", "field3", "field4", "field5"},
+                         {"1", "R1", "25.10.2026 01:30:00", "1.5", "plain", ""},
+                         {"2", "R2", "25.10.2026 02:30:00", "2.5", "a, \"quoted\" note", ""},
+                         {"3", "R3", "25.10.2026 02:10:00", "x", "after", ""},
+                         {"4", "R4", "25.10.2026 02:50:00", "", "", ""},
+                         {"5", "R5", "29.03.2026 02:30:00", "5", "gap", "extra"}}));
+  Session("raw.site1.2026003.000000", "R30000;a;b;c;d;e;f\r\n");
+  EXPECT_EQ(Summary()["typed_rebuilt"], nullptr);
+  EXPECT_EQ(
+      csvRows({"--from", "30000"}),
+      json::array({{"number", "field1", "field2", "field3", "field4", "field5", "field6", "field7"},
+                   {"30000", "R30000", "a", "b", "c", "d", "e", "f"}}));
 }

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
 #include "records/RecordFields.h"
+#include "records/RecordStore.h"
 #include "records/TypedRow.h"
 
 namespace {
@@ -193,6 +195,82 @@ TEST(RecordFields, LinesAreTypedWithTheirIssuesCounted) {
     EXPECT_EQ(issues.nonexistentTimes.count, c.nonexistent);
     EXPECT_EQ(first.has_value(), shown[2] != "-");
     EXPECT_EQ(issues.badValues.firstNumber, issues.badValues.count > 0 ? 7 : 0);
+  }
+}
+
+TEST(RecordFields, TheStoreCountsDaysAndIntervalsWhateverTheOrderOfAbsorbing) {
+  // Ten-minute records, one of them late by three minutes, through a
+  // midnight and across the autumn change; absorbed in transactions and
+  // orders of every kind, the store must come to the same rows, days and
+  // usual interval.
+  std::vector<std::string> lines = {
+      "1,2026-10-24 23:40:00,1.5", "2,2026-10-24 23:50:00,2", "3,2026-10-25 00:03:00,3",
+      "4,2026-10-25 00:10:00,4",   "5,2026-10-25 02:40:00,5", "6,2026-10-25 02:50:00,6",
+      "7,2026-10-25 02:00:00,7",   "8,2026-10-25 02:10:00,8", "9,2026-10-25 02:20:00,x"};
+  struct Case {
+    const char* what;
+    std::vector<std::vector<int>> transactions;  // record numbers, in the order put
+    // Whether 7 to 9 take their second pass through the repeated hour, which
+    // they can only when a record before them in it is stored first.
+    bool secondPass;
+  };
+  const std::vector<Case> cases = {
+      {"in order, at once", {{1, 2, 3, 4, 5, 6, 7, 8, 9}}, true},
+      {"in order, record by record", {{1}, {2}, {3}, {4}, {5}, {6}, {7}, {8}, {9}}, true},
+      {"the latest first, then the older", {{5, 6, 7, 8, 9}, {1, 2, 3, 4}}, true},
+      {"gaps filled later", {{1, 3, 5, 7, 9}, {2, 4, 6, 8}}, true},
+      {"the second pass before the first", {{7, 8, 9}, {1, 2, 3, 4, 5, 6}}, false},
+  };
+  std::string error;
+  const auto def = Records::MakeFieldDefinition(
+      std::vector<FieldItem>{
+          {"n", "integer", "", ""}, {"time", "time", "", ""}, {"v", "real", "V", ""}},
+      ",", "Europe/Berlin", error);
+  ASSERT_TRUE(def) << error;
+  const auto zone = TimeZone::Zone::Load("Europe/Berlin", error);
+  ASSERT_TRUE(zone) << error;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    Records::RecordStore store = Records::RecordStore::OpenForWriting(dir.Path() + "/r.sqlite");
+    Records::TypingIssues issues;
+    store.UseFields(*def, &*zone, issues);
+    for (const std::vector<int>& numbers : c.transactions) {
+      store.Begin();
+      for (int n : numbers) {
+        int64_t first = 0;
+        ASSERT_EQ(store.Put(n, lines[static_cast<size_t>(n - 1)], 0, 0, 0, first),
+                  Records::PutResult::kNew);
+        store.PutTyped(n, lines[static_cast<size_t>(n - 1)]);
+      }
+      store.NoteTyped();
+      store.Commit();
+    }
+    std::vector<std::string> rows;
+    store.ForEachTypedRow(0, 100, [&rows](int64_t, const auto& values) {
+      std::string row;
+      for (const auto& v : values) row += (v ? *v : "-") + "|";
+      rows.push_back(row);
+    });
+    const std::string utc7 = c.secondPass ? "2026-10-25T01:00:00Z" : "2026-10-25T00:00:00Z";
+    const std::string utc8 = c.secondPass ? "2026-10-25T01:10:00Z" : "2026-10-25T00:10:00Z";
+    const std::string utc9 = c.secondPass ? "2026-10-25T01:20:00Z" : "2026-10-25T00:20:00Z";
+    EXPECT_EQ(rows, (std::vector<std::string>{"1|2026-10-24 23:40:00|2026-10-24T21:40:00Z|1.5|",
+                                              "2|2026-10-24 23:50:00|2026-10-24T21:50:00Z|2.0|",
+                                              "3|2026-10-25 00:03:00|2026-10-24T22:03:00Z|3.0|",
+                                              "4|2026-10-25 00:10:00|2026-10-24T22:10:00Z|4.0|",
+                                              "5|2026-10-25 02:40:00|2026-10-25T00:40:00Z|5.0|",
+                                              "6|2026-10-25 02:50:00|2026-10-25T00:50:00Z|6.0|",
+                                              "7|2026-10-25 02:00:00|" + utc7 + "|7.0|",
+                                              "8|2026-10-25 02:10:00|" + utc8 + "|8.0|",
+                                              "9|2026-10-25 02:20:00|" + utc9 + "|-|"}));
+    const std::vector<Records::DayCount> days = store.RecordDays("2026-10-25");
+    ASSERT_EQ(days.size(), 1u);
+    EXPECT_EQ(days[0].records, 7);
+    EXPECT_EQ(store.RecordDays("").size(), 2u);
+    EXPECT_EQ(store.RecordInterval(), 600);
+    EXPECT_EQ(store.TypedColumns().size(), 4u);
+    EXPECT_EQ(issues.badValues.count, 1);
   }
 }
 
