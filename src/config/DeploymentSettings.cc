@@ -34,6 +34,48 @@ int32_t Number(const Configuration& cfg, const NumericSetting& s) {
   return *value;
 }
 
+std::optional<std::vector<Records::FieldItem>> RecordFieldItems(const Configuration& cfg) {
+  nlohmann::json item;
+  try {
+    item = cfg.Get(kRecordFieldsKey);
+  } catch (const ConfigurationItemNotFoundException&) {
+    return std::nullopt;
+  }
+  const std::string invalid = std::string("Invalid ") + kRecordFieldsKey + " in deployment.cfg: ";
+  if (!item.is_array())
+    throw SettingError(invalid +
+                       "not a list of field names or {\"name\": ..., \"type\": ...} "
+                       "objects");
+  std::vector<Records::FieldItem> items;
+  for (size_t i = 0; i < item.size(); ++i) {
+    const nlohmann::json& entry = item[i];
+    const std::string where = invalid + "entry " + std::to_string(i + 1);
+    Records::FieldItem field;
+    if (entry.is_string()) {
+      field.name = entry.get<std::string>();
+    } else if (entry.is_object()) {
+      for (auto member = entry.begin(); member != entry.end(); ++member) {
+        const std::string& key = member.key();
+        std::string* into = key == "name"     ? &field.name
+                            : key == "type"   ? &field.type
+                            : key == "unit"   ? &field.unit
+                            : key == "format" ? &field.format
+                                              : nullptr;
+        if (!into)
+          throw SettingError(where + " has \"" + key +
+                             "\", which is none of name, type, unit, format");
+        if (!member->is_string()) throw SettingError(where + ": \"" + key + "\" is not a text");
+        *into = member->get<std::string>();
+      }
+      if (!entry.contains("name")) throw SettingError(where + " has no \"name\"");
+    } else {
+      throw SettingError(where + " is neither a name nor an object");
+    }
+    items.push_back(std::move(field));
+  }
+  return items;
+}
+
 void CheckName(const Configuration& cfg, const std::string& name) {
   const std::string found =
       *Text(cfg, "Name", "Name key is missing in deployment.cfg expected:" + name + "\n");

@@ -8,11 +8,13 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/BaseError.h"
 #include "base/DialogueWords.h"
 #include "config/Configuration.h"
 #include "controller/ControllerSettings.h"
+#include "records/RecordFields.h"
 #include "recovery/RequestPlan.h"
 
 namespace DeploymentSettings {
@@ -42,13 +44,19 @@ inline constexpr NumericSetting kNumericSettings[] = {
 // The pattern that tells record lines in a session file (read by the extraction).
 inline constexpr const char* kRecordPatternKey = "RecordPattern";
 
-// Every item of deployment.cfg that a program of the system reads; any other
-// item is left alone (a near miss of one of these is a misspelling).
+// The fields of a record line, what splits them, and the zone of the
+// controller's clock (read by the extraction).
+inline constexpr const char* kRecordFieldsKey = "RecordFields";
+inline constexpr const char* kRecordFieldSeparatorKey = "RecordFieldSeparator";
+inline constexpr const char* kTimeZoneKey = "TimeZone";
+
 // MB that an extraction leaves free for the next downloads (pelox5-extract only;
 // 0: no reserve).
 inline constexpr NumericSetting kExtractFreeSpaceReserveMB{"ExtractFreeSpaceReserveMB", 100, 0,
                                                            1 << 20};
 
+// Every item of deployment.cfg that a program of the system reads; any other
+// item is left alone (a near miss of one of these is a misspelling).
 inline constexpr const char* kKnownKeys[] = {"Name",
                                              "Status",
                                              "Port",
@@ -60,7 +68,10 @@ inline constexpr const char* kKnownKeys[] = {"Name",
                                              kRunTimeLimit.key,
                                              "ExtractReceivedRecordFile",
                                              kRecordPatternKey,
-                                             kExtractFreeSpaceReserveMB.key};
+                                             kExtractFreeSpaceReserveMB.key,
+                                             kRecordFieldsKey,
+                                             kRecordFieldSeparatorKey,
+                                             kTimeZoneKey};
 
 inline constexpr const char* kDefaultPrompt = DialogueWords::kDefaultPrompt;
 inline constexpr const char* kDefaultBaud = "9600";
@@ -74,6 +85,11 @@ std::optional<std::string> Text(const Configuration& cfg, const std::string& key
 // A whole-number item: its fallback when missing; SettingError naming the item,
 // the value as written and the range when it is outside the range.
 int32_t Number(const Configuration& cfg, const NumericSetting& setting);
+
+// "RecordFields" as written: none when missing; SettingError when it is not a
+// list whose entries are names or objects of texts "name", "type", "unit" and
+// "format" ("name" required, no other member).
+std::optional<std::vector<Records::FieldItem>> RecordFieldItems(const Configuration& cfg);
 
 // "Name" equals `name` exactly (letter case counts), "Status" is "Active".
 void CheckName(const Configuration& cfg, const std::string& name);

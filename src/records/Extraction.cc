@@ -332,6 +332,7 @@ void Absorber::AbsorbFrom(int fd, const SessionFile& file, SessionState state, i
   state.tailHash = samples.tail;
   mStore.UpdateSession(state, mFound, mFresh, mDuplicates, mConflicts, mNow);
   mStore.SetSessionPattern(state.id, mSettings.pattern->Text());
+  mStore.NoteTyped();
   mStore.NoteAbsorbed(mRanges.Ranges(), mFresh, mConflicts);
   mStore.Commit();
   anythingNew = true;
@@ -379,6 +380,7 @@ void Absorber::Line(std::string_view line, int64_t offset, const SessionFile& fi
     case PutResult::kNew:
       ++mFresh;
       mRanges.Add(match.number);
+      mStore.PutTyped(match.number, line);
       break;
     case PutResult::kDuplicate:
       ++mDuplicates;
@@ -406,6 +408,23 @@ void Absorber::Report() {
                                  "\" but its first group is not only digits; they are no "
                                  "records; the first: " +
                                  mNotNumbers.first);
+  const TypingIssues& typing = mSummary.typing;
+  auto warn = [this](const TypingIssue& issue, const std::string& what, const std::string& then) {
+    if (issue.count > 0)
+      mSettings.log("WARNING", std::to_string(issue.count) + " " + what + "; " + then +
+                                   " (the stored lines are kept as received); the first: record " +
+                                   std::to_string(issue.firstNumber) + ": " +
+                                   Shown(issue.firstText));
+  };
+  warn(typing.badValues, "values are not of their field's type", "they are NULL in typed_records");
+  warn(typing.shortLines, "record lines have fewer fields than RecordFields names",
+       "the missing fields are NULL");
+  warn(typing.longLines, "record lines have more fields than RecordFields names",
+       "the fields beyond are left out of typed_records");
+  warn(typing.nonexistentTimes,
+       "local times do not exist in TimeZone \"" + mSettings.fields.zone +
+           "\" (the hour skipped when clocks go forward)",
+       "their local time is kept, their _utc column is NULL");
   if (mTooLarge.count > 0)
     mSettings.log("WARNING", std::to_string(mTooLarge.count) +
                                  " record lines have numbers above 2147483647, which the record "
@@ -512,6 +531,12 @@ ExtractionSummary Extract(const ExtractionSettings& settings, Clock& clock) {
       ListSessions(settings.downloadsFolder, settings.sessionPrefix);
   CheckFreeSpace(settings, files);
   RecordStore store = RecordStore::OpenForWriting(settings.storePath);
+  summary.typedRebuilt = store.UseFields(settings.fields, settings.zone, summary.typing);
+  if (summary.typedRebuilt && *summary.typedRebuilt > 0)
+    settings.log("INFO",
+                 "The record fields are not those the typed records were made with: "
+                 "the typed records were rebuilt from the " +
+                     std::to_string(*summary.typedRebuilt) + " stored lines");
   Absorber absorber(settings, store, summary, clock);
   // Spares the look at each session's pattern when all were read with this one.
   const bool again = store.AnySessionReadWithOtherPattern(settings.pattern->Text());

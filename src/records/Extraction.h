@@ -17,7 +17,10 @@
 #include "base/BaseError.h"
 #include "base/Clock.h"
 #include "base/DialogueWords.h"
+#include "base/TimeZone.h"
+#include "records/RecordFields.h"
 #include "records/RecordPattern.h"
+#include "records/TypedRow.h"
 
 namespace Records {
 
@@ -37,6 +40,10 @@ struct ExtractionSettings {
   std::optional<int64_t> recordsLogged;
   std::string prompt = DialogueWords::kDefaultPrompt;
   const RecordPattern* pattern = nullptr;
+  // The fields of the record lines, and the zone loaded for their TimeZone
+  // (none without one).
+  FieldDefinition fields;
+  const TimeZone::Zone* zone = nullptr;
   // Bytes the store's file system keeps free for the next downloads: an
   // extraction that would leave less stores nothing. 0 turns the check off.
   int64_t freeSpaceReserve = 0;
@@ -59,6 +66,11 @@ struct ExtractionSummary {
   int64_t unusableSessions = 0;        // files that could not be read: skipped
   int64_t changedSessions = 0;         // shrunk or changed under what was absorbed: read again
   int64_t sessionsWithoutRecords = 0;  // reply lines read, not one of them a record
+  // Typing the new records (and every stored one, when the fields changed):
+  // values that are not of their type, lines with fewer or more fields than
+  // named, local times that do not exist.
+  TypingIssues typing;
+  std::optional<int64_t> typedRebuilt;  // records typed again for changed fields
 };
 
 // Raises StoreError for the store and RecoveryFileError for the record

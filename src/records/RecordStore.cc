@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 #include "recovery/RangeSet.h"
 
@@ -74,7 +75,46 @@ enum Slot {
   kUpsertPattern,
   kOtherPattern,
   kUpsertMeta,
+  kDeleteMeta,
+  kHasTable,
+  kAddDay,
+  kAddGap,
+  kUsualGap,
   kSlots
+};
+
+}  // namespace
+
+namespace {
+
+// The statements of one typed-table layout, finalized with it.
+struct Statement {
+  sqlite3_stmt* s = nullptr;
+  Statement() = default;
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  ~Statement() { sqlite3_finalize(s); }
+};
+
+// What typing the records of this store needs: the definition and its typer,
+// the statements for its columns, and what the records put since the last
+// NoteTyped add to the days, the gaps and the field count.
+struct TypedState {
+  FieldDefinition def;
+  std::optional<TimeZone::Zone> zone;
+  std::unique_ptr<LineTyper> typer;
+  TypingIssues* issues = nullptr;
+  Statement insert, firstTime;
+  std::vector<std::unique_ptr<Statement>> earlier;  // by field
+  std::vector<TypedValue> values;
+  std::map<std::string, int64_t> days;
+  int64_t* dayCount = nullptr;  // the entry of `days` counted last
+  const std::string* lastDay = nullptr;
+  std::map<int64_t, int64_t> gaps;
+  int64_t maxFields = 0, committedMaxFields = 0;
+  bool maxFieldsGrew = false;
+  std::optional<int64_t> last;  // the number put last, and its first time
+  std::optional<int64_t> lastTime;
 };
 
 }  // namespace
@@ -82,7 +122,9 @@ enum Slot {
 struct RecordStore::Handle {
   sqlite3* db = nullptr;
   std::array<sqlite3_stmt*, kSlots> statements{};
+  std::unique_ptr<TypedState> typed;
   ~Handle() {
+    typed.reset();
     for (sqlite3_stmt* s : statements) sqlite3_finalize(s);
     sqlite3_close(db);
   }
@@ -183,7 +225,8 @@ void RefuseOtherFiles(const std::string& path) {
 std::unique_ptr<sqlite3, int (*)(sqlite3*)> OpenDb(const std::string& path, int flags,
                                                    std::string& error) {
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  // One thread uses a connection: SQLite's own locking of it is not needed.
+  const int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> owned(db, sqlite3_close);
   if (rc != SQLITE_OK) error = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   return owned;
@@ -288,6 +331,17 @@ void RecordStore::Commit() { Exec("COMMIT"); }
 void RecordStore::Rollback() {
   if (!sqlite3_get_autocommit(mHandle->db))
     sqlite3_exec(mHandle->db, "ROLLBACK", nullptr, nullptr, nullptr);
+  // What the records put in the transaction would have added goes with it.
+  if (TypedState* t = mHandle->typed.get()) {
+    t->days.clear();
+    t->dayCount = nullptr;
+    t->lastDay = nullptr;
+    t->gaps.clear();
+    t->last.reset();
+    t->lastTime.reset();
+    t->maxFields = t->committedMaxFields;
+    t->maxFieldsGrew = false;
+  }
 }
 
 std::optional<SessionState> RecordStore::Session(const std::string& name) {
@@ -575,6 +629,439 @@ void RecordStore::WriteOutcome(const ExtractionOutcome& outcome) {
     Rollback();
     throw;
   }
+}
+
+void RecordStore::PutMeta(const char* key, const std::optional<std::string>& text) {
+  if (!text) {
+    sqlite3_stmt* s = Prepared(kDeleteMeta, "DELETE FROM meta WHERE key = ?");
+    sqlite3_bind_text(s, 1, key, -1, SQLITE_STATIC);
+    if (!Done(s)) Fail("cannot update its meta table");
+    return;
+  }
+  sqlite3_stmt* s = Prepared(kUpsertMeta, "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)");
+  sqlite3_bind_text(s, 1, key, -1, SQLITE_STATIC);
+  sqlite3_bind_text(s, 2, text->data(), static_cast<int>(text->size()), SQLITE_STATIC);
+  if (!Done(s)) Fail("cannot update its meta table");
+}
+
+void RecordStore::PutMeta(const char* key, int64_t value) {
+  sqlite3_stmt* s = Prepared(kUpsertMeta, "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)");
+  sqlite3_bind_text(s, 1, key, -1, SQLITE_STATIC);
+  sqlite3_bind_int64(s, 2, value);
+  if (!Done(s)) Fail("cannot update its meta table");
+}
+
+bool RecordStore::HasTable(const char* name) {
+  sqlite3_stmt* s = Prepared(kHasTable, "SELECT count(*) FROM sqlite_master WHERE name = ?");
+  ResetOnExit resetS{s};
+  sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
+  if (sqlite3_step(s) != SQLITE_ROW) Fail("cannot be read");
+  return sqlite3_column_int(s, 0) > 0;
+}
+
+namespace {
+
+// Column names are plain (checked with the definition), quoted all the same.
+std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+
+constexpr const char* kUtcLayout = "%Y-%m-%dT%H:%M:%SZ";
+
+std::optional<int64_t> TimeOfColumn(sqlite3_stmt* s, int column, bool utc) {
+  if (sqlite3_column_type(s, column) != SQLITE_TEXT) return std::nullopt;
+  const char* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+  return ParseTime(text, utc ? kUtcLayout : kDefaultTimeFormat);
+}
+
+}  // namespace
+
+std::optional<int64_t> RecordStore::UseFields(const FieldDefinition& def,
+                                              const TimeZone::Zone* zone, TypingIssues& issues) {
+  // The typed records follow the definition when it is the store's and their
+  // tables are all there (a user may have dropped one).
+  auto current = [&] {
+    return MetaText("typed_definition") == def.Canonical() && MetaInt("max_fields", -1) >= 0 &&
+           (!def.Named() || (HasTable("typed_records") && HasTable("typed_columns") &&
+                             HasTable("record_days") && HasTable("record_gaps")));
+  };
+  if (current()) {
+    PrepareTyped(def, zone, issues);
+    return std::nullopt;
+  }
+  Begin();
+  try {
+    // Another extraction may have rebuilt them while this one waited.
+    const bool rebuilt = current();
+    if (rebuilt)
+      PrepareTyped(def, zone, issues);
+    else
+      RebuildTyped(def, zone, issues);
+    Commit();
+    if (rebuilt) return std::nullopt;
+  } catch (...) {
+    Rollback();
+    mHandle->typed.reset();
+    throw;
+  }
+  return MetaInt("stored_records", 0);
+}
+
+void RecordStore::PrepareTyped(const FieldDefinition& def, const TimeZone::Zone* zone,
+                               TypingIssues& issues) {
+  {
+    mHandle->typed.reset();
+    auto t = std::make_unique<TypedState>();
+    t->def = def;
+    if (zone) t->zone = *zone;
+    t->typer = std::make_unique<LineTyper>(t->def, t->zone ? &*t->zone : nullptr);
+    t->issues = &issues;
+    t->maxFields = t->committedMaxFields = MetaInt("max_fields", 0);
+    if (def.Named()) {
+      std::string sql = "INSERT OR REPLACE INTO typed_records VALUES(?";
+      for (size_t i = 0; i < t->typer->Columns().size(); ++i) sql += ", ?";
+      sql += ")";
+      if (sqlite3_prepare_v2(mHandle->db, sql.c_str(), -1, &t->insert.s, nullptr) != SQLITE_OK)
+        Fail("cannot read its typed records");
+      const int first = t->typer->FirstUtcColumn() >= 0 ? t->typer->FirstUtcColumn()
+                                                        : t->typer->FirstTimeColumn();
+      if (first >= 0) {
+        sql = "SELECT " + Quoted(t->typer->Columns()[static_cast<size_t>(first)].name) +
+              " FROM typed_records WHERE number = ?";
+        if (sqlite3_prepare_v2(mHandle->db, sql.c_str(), -1, &t->firstTime.s, nullptr) != SQLITE_OK)
+          Fail("cannot read its typed records");
+      }
+      t->earlier.resize(def.fields.size());
+    }
+    mHandle->typed = std::move(t);
+  }
+}
+
+void RecordStore::RebuildTyped(const FieldDefinition& def, const TimeZone::Zone* zone,
+                               TypingIssues& issues) {
+  mHandle->typed.reset();
+  Exec(
+      "DROP TABLE IF EXISTS typed_records; DROP TABLE IF EXISTS typed_columns; "
+      "DROP TABLE IF EXISTS record_days; DROP TABLE IF EXISTS record_gaps; "
+      "DELETE FROM meta WHERE key IN ('record_interval_s', 'typed_definition', 'max_fields')");
+  if (def.Named()) {
+    const std::vector<ColumnSpec> columns = ColumnsOf(def);
+    std::string sql = "CREATE TABLE typed_records(number INTEGER PRIMARY KEY";
+    for (const ColumnSpec& c : columns) sql += ", " + Quoted(c.name) + " " + SqlType(c.type);
+    sql += ");";
+    Exec(sql.c_str());
+    Exec(
+        "CREATE TABLE typed_columns(position INTEGER PRIMARY KEY, name TEXT NOT NULL, "
+        "type TEXT NOT NULL, unit TEXT NOT NULL DEFAULT '', format TEXT NOT NULL DEFAULT '', "
+        "utc_of TEXT);"
+        "CREATE TABLE record_days(day TEXT PRIMARY KEY, records INTEGER NOT NULL);"
+        "CREATE TABLE record_gaps(gap INTEGER PRIMARY KEY, pairs INTEGER NOT NULL);");
+    Statement add;
+    if (sqlite3_prepare_v2(mHandle->db,
+                           "INSERT INTO typed_columns(position, name, type, unit, format, utc_of) "
+                           "VALUES(?, ?, ?, ?, ?, ?)",
+                           -1, &add.s, nullptr) != SQLITE_OK)
+      Fail("cannot make its typed records");
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const ColumnSpec& c = columns[i];
+      sqlite3_reset(add.s);
+      sqlite3_bind_int64(add.s, 1, static_cast<int64_t>(i) + 1);
+      sqlite3_bind_text(add.s, 2, c.name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(add.s, 3, c.utcOf.empty() ? TypeWord(c.type) : "text", -1, SQLITE_STATIC);
+      sqlite3_bind_text(add.s, 4, c.unit.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(add.s, 5, c.format.c_str(), -1, SQLITE_TRANSIENT);
+      if (c.utcOf.empty())
+        sqlite3_bind_null(add.s, 6);
+      else
+        sqlite3_bind_text(add.s, 6, c.utcOf.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(add.s) != SQLITE_DONE) Fail("cannot make its typed records");
+    }
+  }
+  PutMeta("typed_definition", def.Canonical());
+  PutMeta("field_separator", def.separator);
+  PutMeta("max_fields", int64_t{0});
+  // The new layout's statements, then every stored line by number.
+  PrepareTyped(def, zone, issues);
+  ForEachLine(0, INT64_MAX,
+              [this](int64_t number, std::string_view line) { PutTyped(number, line); });
+  NoteTyped();
+}
+
+void RecordStore::PutTyped(int64_t number, std::string_view line) {
+  TypedState* t = mHandle->typed.get();
+  if (!t) return;
+  auto countFields = [t](int64_t fields) {
+    if (fields <= t->maxFields) return;
+    t->maxFields = fields;
+    t->maxFieldsGrew = true;
+  };
+  if (!t->def.Named()) {
+    countFields(FieldCount(line, t->def.separator));
+    return;
+  }
+  std::optional<int64_t> firstTime;
+  t->typer->Type(
+      number, line, [this, number](int field) { return EarlierInstant(number, field); }, t->values,
+      firstTime, *t->issues);
+  countFields(t->typer->FieldsOfLast());
+  sqlite3_stmt* s = t->insert.s;
+  sqlite3_reset(s);
+  sqlite3_bind_int64(s, 1, number);
+  for (size_t i = 0; i < t->values.size(); ++i) {
+    const TypedValue& v = t->values[i];
+    const int at = static_cast<int>(i) + 2;
+    switch (v.kind) {
+      case TypedValue::Kind::kNull:
+        sqlite3_bind_null(s, at);
+        break;
+      case TypedValue::Kind::kInteger:
+        sqlite3_bind_int64(s, at, v.integer);
+        break;
+      case TypedValue::Kind::kReal:
+        sqlite3_bind_double(s, at, v.real);
+        break;
+      case TypedValue::Kind::kText:
+        sqlite3_bind_text(s, at, v.text.data(), static_cast<int>(v.text.size()), SQLITE_STATIC);
+        break;
+    }
+  }
+  if (!Done(s)) Fail("cannot store a typed record");
+  if (const int day = t->typer->FirstTimeColumn(); day >= 0) {
+    const TypedValue& v = t->values[static_cast<size_t>(day)];
+    if (v.kind == TypedValue::Kind::kText) {
+      // Records come mostly in time order: the day of the one before, counted
+      // without a look into the map.
+      const std::string_view day = std::string_view(v.text).substr(0, 10);
+      if (!t->dayCount || day != *t->lastDay) {
+        const auto entry = t->days.try_emplace(std::string(day), 0).first;
+        t->dayCount = &entry->second;
+        t->lastDay = &entry->first;
+      }
+      ++*t->dayCount;
+    }
+  }
+  // The gaps between consecutive numbers: with the record put just before,
+  // else with a stored neighbour below, and at the end of each run of
+  // consecutive numbers with a stored neighbour above.
+  if (t->last && *t->last == number - 1) {
+    CountGap(t->lastTime, firstTime);
+  } else {
+    EndOfRun();
+    if (firstTime) CountGap(StoredFirstTime(number - 1), firstTime);
+  }
+  t->last = number;
+  t->lastTime = firstTime;
+}
+
+void RecordStore::CountGap(std::optional<int64_t> before, std::optional<int64_t> after) {
+  if (before && after && *after > *before) ++mHandle->typed->gaps[*after - *before];
+}
+
+void RecordStore::EndOfRun() {
+  TypedState* t = mHandle->typed.get();
+  if (t->last && t->lastTime) CountGap(t->lastTime, StoredFirstTime(*t->last + 1));
+  t->last.reset();
+  t->lastTime.reset();
+}
+
+std::optional<int64_t> RecordStore::StoredFirstTime(int64_t number) {
+  sqlite3_stmt* s = mHandle->typed->firstTime.s;
+  if (!s) return std::nullopt;
+  sqlite3_reset(s);
+  ResetOnExit resetS{s};
+  sqlite3_bind_int64(s, 1, number);
+  const int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return std::nullopt;
+  if (rc != SQLITE_ROW) Fail("cannot read its typed records");
+  return TimeOfColumn(s, 0, mHandle->typed->typer->FirstUtcColumn() >= 0);
+}
+
+std::optional<int64_t> RecordStore::EarlierInstant(int64_t number, int field) {
+  TypedState* t = mHandle->typed.get();
+  std::unique_ptr<Statement>& statement = t->earlier[static_cast<size_t>(field)];
+  if (!statement) {
+    statement = std::make_unique<Statement>();
+    const std::string column = Quoted(t->def.fields[static_cast<size_t>(field)].name + "_utc");
+    const std::string sql = "SELECT " + column + " FROM typed_records WHERE number < ? AND " +
+                            column + " IS NOT NULL ORDER BY number DESC LIMIT 1";
+    if (sqlite3_prepare_v2(mHandle->db, sql.c_str(), -1, &statement->s, nullptr) != SQLITE_OK)
+      Fail("cannot read its typed records");
+  }
+  sqlite3_stmt* s = statement->s;
+  sqlite3_reset(s);
+  ResetOnExit resetS{s};
+  sqlite3_bind_int64(s, 1, number);
+  const int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return std::nullopt;
+  if (rc != SQLITE_ROW) Fail("cannot read its typed records");
+  return TimeOfColumn(s, 0, true);
+}
+
+void RecordStore::NoteTyped() {
+  TypedState* t = mHandle->typed.get();
+  if (!t) return;
+  EndOfRun();
+  if (t->maxFieldsGrew) PutMeta("max_fields", t->maxFields);
+  t->maxFieldsGrew = false;
+  t->committedMaxFields = t->maxFields;
+  if (!t->def.Named()) return;
+  for (const auto& [day, records] : t->days) {
+    sqlite3_stmt* s = Prepared(kAddDay,
+                               "INSERT INTO record_days(day, records) VALUES(?, ?) ON "
+                               "CONFLICT(day) DO UPDATE SET records = records + excluded.records");
+    sqlite3_bind_text(s, 1, day.data(), static_cast<int>(day.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(s, 2, records);
+    if (!Done(s)) Fail("cannot count the records per day");
+  }
+  t->days.clear();
+  t->dayCount = nullptr;
+  t->lastDay = nullptr;
+  if (t->gaps.empty()) return;
+  for (const auto& [gap, pairs] : t->gaps) {
+    sqlite3_stmt* s = Prepared(kAddGap,
+                               "INSERT INTO record_gaps(gap, pairs) VALUES(?, ?) ON "
+                               "CONFLICT(gap) DO UPDATE SET pairs = pairs + excluded.pairs");
+    sqlite3_bind_int64(s, 1, gap);
+    sqlite3_bind_int64(s, 2, pairs);
+    if (!Done(s)) Fail("cannot count the intervals between records");
+  }
+  t->gaps.clear();
+  sqlite3_stmt* s =
+      Prepared(kUsualGap, "SELECT gap FROM record_gaps ORDER BY pairs DESC, gap LIMIT 1");
+  ResetOnExit resetS{s};
+  if (sqlite3_step(s) != SQLITE_ROW) Fail("cannot count the intervals between records");
+  const int64_t usual = sqlite3_column_int64(s, 0);
+  sqlite3_reset(s);
+  PutMeta("record_interval_s", usual);
+}
+
+std::vector<TypedColumn> RecordStore::GenericColumns() {
+  int64_t fields = MetaInt("max_fields", -1);
+  std::string separator = MetaText("field_separator");
+  if (separator.empty()) separator = kDefaultSeparator;
+  if (fields < 0) {
+    // A store no extraction has typed yet: the lines tell.
+    fields = 0;
+    ForEachLine(0, INT64_MAX, [&](int64_t, std::string_view line) {
+      fields = std::max(fields, FieldCount(line, separator));
+    });
+  }
+  std::vector<TypedColumn> columns;
+  for (int64_t i = 1; i <= fields; ++i)
+    columns.push_back({"field" + std::to_string(i), "text", "", "", ""});
+  return columns;
+}
+
+std::vector<TypedColumn> RecordStore::TypedColumns() {
+  if (!HasTable("typed_columns")) return GenericColumns();
+  Statement q;
+  if (sqlite3_prepare_v2(mHandle->db,
+                         "SELECT name, type, unit, format, utc_of FROM typed_columns "
+                         "ORDER BY position",
+                         -1, &q.s, nullptr) != SQLITE_OK)
+    Fail("cannot read its typed columns");
+  std::vector<TypedColumn> columns;
+  int rc;
+  auto text = [&q](int column) {
+    const unsigned char* t = sqlite3_column_text(q.s, column);
+    return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+  };
+  while ((rc = sqlite3_step(q.s)) == SQLITE_ROW)
+    columns.push_back({text(0), text(1), text(2), text(3), text(4)});
+  if (rc != SQLITE_DONE) Fail("cannot read its typed columns");
+  return columns;
+}
+
+std::vector<DayCount> RecordStore::RecordDays(const std::string& fromDay) {
+  std::vector<DayCount> days;
+  if (!HasTable("record_days")) return days;
+  Statement q;
+  if (sqlite3_prepare_v2(mHandle->db,
+                         "SELECT day, records FROM record_days WHERE day >= ? ORDER BY day", -1,
+                         &q.s, nullptr) != SQLITE_OK)
+    Fail("cannot read its records per day");
+  sqlite3_bind_text(q.s, 1, fromDay.data(), static_cast<int>(fromDay.size()), SQLITE_STATIC);
+  int rc;
+  while ((rc = sqlite3_step(q.s)) == SQLITE_ROW)
+    days.push_back(
+        {reinterpret_cast<const char*>(sqlite3_column_text(q.s, 0)), sqlite3_column_int64(q.s, 1)});
+  if (rc != SQLITE_DONE) Fail("cannot read its records per day");
+  return days;
+}
+
+std::optional<int64_t> RecordStore::RecordInterval() {
+  const int64_t seconds = MetaInt("record_interval_s", 0);
+  if (seconds <= 0) return std::nullopt;
+  return seconds;
+}
+
+void RecordStore::ForEachTypedRow(int64_t from, int64_t to, const TypedRowFunction& emit) {
+  ForEachTypedRow(from, to, TextBounds{}, emit);
+}
+
+void RecordStore::ForEachTypedRow(int64_t from, int64_t to, const TextBounds& bounds,
+                                  const TypedRowFunction& emit) {
+  std::vector<std::optional<std::string>> values;
+  if (!HasTable("typed_records")) {
+    // Without named fields: field1 to fieldN, split from the lines.
+    std::string separator = MetaText("field_separator");
+    if (separator.empty()) separator = kDefaultSeparator;
+    values.resize(GenericColumns().size());
+    ForEachLine(from, to, [&](int64_t number, std::string_view line) {
+      size_t i = 0;
+      SplitFields(line, separator, [&](std::string_view field) {
+        if (i >= values.size()) return;
+        std::optional<std::string>& slot = values[i++];
+        if (slot)
+          slot->assign(field);
+        else
+          slot.emplace(field);
+      });
+      for (; i < values.size(); ++i) values[i].reset();
+      emit(number, values);
+    });
+    return;
+  }
+  const std::vector<TypedColumn> columns = TypedColumns();
+  std::string sql = "SELECT * FROM typed_records WHERE number BETWEEN ? AND ?";
+  const bool bounded = bounds.column >= 0 && static_cast<size_t>(bounds.column) < columns.size();
+  if (bounded) {
+    const std::string column = Quoted(columns[static_cast<size_t>(bounds.column)].name);
+    if (!bounds.since.empty()) sql += " AND " + column + " >= ?3";
+    if (!bounds.until.empty()) sql += " AND " + column + " <= ?4";
+  }
+  sql += " ORDER BY number";
+  Statement q;
+  if (sqlite3_prepare_v2(mHandle->db, sql.c_str(), -1, &q.s, nullptr) != SQLITE_OK)
+    Fail("cannot read its typed records");
+  sqlite3_bind_int64(q.s, 1, from);
+  sqlite3_bind_int64(q.s, 2, to);
+  if (bounded && !bounds.since.empty())
+    sqlite3_bind_text(q.s, 3, bounds.since.data(), static_cast<int>(bounds.since.size()),
+                      SQLITE_STATIC);
+  if (bounded && !bounds.until.empty())
+    sqlite3_bind_text(q.s, 4, bounds.until.data(), static_cast<int>(bounds.until.size()),
+                      SQLITE_STATIC);
+  const int count = sqlite3_column_count(q.s) - 1;
+  values.resize(static_cast<size_t>(std::max(count, 0)));
+  int rc;
+  while ((rc = sqlite3_step(q.s)) == SQLITE_ROW) {
+    for (int i = 0; i < count; ++i) {
+      const unsigned char* text = sqlite3_column_text(q.s, i + 1);
+      if (!text) {
+        values[static_cast<size_t>(i)].reset();
+      } else {
+        const std::string_view value(reinterpret_cast<const char*>(text),
+                                     static_cast<size_t>(sqlite3_column_bytes(q.s, i + 1)));
+        std::optional<std::string>& slot = values[static_cast<size_t>(i)];
+        // Assigned in place, the strings keep their room from row to row.
+        if (slot)
+          slot->assign(value);
+        else
+          slot.emplace(value);
+      }
+    }
+    emit(sqlite3_column_int64(q.s, 0), values);
+  }
+  if (rc != SQLITE_DONE) Fail("cannot read its typed records");
 }
 
 }  // namespace Records

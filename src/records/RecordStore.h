@@ -20,6 +20,9 @@
 #include <vector>
 
 #include "base/BaseError.h"
+#include "base/TimeZone.h"
+#include "records/RecordFields.h"
+#include "records/TypedRow.h"
 #include "recovery/RangeEntry.h"
 
 namespace Records {
@@ -60,6 +63,25 @@ enum class PutResult { kNew, kDuplicate, kConflict };
 struct ExtractionOutcome {
   int64_t skippedSessions = 0;
   std::string firstSkipped;
+};
+
+// A column of the typed records after "number": its field's name, type word
+// ("integer", "real", "text", "time"), unit and time format; for a "_utc"
+// column the time field it belongs to (its type "text").
+struct TypedColumn {
+  std::string name, type, unit, format, utcOf;
+};
+
+// Records per local day ("YYYY-MM-DD") of the first time field.
+struct DayCount {
+  std::string day;
+  int64_t records = 0;
+};
+
+// Bounds on a typed column's text, both included; "" leaves that side open.
+struct TextBounds {
+  int column = -1;  // position among the typed columns
+  std::string since, until;
 };
 
 class RecordStore {
@@ -121,6 +143,35 @@ class RecordStore {
   // In a transaction of its own.
   void WriteOutcome(const ExtractionOutcome& outcome);
 
+  // The typed records, derived from the stored lines. When the cfg names its
+  // fields the table typed_records holds them (with typed_columns, record_days
+  // and the meta key record_interval_s); without, the fields are field1 to
+  // fieldN, text, split from the lines when read.
+
+  // Makes the typed records follow `def` (`zone` loaded for its zone): when
+  // the store's definition differs, rebuilds them from the stored lines in a
+  // transaction of its own. Returns the records typed by a rebuild; none when
+  // the definition was the store's. Outside a transaction.
+  std::optional<int64_t> UseFields(const FieldDefinition& def, const TimeZone::Zone* zone,
+                                   TypingIssues& issues);
+  // Within the transaction that stores the record, after UseFields.
+  void PutTyped(int64_t number, std::string_view line);
+  // Adds the days, gaps and field count of the records put since the last call;
+  // within their transaction, before its commit.
+  void NoteTyped();
+
+  std::vector<TypedColumn> TypedColumns();
+  std::vector<DayCount> RecordDays(const std::string& fromDay);
+  std::optional<int64_t> RecordInterval();
+  // Calls `emit` with each typed record from `from` to `to`, by number, its
+  // values as text by column (none for NULL).
+  using TypedRowFunction =
+      std::function<void(int64_t number, const std::vector<std::optional<std::string>>& values)>;
+  void ForEachTypedRow(int64_t from, int64_t to, const TypedRowFunction& emit);
+  // Only the rows whose column `bounds.column` lies within the bounds.
+  void ForEachTypedRow(int64_t from, int64_t to, const TextBounds& bounds,
+                       const TypedRowFunction& emit);
+
   const std::string& Path() const { return mPath; }
 
  private:
@@ -133,6 +184,17 @@ class RecordStore {
   // A text value of the meta table; "" when the key is missing or holds no text.
   std::string MetaText(const char* key);
   void SetMeta(const char* key, int64_t value);
+  // Creates or replaces a meta value (a text, or none to remove it).
+  void PutMeta(const char* key, const std::optional<std::string>& text);
+  void PutMeta(const char* key, int64_t value);
+  bool HasTable(const char* name);
+  void PrepareTyped(const FieldDefinition& def, const TimeZone::Zone* zone, TypingIssues& issues);
+  void RebuildTyped(const FieldDefinition& def, const TimeZone::Zone* zone, TypingIssues& issues);
+  std::optional<int64_t> StoredFirstTime(int64_t number);
+  std::optional<int64_t> EarlierInstant(int64_t number, int field);
+  void CountGap(std::optional<int64_t> before, std::optional<int64_t> after);
+  void EndOfRun();
+  std::vector<TypedColumn> GenericColumns();
   bool HasPatternTable();
 
   std::string mPath;

@@ -11,6 +11,7 @@
 #include "base/DateValue.h"
 #include "base/FolderItem.h"
 #include "base/NumberText.h"
+#include "base/TimeZone.h"
 #include "base/Variant.h"
 #include "base/WholeFile.h"
 #include "support/Subprocess.h"  // ReadFile
@@ -49,6 +50,54 @@ TEST(DateValue, ParsesIsoDatesOnly) {
   EXPECT_FALSE(DateValue::Parse("12/09/2026"));
   EXPECT_FALSE(DateValue::Parse("2026-12-09 25:00"));
   EXPECT_FALSE(DateValue::Parse(""));
+}
+
+TEST(TimeZone, LocalTimesResolveToTheirUtcInstants) {
+  // Berlin leaves summer time at 01:00 UTC on 2026-10-25 (03:00 local back to
+  // 02:00) and enters it at 01:00 UTC on 2026-03-29 (02:00 local on to 03:00).
+  struct Case {
+    const char* zone;
+    int month, day, hour, minute;
+    std::vector<std::string> utc;  // the instants, earlier first
+  };
+  const std::vector<Case> cases = {
+      {"Europe/Berlin", 1, 1, 6, 40, {"2026-01-01T05:40:00Z"}},
+      {"Europe/Berlin", 7, 1, 12, 0, {"2026-07-01T10:00:00Z"}},
+      {"Europe/Berlin", 10, 25, 1, 59, {"2026-10-24T23:59:00Z"}},
+      {"Europe/Berlin", 10, 25, 2, 0, {"2026-10-25T00:00:00Z", "2026-10-25T01:00:00Z"}},
+      {"Europe/Berlin", 10, 25, 2, 59, {"2026-10-25T00:59:00Z", "2026-10-25T01:59:00Z"}},
+      {"Europe/Berlin", 10, 25, 3, 0, {"2026-10-25T02:00:00Z"}},
+      {"Europe/Berlin", 3, 29, 1, 59, {"2026-03-29T00:59:00Z"}},
+      {"Europe/Berlin", 3, 29, 2, 0, {}},
+      {"Europe/Berlin", 3, 29, 2, 59, {}},
+      {"Europe/Berlin", 3, 29, 3, 0, {"2026-03-29T01:00:00Z"}},
+      {"UTC", 10, 25, 2, 30, {"2026-10-25T02:30:00Z"}},
+      {"America/New_York", 11, 1, 1, 30, {"2026-11-01T05:30:00Z", "2026-11-01T06:30:00Z"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.zone) + " " + std::to_string(c.month) + "-" + std::to_string(c.day) +
+                 " " + std::to_string(c.hour) + ":" + std::to_string(c.minute));
+    std::string error;
+    const std::optional<TimeZone::Zone> zone = TimeZone::Zone::Load(c.zone, error);
+    ASSERT_TRUE(zone) << error;
+    const TimeZone::Resolution r =
+        zone->FromLocal(TimeZone::CivilSeconds(2026, c.month, c.day, c.hour, c.minute, 0));
+    std::vector<std::string> got;
+    for (int i = 0; i < r.count; ++i) got.push_back(TimeZone::UtcText(r.instants[i]));
+    EXPECT_EQ(got, c.utc);
+    if (r.count == 2) {
+      // The repeated hour spans both instants.
+      EXPECT_LE(r.repeatStart, r.instants[0]);
+      EXPECT_LT(r.instants[1], r.repeatEnd);
+      EXPECT_EQ(r.repeatEnd - r.repeatStart, 7200);
+    }
+  }
+  for (const char* bad : {"", "Mars/Olympus", "../../etc/passwd", "/usr/share/zoneinfo/UTC",
+                          "Europe", "Europe/../Europe/Berlin", "Europe/Berlin/", "zone.tab"}) {
+    std::string error;
+    EXPECT_FALSE(TimeZone::Zone::Load(bad, error)) << bad;
+    EXPECT_NE(error, "") << bad;
+  }
 }
 
 TEST(Variant, Conversions) {

@@ -173,6 +173,9 @@ TEST(CheckRules, AMisspeltCfgKeyNamesTheKnownKeyItProbablyMeans) {
       {"port", "Port"},
       {"Promt", "Prompt"},
       {"RecordPatern", "RecordPattern"},
+      {"RecordField", "RecordFields"},
+      {"Timezone", "TimeZone"},
+      {"RecordFieldSeparater", "RecordFieldSeparator"},
       {"ConnectAttemptTimeOut", "ConnectAttemptTimeout"},
       {"Port", ""},  // known keys are no near misses
       {"RecordPattern", ""},
@@ -182,6 +185,51 @@ TEST(CheckRules, AMisspeltCfgKeyNamesTheKnownKeyItProbablyMeans) {
   };
   for (const auto& [key, meant] : cases)
     EXPECT_EQ(SiteCheck::NearKnownKey(key).value_or(""), meant) << key;
+}
+
+TEST(CheckRules, RecordFieldsAreCheckedWithTheirZoneAndSeparator) {
+  struct Case {
+    nlohmann::json items;  // merged into the cfg
+    SiteCheck::Mark mark;
+    std::string detail, fix;  // parts of each
+  };
+  const std::vector<Case> cases = {
+      {{{"RecordFields",
+         {"id", {{"name", "time"}, {"type", "time"}}, {{"name", "t"}, {"type", "real"}}}},
+        {"TimeZone", "Europe/Berlin"}},
+       SiteCheck::Mark::kOk,
+       "id text, time time, t real; separator ','; time zone Europe/Berlin",
+       ""},
+      {{{"RecordFieldSeparator", ";"}}, SiteCheck::Mark::kOk, "none named", ""},
+      {{{"RecordFields", "id,time"}}, SiteCheck::Mark::kFailed, "not a list", "as a list of"},
+      {{{"RecordFields", {{{"name", "a"}, {"kind", "real"}}}}},
+       SiteCheck::Mark::kFailed,
+       "\"kind\", which is none of",
+       "as a list of"},
+      {{{"RecordFields", {"a", "A"}}}, SiteCheck::Mark::kFailed, "already taken", "distinct names"},
+      {{{"RecordFields", {{{"name", "t"}, {"type", "time"}, {"format", "%H:%M"}}}}},
+       SiteCheck::Mark::kFailed,
+       "names no full date",
+       "\"format\""},
+      {{{"RecordFieldSeparator", ""}}, SiteCheck::Mark::kFailed, "is empty", "\";\""},
+      {{{"TimeZone", "Europe/Atlantis"}},
+       SiteCheck::Mark::kFailed,
+       "not a zone of the system's zone database",
+       "/usr/share/zoneinfo"},
+      {{{"TimeZone", {1}}}, SiteCheck::Mark::kFailed, "TimeZone", "texts"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.items.dump());
+    Configuration cfg(std::nullopt, "deployment.cfg");
+    for (auto item = c.items.begin(); item != c.items.end(); ++item) cfg.Set(item.key(), *item);
+    const std::optional<SiteCheck::CheckLine> line = SiteCheck::RecordFieldsLine(cfg, "c.cfg");
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->mark, c.mark);
+    EXPECT_NE(line->detail.find(c.detail), std::string::npos) << line->detail;
+    EXPECT_NE(line->fix.find(c.fix), std::string::npos) << line->fix;
+  }
+  // A cfg that names none of the items gets no line.
+  EXPECT_FALSE(SiteCheck::RecordFieldsLine(Configuration(std::nullopt, "deployment.cfg"), "c.cfg"));
 }
 
 TEST(CheckRules, APatternTrialCountsReplyLinesAtEveryLineEnd) {

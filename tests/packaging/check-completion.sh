@@ -136,12 +136,14 @@ fi
 
 if [[ -n $extract_completion ]]; then
   expect "extract: long options" \
-    "$(lines --deployment --from --help --json --lines --loglevel --to | LC_ALL=C sort)" \
+    "$(lines --csv --deployment --from --help --json --lines --loglevel --since --to --units \
+      --until | LC_ALL=C sort)" \
     "$(complete_words -- pelox5-extract --)"
   expect "extract: deployments as the tool finds them" "$(lines site1 site2)" \
     "$(complete_words -- pelox5-extract --lines -d S)"
   expect "extract: levels" "$(lines WARNING)" "$(complete_words -- pelox5-extract -l w)"
   expect "extract: no record numbers offered" "" "$(complete_words -- pelox5-extract --from '')"
+  expect "extract: no times offered" "" "$(complete_words -- pelox5-extract --csv --since '')"
 fi
 
 if [[ -n $sim_completion ]]; then

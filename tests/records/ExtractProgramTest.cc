@@ -597,3 +597,157 @@ TEST_F(ExtractProgram, AReaderInATransactionIsNamedWhenTheWriterGivesUp) {
   EXPECT_NE(error.find("another program holds the store open in a transaction"), std::string::npos)
       << error;
 }
+
+TEST_F(ExtractProgram, NamedFieldsGiveATypedTableAndACsvThatReadBackExactly) {
+  const json fields = json::array({"id",
+                                   {{"name", "time"}, {"type", "time"}, {"format", "%d.%m.%Y %T"}},
+                                   {{"name", "temp"}, {"type", "real"}, {"unit", "degC"}},
+                                   "note"});
+  Deploy({{"RecordFields", fields}, {"RecordFieldSeparator", ";"}, {"TimeZone", "Europe/Berlin"}});
+  // Through the autumn change (02:00-03:00 local twice; 02:10 after 02:30 is
+  // the second pass), a spring-gap time, a comma and quotes, a bad value, a
+  // short and a long line.
+  const std::string lines =
+      "R1;25.10.2026 01:30:00;1.5;plain\r\n"
+      "R2;25.10.2026 02:30:00;2.5;a, \"quoted\" note\r\n"
+      "R3;25.10.2026 02:10:00;x;after\r\n"
+      "R4;25.10.2026 02:50:00\r\n"
+      "R5;29.03.2026 02:30:00;5;gap;extra\r\n";
+  Session("raw.site1.2026001.000000", "PELOX>getdata 5\r\n" + lines + "done\r\nPELOX>");
+  Subprocess::Result r = Extract({"--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  json s = json::parse(r.out);
+  EXPECT_EQ(s["new"], 5);
+  EXPECT_EQ(s["bad_values"], 1);
+  EXPECT_EQ(s["short_lines"], 1);
+  EXPECT_EQ(s["long_lines"], 1);
+  EXPECT_EQ(s["nonexistent_times"], 1);
+  // One warning per kind, with its first example.
+  EXPECT_EQ(Count(r.err, "(WARNING)"), 4u) << r.err;
+  EXPECT_NE(r.err.find("1 values are not of their field's type; they are NULL in typed_records "
+                       "(the stored lines are kept as received); the first: record 3: "
+                       "\"temp: x\""),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("the first: record 5: \"29.03.2026 02:30:00\""), std::string::npos);
+  // The stored lines stay as received.
+  std::string stored = lines;
+  for (size_t at; (at = stored.find('\r')) != std::string::npos;) stored.erase(at, 1);
+  EXPECT_EQ(Extract({"--lines"}).out, stored);
+
+  // The CSV, as Python's csv module reads it.
+  auto csvRows = [this](std::vector<std::string> extra) {
+    extra.insert(extra.begin(), "--csv");
+    Subprocess::Result csv = Extract(extra);
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out.find('\n'), csv.out.find("\r\n") + 1) << csv.out;  // CR LF ends
+    WriteFile(box.Root() + "/out.csv", csv.out);
+    Subprocess::Result py = Subprocess::Run(
+        "/usr/bin/python3",
+        {"-c",
+         "import csv, json, sys; print(json.dumps(list(csv.reader(open(sys.argv[1], "
+         "newline='')))))",
+         box.Root() + "/out.csv"},
+        box.ProcessOptions());
+    EXPECT_EQ(py.status, 0) << py.err;
+    return py.status == 0 ? json::parse(py.out) : json();
+  };
+  const json header = {"number", "id", "time", "time_utc", "temp", "note"};
+  const json rows = {
+      {"1", "R1", "2026-10-25 01:30:00", "2026-10-24T23:30:00Z", "1.5", "plain"},
+      {"2", "R2", "2026-10-25 02:30:00", "2026-10-25T00:30:00Z", "2.5", "a, \"quoted\" note"},
+      {"3", "R3", "2026-10-25 02:10:00", "2026-10-25T01:10:00Z", "", "after"},
+      {"4", "R4", "2026-10-25 02:50:00", "2026-10-25T01:50:00Z", "", ""},
+      {"5", "R5", "2026-03-29 02:30:00", "", "5.0", "gap"}};
+  EXPECT_EQ(
+      csvRows({"--units"}),
+      json::array(
+          {header, {"", "", "", "", "degC", ""}, rows[0], rows[1], rows[2], rows[3], rows[4]}));
+  EXPECT_EQ(csvRows({"--from", "2", "--to", "3"}), json::array({header, rows[1], rows[2]}));
+  // Time bounds, both included: local text, or UTC with Z.
+  EXPECT_EQ(csvRows({"--since", "2026-10-25 02:00", "--until", "2026-10-25T02:30:00"}),
+            json::array({header, rows[1], rows[2]}));
+  EXPECT_EQ(csvRows({"--since", "2026-10-25T01:10:00Z", "--until", "2026-10-25T01:50:00Z"}),
+            json::array({header, rows[2], rows[3]}));
+
+  // The typed table, as the sqlite3 shell reads it.
+  auto query = [this](const std::string& sql) {
+    Subprocess::Result q =
+        Subprocess::Run("/usr/bin/sqlite3", {"-json", Store(), sql}, box.ProcessOptions());
+    EXPECT_EQ(q.status, 0) << q.err;
+    return q.status == 0 && !q.out.empty() ? json::parse(q.out) : json::array();
+  };
+  EXPECT_EQ(query("select number, time, temp from typed_records where time >= '2026-10-25 02:00' "
+                  "order by number"),
+            json::parse(R"([{"number":2,"time":"2026-10-25 02:30:00","temp":2.5},
+                            {"number":3,"time":"2026-10-25 02:10:00","temp":null},
+                            {"number":4,"time":"2026-10-25 02:50:00","temp":null}])"));
+  EXPECT_EQ(query("select name, type, unit, utc_of from typed_columns order by position"),
+            json::parse(R"([{"name":"id","type":"text","unit":"","utc_of":null},
+                            {"name":"time","type":"time","unit":"","utc_of":null},
+                            {"name":"time_utc","type":"text","unit":"","utc_of":"time"},
+                            {"name":"temp","type":"real","unit":"degC","utc_of":null},
+                            {"name":"note","type":"text","unit":"","utc_of":null}])"));
+  EXPECT_EQ(query("select * from record_days order by day"),
+            json::parse(R"([{"day":"2026-03-29","records":1},{"day":"2026-10-25","records":4}])"));
+  // 2400 s between 2 and 3 and between 3 and 4, 3600 s between 1 and 2.
+  EXPECT_EQ(query("select value from meta where key = 'record_interval_s'"),
+            json::parse(R"([{"value":2400}])"));
+
+  // Other fields: the typed records are rebuilt from the stored lines alone,
+  // with one INFO line; without a zone a UTC bound is refused.
+  for (const std::string& file : box.SessionFiles("site1")) fs::remove(file);
+  Deploy({{"RecordFields",
+           json::array(
+               {"id", {{"name", "time"}, {"type", "time"}, {"format", "%d.%m.%Y %T"}}, "temp"})},
+          {"RecordFieldSeparator", ";"}});
+  r = Extract({"--json", "-l", "INFO"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  s = json::parse(r.out);
+  EXPECT_EQ(s["sessions_read"], 0);
+  EXPECT_EQ(s["typed_rebuilt"], 5);
+  EXPECT_EQ(s["bad_values"], 0);
+  EXPECT_EQ(s["long_lines"], 4);  // every line but the short one has a note now left out
+  EXPECT_EQ(Count(r.err, "the typed records were rebuilt from the 5 stored lines"), 1u) << r.err;
+  EXPECT_EQ(query("select number, temp from typed_records where number in (3, 5)"),
+            json::parse(R"([{"number":3,"temp":"x"},{"number":5,"temp":"5"}])"));
+  EXPECT_EQ(csvRows({})[0], json({"number", "id", "time", "temp"}));
+  EXPECT_EQ(Extract({"--csv", "--since", "2026-10-25T00:00:00Z"}).status, 2);
+  // The same fields again: nothing is rebuilt.
+  EXPECT_EQ(Summary()["typed_rebuilt"], nullptr);
+  // A typed table dropped by hand comes back from the lines.
+  Sql(Store(), "DROP TABLE typed_records");
+  EXPECT_EQ(Summary()["typed_rebuilt"], 5);
+  EXPECT_EQ(query("select count(*) as n from typed_records"), json::parse(R"([{"n":5}])"));
+
+  // A reader that stops early ends the export quietly, with status 0.
+  std::string many;
+  for (int n = 10; n < 20000; ++n)
+    many += "R" + std::to_string(n) + ";25.11.2026 10:00:00;1.25;a longer note to fill pipes\r\n";
+  Session("raw.site1.2026002.000000", many);
+  ASSERT_EQ(Summary()["new"], 19990);
+  Subprocess::Result head = Subprocess::Run(
+      "/bin/bash",
+      {"-c", "set -o pipefail; \"$0\" -d site1 --csv | head -c 100 >/dev/null", ExtractTool()},
+      box.ProcessOptions());
+  EXPECT_EQ(head.status, 0) << head.err;
+  EXPECT_EQ(head.err, "");
+
+  // Without RecordFields: field1 to fieldN, text, N the most fields a stored
+  // line has, kept up as lines with more come.
+  Deploy({{"RecordFieldSeparator", ";"}});
+  EXPECT_EQ(Summary()["typed_rebuilt"], 19995);
+  EXPECT_EQ(csvRows({"--to", "5"}),
+            json::array({{"number", "field1", "field2", "field3", "field4", "field5"},
+                         {"1", "R1", "25.10.2026 01:30:00", "1.5", "plain", ""},
+                         {"2", "R2", "25.10.2026 02:30:00", "2.5", "a, \"quoted\" note", ""},
+                         {"3", "R3", "25.10.2026 02:10:00", "x", "after", ""},
+                         {"4", "R4", "25.10.2026 02:50:00", "", "", ""},
+                         {"5", "R5", "29.03.2026 02:30:00", "5", "gap", "extra"}}));
+  Session("raw.site1.2026003.000000", "R30000;a;b;c;d;e;f\r\n");
+  EXPECT_EQ(Summary()["typed_rebuilt"], nullptr);
+  EXPECT_EQ(
+      csvRows({"--from", "30000"}),
+      json::array({{"number", "field1", "field2", "field3", "field4", "field5", "field6", "field7"},
+                   {"30000", "R30000", "a", "b", "c", "d", "e", "f"}}));
+}

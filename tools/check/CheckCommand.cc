@@ -90,6 +90,7 @@ void CheckSite(CheckList& list, SiteCheck::Site& site, const Options& o) try {
   SiteCheck::CheckRecordFile(list, site);
   SiteCheck::CheckDownloads(list, site);
   SiteCheck::CheckSessions(list, site);
+  SiteCheck::CheckRecordFields(list, site);
   SiteCheck::CheckJournal(list, site);
   SiteCheck::CheckTimer(list, site);
   if (o.probe) SiteCheck::Probe(list, site, o.scanSpeed);

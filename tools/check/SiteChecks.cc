@@ -18,6 +18,7 @@
 #include "base/AccountNames.h"
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
+#include "base/TimeZone.h"
 #include "base/UniqueFd.h"
 #include "config/DeploymentAccess.h"
 #include "config/DeploymentLayout.h"
@@ -26,6 +27,7 @@
 #include "journal/JournalTail.h"
 #include "ports/PortSourceUtils.h"
 #include "records/PatternTrial.h"
+#include "records/RecordFields.h"
 #include "records/RecordPattern.h"
 #include "recovery/RecordLog.h"
 #include "recovery/RequestPlan.h"
@@ -540,6 +542,69 @@ void CheckSessions(CheckList& list, const Site& site) {
   list.Ok("record pattern", shownPattern + " takes " + std::to_string(trial.records) + " of " +
                                 std::to_string(trial.replyLines) + " reply lines of " + *newest +
                                 " as records");
+}
+
+std::optional<CheckLine> RecordFieldsLine(const Configuration& cfg, const std::string& cfgPath) {
+  namespace DS = DeploymentSettings;
+  const std::vector<std::string> names = cfg.Names();
+  auto named = [&names](const char* key) {
+    return std::find(names.begin(), names.end(), key) != names.end();
+  };
+  if (!named(DS::kRecordFieldsKey) && !named(DS::kRecordFieldSeparatorKey) &&
+      !named(DS::kTimeZoneKey))
+    return std::nullopt;
+  const std::string fieldsFix =
+      "write \"RecordFields\" in " + cfgPath +
+      " as a list of plain, distinct names or {\"name\", \"type\": integer|real|text|time, "
+      "\"unit\", \"format\": e.g. \"%d.%m.%Y %H:%M\"} objects";
+  auto failed = [](const std::string& detail, const std::string& fix) {
+    return CheckLine{Mark::kFailed, "record fields", detail, fix};
+  };
+  std::optional<std::vector<Records::FieldItem>> items;
+  std::string separator, zoneName;
+  try {
+    items = DS::RecordFieldItems(cfg);
+  } catch (const DS::SettingError& e) {
+    return failed(OneLine(e.Message), fieldsFix);
+  }
+  try {
+    separator = DS::Text(cfg, DS::kRecordFieldSeparatorKey).value_or(Records::kDefaultSeparator);
+    zoneName = DS::Text(cfg, DS::kTimeZoneKey).value_or("");
+  } catch (const DS::SettingError& e) {
+    return failed(OneLine(e.Message),
+                  "make \"RecordFieldSeparator\" and \"TimeZone\" texts in " + cfgPath);
+  }
+  std::string error;
+  const std::optional<Records::FieldDefinition> def =
+      Records::MakeFieldDefinition(items, separator, zoneName, error);
+  if (!def)
+    return failed(error, separator.empty()
+                             ? "set \"RecordFieldSeparator\" to the text between fields, e.g. "
+                               "\",\" or \";\", in " +
+                                   cfgPath
+                             : fieldsFix);
+  if (!zoneName.empty() && !TimeZone::Zone::Load(zoneName, error))
+    return failed("TimeZone: " + error,
+                  "set \"TimeZone\" in " + cfgPath +
+                      " to a zone of /usr/share/zoneinfo such as Europe/Berlin, or UTC (the "
+                      "tzdata package holds them)");
+  std::string detail;
+  if (def->Named()) {
+    for (const Records::Field& f : def->fields)
+      detail += (detail.empty() ? "" : ", ") + f.name + " " + Records::TypeWord(f.type);
+  } else {
+    detail = "none named (field1, field2, ... as text)";
+  }
+  detail += "; separator " + Quoted(def->separator) +
+            (zoneName.empty() ? "; no TimeZone: times stay local" : "; time zone " + zoneName);
+  return CheckLine{Mark::kOk, "record fields", detail, ""};
+}
+
+void CheckRecordFields(CheckList& list, const Site& site) {
+  if (!site.cfg) return;
+  const std::string cfgPath = site.paths->Cfg().NativePath();
+  if (std::optional<CheckLine> line = RecordFieldsLine(*site.cfg, cfgPath))
+    list.Add(line->mark, line->what, line->detail, line->fix);
 }
 
 void CheckJournal(CheckList& list, const Site& site) {

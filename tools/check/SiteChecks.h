@@ -48,6 +48,10 @@ void CheckDownloads(CheckList& list, const Site& site);
 // The session files this account cannot read, and the record pattern tried
 // on the newest session file.
 void CheckSessions(CheckList& list, const Site& site);
+// "RecordFields", "RecordFieldSeparator" and "TimeZone", when the cfg names any.
+void CheckRecordFields(CheckList& list, const Site& site);
+// The line of that check for a cfg; none when it names none of the items.
+std::optional<CheckLine> RecordFieldsLine(const Configuration& cfg, const std::string& cfgPath);
 void CheckJournal(CheckList& list, const Site& site);
 void CheckTimer(CheckList& list, const Site& site);
 

@@ -8,7 +8,10 @@
 #include <functional>
 #include <optional>
 
+#include "CsvExport.h"
 #include "app/LogLevel.h"
+#include "base/DateValue.h"
+#include "base/TimeZone.h"
 #include "base/WriteAll.h"
 #include "config/Configuration.h"
 #include "config/DeploymentAccess.h"
@@ -36,8 +39,13 @@ struct Options {
   std::string logLevel = "WARNING";
   bool lines = false;
   bool json = false;
+  bool csv = false;
+  bool units = false;
   bool help = false;
   std::optional<int32_t> from, to;
+  // --since and --until as the typed table's text, and whether they are UTC.
+  std::string since, until;
+  std::optional<bool> utc;
 };
 
 // A record number given on the command line: 0 to 2147483647.
@@ -46,6 +54,25 @@ int32_t RecordNumber(const std::string& option, const std::string& text) {
   if (!n || text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
     throw UsageError{option + " needs a record number from 0 to 2147483647, not \"" + text + "\""};
   return *n;
+}
+
+// An ISO 8601 time on the command line: local without a zone, UTC with "Z";
+// a date alone is its midnight.
+void TimeBound(const std::string& option, const std::string& text, std::string& bound,
+               std::optional<bool>& utc) {
+  const size_t end = text.find_last_not_of(' ');
+  const bool z = end != std::string::npos && (text[end] == 'Z' || text[end] == 'z');
+  const std::optional<DateValue> date = DateValue::Parse(text);
+  if (!date || (!z && text.find_first_of("+Zz") != std::string::npos))
+    throw UsageError{option +
+                     " needs a time such as 2026-01-01, 2026-01-01T06:40:00 (local) or "
+                     "2026-01-01T05:40:00Z (UTC), not \"" +
+                     text + "\""};
+  if (utc && *utc != z)
+    throw UsageError{"--since and --until take both local times or both UTC times (with Z)"};
+  utc = z;
+  bound = date->ToText();
+  if (z) bound = bound.substr(0, 10) + "T" + bound.substr(11) + "Z";
 }
 
 Options Parse(const std::vector<std::string>& args) {
@@ -69,6 +96,16 @@ Options Parse(const std::vector<std::string>& args) {
     } else if (arg == "--json") {
       walk.NoValue();
       o.json = true;
+    } else if (arg == "--csv") {
+      walk.NoValue();
+      o.csv = true;
+    } else if (arg == "--units") {
+      walk.NoValue();
+      o.units = true;
+    } else if (arg == "--since") {
+      TimeBound(arg, walk.Value(), o.since, o.utc);
+    } else if (arg == "--until") {
+      TimeBound(arg, walk.Value(), o.until, o.utc);
     } else if (arg == "--from") {
       o.from = RecordNumber(arg, walk.Value());
     } else if (arg == "--to") {
@@ -79,8 +116,11 @@ Options Parse(const std::vector<std::string>& args) {
   }
   if (o.help) return o;
   if (o.deployment.empty()) throw UsageError{"-d NAME is required"};
-  if ((o.from || o.to) && !o.lines) throw UsageError{"--from and --to go with --lines"};
+  if ((o.from || o.to) && !o.lines && !o.csv)
+    throw UsageError{"--from and --to go with --lines or --csv"};
   if (o.json && o.lines) throw UsageError{"--json and --lines exclude each other"};
+  if (o.csv && (o.lines || o.json)) throw UsageError{"--csv excludes --lines and --json"};
+  if ((o.units || o.utc) && !o.csv) throw UsageError{"--units, --since and --until go with --csv"};
   return o;
 }
 
@@ -151,6 +191,67 @@ int PrintLines(const std::string& storePath, const Options& o) {
   return Emit(text);
 }
 
+int PrintCsv(const std::string& storePath, const Options& o) {
+  std::optional<Records::RecordStore> store = Records::RecordStore::OpenForReading(storePath);
+  CsvExport::Request request;
+  request.units = o.units;
+  request.from = o.from.value_or(0);
+  request.to = o.to.value_or(INT32_MAX);
+  request.since = o.since;
+  request.until = o.until;
+  request.utc = o.utc.value_or(false);
+  int err = 0;
+  switch (CsvExport::Write(store ? &*store : nullptr, request, STDOUT_FILENO, err)) {
+    case CsvExport::Outcome::kWritten:
+    case CsvExport::Outcome::kReaderGone:  // the reader chose to stop
+      return kDone;
+    case CsvExport::Outcome::kWriteFailed:
+      WriteAll(STDERR_FILENO, std::string("pelox5-extract: cannot write the output: ") +
+                                  std::strerror(err) + "\n");
+      return kError;
+    case CsvExport::Outcome::kNoTimeField:
+      WriteAll(STDERR_FILENO,
+               "pelox5-extract: --since and --until need a time field, and the record fields "
+               "(RecordFields in deployment.cfg, as last extracted) name none\n");
+      return kUsage;
+    case CsvExport::Outcome::kNoUtcColumn:
+      WriteAll(STDERR_FILENO,
+               "pelox5-extract: a UTC time (with Z) needs the cfg item TimeZone, and the "
+               "records were extracted without one; give a local time (without Z)\n");
+      return kUsage;
+  }
+  return kError;
+}
+
+// The record fields the cfg names; none after a FATAL line. `zone` receives
+// the zone of TimeZone when it names one.
+std::optional<Records::FieldDefinition> ReadFields(const Configuration& cfg,
+                                                   std::optional<TimeZone::Zone>& zone,
+                                                   const Log& log) {
+  const std::optional<std::vector<Records::FieldItem>> items =
+      DeploymentSettings::RecordFieldItems(cfg);
+  const std::string separator =
+      DeploymentSettings::Text(cfg, DeploymentSettings::kRecordFieldSeparatorKey)
+          .value_or(Records::kDefaultSeparator);
+  const std::string zoneName =
+      DeploymentSettings::Text(cfg, DeploymentSettings::kTimeZoneKey).value_or("");
+  std::string error;
+  std::optional<Records::FieldDefinition> def =
+      Records::MakeFieldDefinition(items, separator, zoneName, error);
+  if (!def) {
+    log("FATAL", "Invalid record fields in deployment.cfg: " + error);
+    return std::nullopt;
+  }
+  if (!zoneName.empty()) {
+    zone = TimeZone::Zone::Load(zoneName, error);
+    if (!zone) {
+      log("FATAL", "Invalid TimeZone in deployment.cfg: " + error);
+      return std::nullopt;
+    }
+  }
+  return def;
+}
+
 std::string Number(const std::optional<int64_t>& n, const char* none) {
   return n ? std::to_string(*n) : none;
 }
@@ -174,7 +275,12 @@ std::string SummaryJson(const Records::ExtractionSummary& s) {
          ", \"missing\": " + Number(s.missing, "null") +
          ", \"unusable_sessions\": " + std::to_string(s.unusableSessions) +
          ", \"changed_sessions\": " + std::to_string(s.changedSessions) +
-         ", \"sessions_without_records\": " + std::to_string(s.sessionsWithoutRecords) + "}\n";
+         ", \"sessions_without_records\": " + std::to_string(s.sessionsWithoutRecords) +
+         ", \"bad_values\": " + std::to_string(s.typing.badValues.count) +
+         ", \"short_lines\": " + std::to_string(s.typing.shortLines.count) +
+         ", \"long_lines\": " + std::to_string(s.typing.longLines.count) +
+         ", \"nonexistent_times\": " + std::to_string(s.typing.nonexistentTimes.count) +
+         ", \"typed_rebuilt\": " + Number(s.typedRebuilt, "null") + "}\n";
 }
 
 }  // namespace
@@ -182,6 +288,7 @@ std::string SummaryJson(const Records::ExtractionSummary& s) {
 std::string HelpText() {
   return R"(Usage: pelox5-extract -d NAME [-l LEVEL] [--json]
        pelox5-extract -d NAME --lines [--from N] [--to M]
+       pelox5-extract -d NAME --csv [--units] [--from N] [--to M] [--since T] [--until T]
 
 Absorbs the record lines of the deployment's session files (downloads/raw.*)
 into its record store, records.sqlite in the deployment folder, each record
@@ -193,7 +300,12 @@ next download asks only for what is still missing. Prints one summary line.
   -l, --loglevel LEVEL   FATAL | WARNING | INFO | DEBUG (default WARNING)
       --json             the summary as one JSON object
       --lines            print the stored record lines in record-number order
-      --from N, --to M   only records N to M (with --lines)
+      --csv              print the typed records as CSV (RFC 4180, CR LF line ends)
+      --units            with --csv, a second row of units under the column names
+      --from N, --to M   only records N to M (with --lines or --csv)
+      --since T, --until T  with --csv, only records whose first time field lies
+                         from T to T, both included; T in ISO 8601: a local time
+                         (2026-01-01 or 2026-01-01T06:40:00), or UTC with Z
   -h, --help             this text
 
 A line is a record when it matches the cfg item RecordPattern, a
@@ -201,7 +313,12 @@ Perl-compatible regular expression whose first capture group is the record
 number; by default ^[A-Za-z]?([0-9]+)[,; \t] (an optional letter, the number,
 then a comma, semicolon, blank or tab).
 
-Exit status: 0 when all was absorbed; 1 on an error (cfg, pattern, store,
+The cfg item RecordFields names the fields of a record line (split by
+RecordFieldSeparator, default ","), TimeZone the zone of the controller's
+clock; the extraction keeps them typed in the table typed_records.
+
+Exit status: 0 when all was absorbed (or the CSV was written, or its reader
+went away); 1 on an error (cfg, pattern, store,
 record recovery file, a session file that could not be read, a session whose
 replies hold no record); 2 on a bad command line.
 )";
@@ -217,6 +334,7 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
   const std::string storePath = d->paths.RecordStore().NativePath();
   try {
     if (o.lines) return PrintLines(storePath, o);
+    if (o.csv) return PrintCsv(storePath, o);
 
     const std::string patternText =
         DeploymentSettings::Text(d->cfg, DeploymentSettings::kRecordPatternKey)
@@ -234,6 +352,11 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
     settings.storePath = storePath;
     settings.prompt = DeploymentSettings::Prompt(d->cfg);
     settings.pattern = &*pattern;
+    std::optional<TimeZone::Zone> zone;
+    std::optional<Records::FieldDefinition> fields = ReadFields(d->cfg, zone, log);
+    if (!fields) return kError;
+    settings.fields = std::move(*fields);
+    settings.zone = zone ? &*zone : nullptr;
     const DeploymentSettings::NumericSetting& reserve =
         DeploymentSettings::kExtractFreeSpaceReserveMB;
     settings.freeSpaceReserve = int64_t{DeploymentSettings::Number(d->cfg, reserve)} << 20;
