@@ -8,8 +8,10 @@
 #include <functional>
 #include <optional>
 
+#include "CentralPublish.h"
 #include "app/LogLevel.h"
 #include "base/WriteAll.h"
+#include "central/DatabaseSetting.h"
 #include "config/Configuration.h"
 #include "config/DeploymentAccess.h"
 #include "config/DeploymentLayout.h"
@@ -38,6 +40,8 @@ struct Options {
   bool json = false;
   bool help = false;
   std::optional<int32_t> from, to;
+  std::optional<std::string> database;  // --database: overrides RecordDatabase
+  std::string hostName;
 };
 
 // A record number given on the command line: 0 to 2147483647.
@@ -69,6 +73,11 @@ Options Parse(const std::vector<std::string>& args) {
     } else if (arg == "--json") {
       walk.NoValue();
       o.json = true;
+    } else if (arg == "--database") {
+      o.database = walk.Value();
+    } else if (arg == "--host-name") {
+      o.hostName = walk.Value();
+      if (o.hostName.empty()) throw UsageError{arg + " needs a name"};
     } else if (arg == "--from") {
       o.from = RecordNumber(arg, walk.Value());
     } else if (arg == "--to") {
@@ -163,7 +172,31 @@ std::string SummaryLine(const Records::ExtractionSummary& s, const std::string& 
          (rcd.empty() ? " (no record recovery file)" : " in " + rcd) + "\n";
 }
 
-std::string SummaryJson(const Records::ExtractionSummary& s) {
+// The central part of the summary: one more line, or one more member.
+std::string CentralLine(const CentralSummary& c) {
+  if (!c.ok)
+    return "central database (" + c.database + "): not reached; " + std::to_string(c.waiting) +
+           " records wait to be published\n";
+  return "central database (" + c.database + "): " + std::to_string(c.sent) + " records sent: " +
+         std::to_string(c.fresh) + " new, " + std::to_string(c.conflicts) + " conflicts\n";
+}
+
+std::string CentralJson(const CentralSummary& c) {
+  nlohmann::ordered_json j{{"database", c.database},
+                           {"published", c.ok},
+                           {"sent", c.sent},
+                           {"new", c.fresh},
+                           {"conflicts", c.conflicts},
+                           {"waiting", c.waiting},
+                           {"waiting_since", c.waitingSince ? nlohmann::ordered_json(*c.waitingSince)
+                                                            : nlohmann::ordered_json(nullptr)},
+                           {"error", c.ok ? nlohmann::ordered_json(nullptr)
+                                          : nlohmann::ordered_json(c.error)}};
+  return j.dump();
+}
+
+std::string SummaryJson(const Records::ExtractionSummary& s,
+                        const std::optional<CentralSummary>& central) {
   return "{\"sessions_read\": " + std::to_string(s.sessionsRead) +
          ", \"records_found\": " + std::to_string(s.found) +
          ", \"new\": " + std::to_string(s.fresh) +
@@ -174,13 +207,15 @@ std::string SummaryJson(const Records::ExtractionSummary& s) {
          ", \"missing\": " + Number(s.missing, "null") +
          ", \"unusable_sessions\": " + std::to_string(s.unusableSessions) +
          ", \"changed_sessions\": " + std::to_string(s.changedSessions) +
-         ", \"sessions_without_records\": " + std::to_string(s.sessionsWithoutRecords) + "}\n";
+         ", \"sessions_without_records\": " + std::to_string(s.sessionsWithoutRecords) +
+         (central ? ", \"central\": " + CentralJson(*central) : std::string()) + "}\n";
 }
 
 }  // namespace
 
 std::string HelpText() {
-  return R"(Usage: pelox5-extract -d NAME [-l LEVEL] [--json]
+  return R"(Usage: pelox5-extract -d NAME [-l LEVEL] [--json] [--database CONNINFO]
+                      [--host-name NAME]
        pelox5-extract -d NAME --lines [--from N] [--to M]
 
 Absorbs the record lines of the deployment's session files (downloads/raw.*)
@@ -194,6 +229,11 @@ next download asks only for what is still missing. Prints one summary line.
       --json             the summary as one JSON object
       --lines            print the stored record lines in record-number order
       --from N, --to M   only records N to M (with --lines)
+      --database CONNINFO  publish to this central PostgreSQL database (a
+                         libpq connection string) instead of the one the
+                         preference RecordDatabase names; "" publishes nowhere
+      --host-name NAME   the host name the central rows show (default: the
+                         system's host name)
   -h, --help             this text
 
 A line is a record when it matches the cfg item RecordPattern, a
@@ -201,9 +241,15 @@ Perl-compatible regular expression whose first capture group is the record
 number; by default ^[A-Za-z]?([0-9]+)[,; \t] (an optional letter, the number,
 then a comma, semicolon, blank or tab).
 
-Exit status: 0 when all was absorbed; 1 on an error (cfg, pattern, store,
-record recovery file, a session file that could not be read, a session whose
-replies hold no record); 2 on a bad command line.
+With a central database, every stored record not published yet is published
+to it after the local part, and the numbers it holds for the deployment are
+added to the record recovery file. When it cannot be reached, the local part
+stands, a WARNING says how many records wait, and the next run publishes them.
+
+Exit status: 0 when all was absorbed (and published); 1 on an error (cfg,
+pattern, store, record recovery file, a session file that could not be read, a
+session whose replies hold no record, a central database that did not take
+what waits); 2 on a bad command line.
 )";
 }
 
@@ -250,16 +296,39 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
           "file is not updated.");
     }
 
-    const Records::ExtractionSummary summary = Records::Extract(settings, clock);
+    // Read before anything is written, so that a bad value stops the run early.
+    const std::optional<std::string> conninfo = Central::RecordDatabase(o.database);
+    Records::ExtractionSummary summary = Records::Extract(settings, clock);
+    std::optional<CentralSummary> central;
+    if (conninfo) {
+      CentralRequest request;
+      request.conninfo = *conninfo;
+      request.deployment = d->cfg.GetText("Name");
+      request.host = HostName(o.hostName);
+      request.storePath = storePath;
+      request.recoveryFile = settings.recoveryFile;
+      request.recordsLogged = settings.recordsLogged;
+      request.log = std::cref(log);
+      central = PublishToCentral(request, clock);
+      if (central->missing) summary.missing = central->missing;
+    }
     const int status =
-        Emit(o.json ? SummaryJson(summary) : SummaryLine(summary, settings.recoveryFile));
-    // A file skipped, or read without one record: not all was absorbed.
-    return summary.unusableSessions > 0 || summary.sessionsWithoutRecords > 0 ? kError : status;
+        Emit(o.json ? SummaryJson(summary, central)
+                    : SummaryLine(summary, settings.recoveryFile) +
+                          (central ? CentralLine(*central) : std::string()));
+    // A file skipped, or read without one record: not all was absorbed; nor
+    // is it when the central database could not take what waits.
+    return summary.unusableSessions > 0 || summary.sessionsWithoutRecords > 0 ||
+                   (central && !central->ok)
+               ? kError
+               : status;
   } catch (const ConfigurationException& e) {
     log("FATAL", e.Message);
   } catch (const DeploymentSettings::SettingError& e) {
     log("FATAL", e.Message);
   } catch (const Records::StoreError& e) {
+    log("FATAL", e.Message);
+  } catch (const Central::SettingError& e) {
     log("FATAL", e.Message);
   } catch (const Records::RecoveryFileError& e) {
     log("FATAL", "Record recovery file: " + e.Message);
