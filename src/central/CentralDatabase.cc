@@ -71,10 +71,10 @@ Result Connection::Exec(const std::string& sql,
   values.reserve(params.size());
   for (const std::optional<std::string>& p : params) values.push_back(p ? p->c_str() : nullptr);
   // Without parameters, the simple protocol: the text may hold several statements.
-  PGresult* raw = params.empty() ? PQexec(mConn.get(), sql.c_str())
-                                 : PQexecParams(mConn.get(), sql.c_str(),
-                                                static_cast<int>(values.size()), nullptr,
-                                                values.data(), nullptr, nullptr, 0);
+  PGresult* raw = params.empty()
+                      ? PQexec(mConn.get(), sql.c_str())
+                      : PQexecParams(mConn.get(), sql.c_str(), static_cast<int>(values.size()),
+                                     nullptr, values.data(), nullptr, nullptr, 0);
   Result result(raw);
   const ExecStatusType status = raw ? PQresultStatus(raw) : PGRES_FATAL_ERROR;
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Fail("a statement failed", raw);
@@ -109,8 +109,7 @@ void Connection::CopyIn(const std::string& sql, std::string_view data) {
 }
 
 void Connection::RollbackQuietly() noexcept {
-  if (PQstatus(mConn.get()) != CONNECTION_OK ||
-      PQtransactionStatus(mConn.get()) == PQTRANS_IDLE)
+  if (PQstatus(mConn.get()) != CONNECTION_OK || PQtransactionStatus(mConn.get()) == PQTRANS_IDLE)
     return;
   PQclear(PQexec(mConn.get(), "ROLLBACK"));
 }

@@ -98,6 +98,12 @@ void CheckVersion(Connection& db) {
 
 }  // namespace
 
+bool HasSchema(Connection& db) {
+  if (!Exists(db, "pelox5_schema")) return false;
+  CheckVersion(db);
+  return true;
+}
+
 void EnsureSchema(Connection& db) {
   if (Exists(db, "pelox5_schema")) return CheckVersion(db);
   try {
@@ -111,8 +117,7 @@ void EnsureSchema(Connection& db) {
                           "program did not make; nothing was written -- name another database");
       db.Exec(kTables);
       db.Exec(Partitions());
-      db.Exec("INSERT INTO pelox5_schema(version) VALUES (" + std::to_string(kSchemaVersion) +
-              ")");
+      db.Exec("INSERT INTO pelox5_schema(version) VALUES (" + std::to_string(kSchemaVersion) + ")");
     }
     db.Exec("COMMIT");
   } catch (...) {

@@ -15,4 +15,8 @@ inline constexpr int kSchemaVersion = 1;
 // for a newer version or for a "records" table of another program.
 void EnsureSchema(Connection& db);
 
+// Whether the database holds our tables, without creating them; raises
+// SchemaError for a version this program does not know.
+bool HasSchema(Connection& db);
+
 }  // namespace Central

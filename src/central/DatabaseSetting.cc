@@ -16,8 +16,7 @@ std::optional<std::string> RecordDatabase(const std::optional<std::string>& give
     return std::nullopt;  // the project's location reports an unreadable file
   }
   const std::vector<std::string> names = prefs.Names();
-  if (std::find(names.begin(), names.end(), kRecordDatabaseKey) == names.end())
-    return std::nullopt;
+  if (std::find(names.begin(), names.end(), kRecordDatabaseKey) == names.end()) return std::nullopt;
   const nlohmann::json value = prefs.Get(kRecordDatabaseKey);
   if (value.is_null()) return std::nullopt;
   if (!value.is_string())

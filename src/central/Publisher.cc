@@ -52,11 +52,20 @@ void Text(std::string& out, const std::optional<std::string>& text) {
   }
   for (char c : *text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
     }
   }
 }
@@ -131,20 +140,19 @@ void BatchWriter::Stage(const std::vector<RangeEntry>& ranges,
                         int64_t& lastConflict) {
   std::vector<PublishRow> rows;
   if (conflictsAfter) {
-    mStore.ForEachConflictAfter(*conflictsAfter, [&](int64_t id, int64_t number,
-                                                     std::string_view line,
-                                                     const std::string& session, int64_t at) {
-      rows.push_back({static_cast<int32_t>(number), std::string(line), session, at, {}, {}});
-      lastConflict = id;
-    });
+    mStore.ForEachConflictAfter(
+        *conflictsAfter, [&](int64_t id, int64_t number, std::string_view line,
+                             const std::string& session, int64_t at) {
+          rows.push_back({static_cast<int32_t>(number), std::string(line), session, at, {}, {}});
+          lastConflict = id;
+        });
   } else {
     for (const RangeEntry& range : ranges)
-      mStore.ForEachRecordOfSession(range.min, range.max,
-                                    [&](int64_t number, std::string_view line,
-                                        const std::string& session, int64_t at) {
-                                      rows.push_back({static_cast<int32_t>(number),
-                                                      std::string(line), session, at, {}, {}});
-                                    });
+      mStore.ForEachRecordOfSession(
+          range.min, range.max,
+          [&](int64_t number, std::string_view line, const std::string& session, int64_t at) {
+            rows.push_back({static_cast<int32_t>(number), std::string(line), session, at, {}, {}});
+          });
     AddTypedFields(mStore, rows);
   }
   copy.reserve(rows.size() * 96);

@@ -63,7 +63,7 @@ int64_t RecordStore::PublishedConflictId() { return MetaInt("published_conflict_
 
 void RecordStore::SetMetaValue(const char* key, std::optional<int64_t> value) {
   Statement s = Prepare(Db(), value ? "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"
-                                           : "DELETE FROM meta WHERE key = ?");
+                                    : "DELETE FROM meta WHERE key = ?");
   if (!s) Fail("cannot update its meta table");
   sqlite3_bind_text(s.get(), 1, key, -1, SQLITE_STATIC);
   if (value) sqlite3_bind_int64(s.get(), 2, *value);
@@ -80,8 +80,7 @@ void RecordStore::MarkPublished(const std::vector<RecordRecoveryUtils::RangeEntr
     all.insert(all.end(), ranges.begin(), ranges.end());
     RecordRecoveryUtils::MergeRanges(all);
     Exec("DELETE FROM published_ranges");
-    Statement insert =
-        Prepare(Db(), "INSERT INTO published_ranges(first, last) VALUES(?, ?)");
+    Statement insert = Prepare(Db(), "INSERT INTO published_ranges(first, last) VALUES(?, ?)");
     if (!insert) Fail("cannot update the published ranges");
     for (const RecordRecoveryUtils::RangeEntry& range : all) {
       sqlite3_reset(insert.get());
@@ -116,9 +115,10 @@ void RecordStore::SetUnpublishedSince(std::optional<int64_t> since) {
 void RecordStore::ForEachRecordOfSession(
     int64_t from, int64_t to,
     const std::function<void(int64_t, std::string_view, const std::string&, int64_t)>& emit) {
-  Statement s = Prepare(Db(),
-                        "SELECT number, line, name, absorbed_at FROM records JOIN sessions ON "
-                        "sessions.id = records.session WHERE number BETWEEN ? AND ? ORDER BY number");
+  Statement s =
+      Prepare(Db(),
+              "SELECT number, line, name, absorbed_at FROM records JOIN sessions ON "
+              "sessions.id = records.session WHERE number BETWEEN ? AND ? ORDER BY number");
   if (!s) Fail("cannot read the records");
   sqlite3_bind_int64(s.get(), 1, from);
   sqlite3_bind_int64(s.get(), 2, to);

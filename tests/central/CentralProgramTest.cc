@@ -45,8 +45,8 @@ struct Host {
   }
   Subprocess::Result Extract(const std::string& conninfo,
                              std::vector<std::string> extra = {}) const {
-    return Subprocess::Run(PELOX5_BINARY_DIR "/tools/extract/pelox5-extract",
-                           Args(conninfo, extra), box.ProcessOptions(), std::chrono::seconds(120));
+    return Subprocess::Run(PELOX5_BINARY_DIR "/tools/extract/pelox5-extract", Args(conninfo, extra),
+                           box.ProcessOptions(), std::chrono::seconds(120));
   }
   std::string Rcd() const { return ReadFile(box.DeploymentFolder("site1") + "/extract.rcd"); }
   std::string Lines() const {
@@ -82,8 +82,8 @@ TEST_F(CentralProgram, AFailedPublishKeepsTheLocalPartWritesNothingCentrallyAndN
   const std::vector<Case> cases{
       {"server down",
        [&](PostgresServer&, const std::string& d) {
-         return "host=" + down + " dbname=" + d + " user=pelox5 password=" +
-                PostgresServer::kPassword;
+         return "host=" + down + " dbname=" + d +
+                " user=pelox5 password=" + PostgresServer::kPassword;
        },
        "pelox5", ""},
       {"wrong password",
@@ -97,8 +97,9 @@ TEST_F(CentralProgram, AFailedPublishKeepsTheLocalPartWritesNothingCentrallyAndN
        "no_such_db"},
       {"newer schema",
        [](PostgresServer& s, const std::string& d) {
-         s.Sql(d, "CREATE TABLE pelox5_schema(version integer NOT NULL); "
-                  "INSERT INTO pelox5_schema VALUES (2)");
+         s.Sql(d,
+               "CREATE TABLE pelox5_schema(version integer NOT NULL); "
+               "INSERT INTO pelox5_schema VALUES (2)");
          return s.ConnInfo(d);
        },
        "pelox5", ""},
@@ -170,6 +171,62 @@ TEST_F(CentralProgram, TwoHostsAtOnceStoreEachRecordOnceAndEachAsksForNeitherHos
     EXPECT_EQ(h->Rcd(), "1-4500\n");
   }
   EXPECT_EQ(Sql("SELECT count(*) FROM records"), "4500\n");
+
+  // The fleet view, in its three forms, and each host's own view.
+  struct View {
+    std::vector<std::string> args;
+    std::vector<std::string> lines;
+  };
+  const std::vector<View> views{
+      {{},
+       {"DEPLOYMENT  HOSTS                 STORED  MISSING  LOGGED  CONFLICTS  LAST PUBLISH",
+        "site1       host-a,host-b,host-c  4500    0        -       1          "}},
+      {{"--json"},
+       {R"("deployment": "site1")", R"("hosts": [)", R"("stored_records": 4500)",
+        R"("missing_records": 0)", R"("record_conflicts": 1)", R"("records_logged": null)"}},
+      {{"--prometheus"},
+       {"# TYPE pelox5_central_stored_records gauge",
+        "pelox5_central_stored_records{deployment=\"site1\"} 4500",
+        "pelox5_central_missing_records{deployment=\"site1\"} 0",
+        "pelox5_central_record_conflicts{deployment=\"site1\"} 1",
+        "pelox5_central_hosts{deployment=\"site1\"} 3"}},
+  };
+  for (const View& view : views) {
+    std::vector<std::string> args{"--database", conninfo};
+    args.insert(args.end(), view.args.begin(), view.args.end());
+    Subprocess::Result r = Subprocess::Run(Sandbox::StatusTool(), args, a.box.ProcessOptions());
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string& line : view.lines)
+      EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(PostgresServer::kPassword), std::string::npos);
+  }
+  json fleet =
+      json::parse(Subprocess::Run(Sandbox::StatusTool(), {"--database", conninfo, "--json"},
+                                  a.box.ProcessOptions())
+                      .out);
+  EXPECT_EQ(fleet[0]["hosts"], json({"host-a", "host-b", "host-c"}));
+
+  // The local view counts what waits; after a publish, nothing.
+  b.Session("raw.20260102-000000", 4501, 4510);
+  const std::string downInfo = "host=" + server.SocketFolder() + "/out dbname=x user=pelox5";
+  EXPECT_EQ(b.Extract(downInfo).status, 1);
+  fs::create_directories(fs::path(b.box.PrefsFile()).parent_path());
+  WriteFile(b.box.PrefsFile(), json{{"RecordDatabase", downInfo}}.dump());
+  Subprocess::Result st =
+      Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1", "--json"}, b.box.ProcessOptions());
+  json local = json::parse(st.out)[0];
+  EXPECT_EQ(local["unpublished_records"], 10) << st.out;
+  EXPECT_TRUE(local["unpublished_since"].is_number()) << st.out;
+  st = Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1"}, b.box.ProcessOptions());
+  EXPECT_NE(st.out.find("UNPUBLISHED"), std::string::npos) << st.out;
+  EXPECT_NE(st.out.find("central: records wait to be published since"), std::string::npos)
+      << st.out;
+  EXPECT_EQ(b.Extract(conninfo).status, 0);
+  local = json::parse(
+      Subprocess::Run(Sandbox::StatusTool(), {"-d", "site1", "--json"}, b.box.ProcessOptions())
+          .out)[0];
+  EXPECT_EQ(local["unpublished_records"], 0);
+  EXPECT_TRUE(local["unpublished_since"].is_null());
 }
 
 }  // namespace

@@ -16,7 +16,9 @@ namespace {
 using RecordRecoveryUtils::RangeEntry;
 
 // A line with the bytes COPY's text format must escape, and one that is not UTF-8.
-std::string LineOf(int n) { return "R" + std::to_string(n) + ",\t\\N\\x\r\x01\xff" + std::to_string(n * 7); }
+std::string LineOf(int n) {
+  return "R" + std::to_string(n) + ",\t\\N\\x\r\x01\xff" + std::to_string(n * 7);
+}
 
 std::string Hex(const std::string& bytes) {
   std::string hex;

@@ -18,8 +18,7 @@ constexpr uid_t kNobody = 65534;
 
 }  // namespace
 
-bool PostgresServer::RunAsServerAccount(const std::vector<std::string>& command,
-                                        std::string* err) {
+bool PostgresServer::RunAsServerAccount(const std::vector<std::string>& command, std::string* err) {
   std::string program = command[0];
   std::vector<std::string> args(command.begin() + 1, command.end());
   if (::geteuid() == 0) {
@@ -48,10 +47,10 @@ PostgresServer::PostgresServer() {
   }
   std::string err;
   if (mError.empty() &&
-      !RunAsServerAccount({kBin + "initdb", "-D", root + "/data", "-U", kUser,
-                           "--pwfile=" + root + "/pwfile", "--auth-local=scram-sha-256",
-                           "--auth-host=scram-sha-256", "-E", "UTF8", "--no-sync"},
-                          &err))
+      !RunAsServerAccount(
+          {kBin + "initdb", "-D", root + "/data", "-U", kUser, "--pwfile=" + root + "/pwfile",
+           "--auth-local=scram-sha-256", "--auth-host=scram-sha-256", "-E", "UTF8", "--no-sync"},
+          &err))
     mError = "initdb failed: " + err;
   if (mError.empty()) {
     std::ofstream conf(root + "/data/postgresql.conf", std::ios::app);
@@ -65,10 +64,9 @@ PostgresServer::~PostgresServer() { Stop(); }
 
 bool PostgresServer::Start() {
   std::string err;
-  mRunning = RunAsServerAccount(
-      {kBin + "pg_ctl", "start", "-w", "-t", "120", "-D", mDir.Path() + "/data", "-l",
-       mDir.Path() + "/log"},
-      &err);
+  mRunning = RunAsServerAccount({kBin + "pg_ctl", "start", "-w", "-t", "120", "-D",
+                                 mDir.Path() + "/data", "-l", mDir.Path() + "/log"},
+                                &err);
   return mRunning;
 }
 
@@ -81,18 +79,17 @@ bool PostgresServer::Stop() {
 
 std::string PostgresServer::ConnInfo(const std::string& database, const std::string& user,
                                      const std::string& password) const {
-  return "host=" + mDir.Path() + " dbname=" + database + " user=" + user +
-         " password=" + password;
+  return "host=" + mDir.Path() + " dbname=" + database + " user=" + user + " password=" + password;
 }
 
 std::string PostgresServer::Sql(const std::string& database, const std::string& sql) const {
   Subprocess::Options options;
   options.workDir = mDir.Path() + "/out";
   options.env = {{"PGPASSWORD", kPassword}, {"LC_ALL", "C.UTF-8"}};
-  Subprocess::Result r =
-      Subprocess::Run(kBin + "psql", {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-h",
-                                      mDir.Path(), "-U", kUser, "-d", database, "-c", sql},
-                      options, std::chrono::seconds(120));
+  Subprocess::Result r = Subprocess::Run(kBin + "psql",
+                                         {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-h",
+                                          mDir.Path(), "-U", kUser, "-d", database, "-c", sql},
+                                         options, std::chrono::seconds(120));
   return r.status == 0 ? r.out : "ERROR: " + r.err;
 }
 

@@ -24,8 +24,8 @@ std::string LocalText(int64_t seconds) {
 }
 
 // Adds the central numbers to the record recovery file, as the local ones.
-std::optional<int64_t> AddCentralNumbers(const CentralRequest& request,
-                                         const std::vector<RecordRecoveryUtils::RangeEntry>& ranges) {
+std::optional<int64_t> AddCentralNumbers(
+    const CentralRequest& request, const std::vector<RecordRecoveryUtils::RangeEntry>& ranges) {
   if (request.recoveryFile.empty()) return std::nullopt;
   RecordRecoveryUtils::RecordLog log(request.recoveryFile);
   const RecordRecoveryUtils::AddOutcome added =

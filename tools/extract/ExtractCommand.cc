@@ -177,21 +177,22 @@ std::string CentralLine(const CentralSummary& c) {
   if (!c.ok)
     return "central database (" + c.database + "): not reached; " + std::to_string(c.waiting) +
            " records wait to be published\n";
-  return "central database (" + c.database + "): " + std::to_string(c.sent) + " records sent: " +
-         std::to_string(c.fresh) + " new, " + std::to_string(c.conflicts) + " conflicts\n";
+  return "central database (" + c.database + "): " + std::to_string(c.sent) +
+         " records sent: " + std::to_string(c.fresh) + " new, " + std::to_string(c.conflicts) +
+         " conflicts\n";
 }
 
 std::string CentralJson(const CentralSummary& c) {
-  nlohmann::ordered_json j{{"database", c.database},
-                           {"published", c.ok},
-                           {"sent", c.sent},
-                           {"new", c.fresh},
-                           {"conflicts", c.conflicts},
-                           {"waiting", c.waiting},
-                           {"waiting_since", c.waitingSince ? nlohmann::ordered_json(*c.waitingSince)
-                                                            : nlohmann::ordered_json(nullptr)},
-                           {"error", c.ok ? nlohmann::ordered_json(nullptr)
-                                          : nlohmann::ordered_json(c.error)}};
+  nlohmann::ordered_json j{
+      {"database", c.database},
+      {"published", c.ok},
+      {"sent", c.sent},
+      {"new", c.fresh},
+      {"conflicts", c.conflicts},
+      {"waiting", c.waiting},
+      {"waiting_since",
+       c.waitingSince ? nlohmann::ordered_json(*c.waitingSince) : nlohmann::ordered_json(nullptr)},
+      {"error", c.ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(c.error)}};
   return j.dump();
 }
 
@@ -312,10 +313,9 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
       central = PublishToCentral(request, clock);
       if (central->missing) summary.missing = central->missing;
     }
-    const int status =
-        Emit(o.json ? SummaryJson(summary, central)
-                    : SummaryLine(summary, settings.recoveryFile) +
-                          (central ? CentralLine(*central) : std::string()));
+    const int status = Emit(o.json ? SummaryJson(summary, central)
+                                   : SummaryLine(summary, settings.recoveryFile) +
+                                         (central ? CentralLine(*central) : std::string()));
     // A file skipped, or read without one record: not all was absorbed; nor
     // is it when the central database could not take what waits.
     return summary.unusableSessions > 0 || summary.sessionsWithoutRecords > 0 ||

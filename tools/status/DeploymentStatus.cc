@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "PublishState.h"
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
 #include "config/DeploymentAccess.h"
@@ -102,6 +103,7 @@ void CountStored(DeploymentStatus& d, const DeploymentPaths& paths) {
     const Records::ExtractionOutcome outcome = store->ReadOutcome();
     d.sessionsNotAbsorbed = outcome.skippedSessions;
     d.firstNotAbsorbed = outcome.firstSkipped;
+    NotePublishing(d, *store);
   } catch (const Records::StoreError& e) {
     d.storeError = e.Message;
   }

@@ -41,6 +41,11 @@ struct DeploymentStatus {
   // why; 0 when it absorbed every one.
   int64_t sessionsNotAbsorbed = 0;
   std::string firstNotAbsorbed;
+  // Stored records not yet published to the central database, and since when
+  // they wait after a failed publish; none when no central database is
+  // configured and nothing was ever published (PublishState.cc).
+  std::optional<int64_t> unpublishedRecords;
+  std::optional<int64_t> unpublishedSince;
 
   bool Active() const { return cfgError.empty() && status == "Active"; }
   bool LastRunComplete() const { return journal.last && journal.last->Complete(); }

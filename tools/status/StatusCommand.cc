@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "DeploymentStatus.h"
+#include "FleetView.h"
 #include "StatusReport.h"
 #include "base/AtomicFile.h"
 #include "base/WriteAll.h"
@@ -24,6 +25,7 @@ struct Options {
   Form form = Form::kText;
   std::string deployment;
   std::string output;
+  std::string database;  // --database: the fleet view of this central database
   bool help = false;
 };
 
@@ -50,6 +52,9 @@ Options Parse(const std::vector<std::string>& args) {
     } else if (arg == "-d" || arg == "--deployment") {
       o.deployment = walk.Value();
       if (o.deployment.empty()) throw UsageError{arg + " needs a deployment name"};
+    } else if (arg == "--database") {
+      o.database = walk.Value();
+      if (o.database.empty()) throw UsageError{arg + " needs a connection string"};
     } else if (arg == "-o" || arg == "--output") {
       o.output = walk.Value();
       if (o.output.empty()) throw UsageError{arg + " needs a file name"};
@@ -57,6 +62,8 @@ Options Parse(const std::vector<std::string>& args) {
       throw UsageError{"unexpected argument \"" + walk.Given() + "\""};
     }
   }
+  if (!o.database.empty() && !o.deployment.empty())
+    throw UsageError{"--database and -d exclude each other"};
   return o;
 }
 
@@ -77,10 +84,37 @@ bool UseColour() {
          !(term && std::strcmp(term, "dumb") == 0);
 }
 
+// The report to FILE (replaced atomically) or to standard output.
+int Write(const Options& options, const std::string& report) {
+  if (!options.output.empty()) {
+    if (int32_t code = AtomicFile::Replace(options.output, report); code != 0)
+      return Fail("cannot write " + options.output + " (error " + std::to_string(code) + ")",
+                  kNeedsAttention);
+  } else if (int err = WriteAll(STDOUT_FILENO, report); err != 0) {
+    return Fail(std::string("cannot write the report: ") + std::strerror(err), kNeedsAttention);
+  }
+  return kAllComplete;
+}
+
+std::string FleetReport(const Options& options, int64_t now) {
+  Central::Connection db = Central::Connection::Open(options.database, "pelox5-status");
+  const std::vector<FleetView::FleetDeployment> fleet = FleetView::Collect(db);
+  switch (options.form) {
+    case Form::kJson:
+      return FleetView::Json(fleet, now);
+    case Form::kPrometheus:
+      return FleetView::Prometheus(fleet);
+    case Form::kText:
+      break;
+  }
+  return FleetView::Text(fleet, now);
+}
+
 }  // namespace
 
 std::string HelpText() {
   return R"(Usage: pelox5-status [-d NAME] [--json | --prometheus] [-o FILE]
+       pelox5-status --database CONNINFO [--json | --prometheus] [-o FILE]
 
 Shows the state of every deployment of the project folder that pelox5-download
 uses (found from the same preferences file), one line each: its Status item (or
@@ -93,6 +127,10 @@ pelox5-extract). Nothing is created or changed.
   -d, --deployment NAME  only this deployment (its folder name in lower case)
       --json             a JSON array of the same, one object per deployment
       --prometheus       gauges in the node exporter's textfile format
+      --database CONNINFO  instead, every deployment of this central
+                         PostgreSQL database (a libpq connection string):
+                         its hosts, stored and missing records, conflicts
+                         and last publish
   -o, --output FILE      write the report to FILE instead of standard output,
                          replacing it atomically (a temporary file in the same
                          folder, renamed over it)
@@ -115,6 +153,16 @@ int Run(const std::vector<std::string>& args, Clock& clock) {
   const Options& options = *parsed;
   if (options.help) {
     return WriteAll(STDOUT_FILENO, HelpText()) == 0 ? kAllComplete : kNeedsAttention;
+  }
+
+  if (!options.database.empty()) {
+    std::string report;
+    try {
+      report = FleetReport(options, clock.WallSeconds());
+    } catch (const Central::CentralError& e) {
+      return Fail(e.Message, kNeedsAttention, &options);
+    }
+    return Write(options, report);
   }
 
   std::vector<DeploymentStatus> list;
@@ -150,13 +198,7 @@ int Run(const std::vector<std::string>& args, Clock& clock) {
       report = StatusReport::Prometheus(list);
       break;
   }
-  if (!options.output.empty()) {
-    if (int32_t code = AtomicFile::Replace(options.output, report); code != 0)
-      return Fail("cannot write " + options.output + " (error " + std::to_string(code) + ")",
-                  kNeedsAttention);
-  } else if (int err = WriteAll(STDOUT_FILENO, report); err != 0) {
-    return Fail(std::string("cannot write the report: ") + std::strerror(err), kNeedsAttention);
-  }
+  if (int status = Write(options, report); status != kAllComplete) return status;
 
   for (const DeploymentStatus& d : list)
     if (d.NeedsAttention()) return kNeedsAttention;
