@@ -45,8 +45,8 @@ std::string HostName(const std::string& given) {
 
 CentralSummary PublishToCentral(const CentralRequest& request, Clock& clock) {
   CentralSummary summary;
-  if (std::optional<Central::ConnectionParts> parts = Central::ParseConnection(request.conninfo))
-    summary.database = parts->name;
+  std::optional<Central::ConnectionParts> parts = Central::ParseConnection(request.conninfo);
+  summary.database = parts ? parts->name : "an unreadable connection string";
   Records::RecordStore store = Records::RecordStore::OpenForWriting(request.storePath);
   std::optional<Central::PublishOutcome> outcome;
   try {
