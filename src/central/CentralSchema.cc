@@ -40,7 +40,7 @@ CREATE TABLE records(
   host text NOT NULL,
   session text NOT NULL,
   absorbed_at timestamptz NOT NULL,
-  published_at timestamptz NOT NULL,
+  published_at timestamptz NOT NULL DEFAULT now(),
   PRIMARY KEY (deployment, number)) PARTITION BY HASH (deployment);
 CREATE TABLE record_ranges(
   deployment bigint NOT NULL,

@@ -76,29 +76,36 @@ TEST(Publisher, AServerStoppedBetweenBatchesLeavesWholeBatchesAndTheNextPublishC
             SQLITE_OK);
   sqlite3_close(raw);
   settings.afterBatch = nullptr;
+  // A row written outside the publishers' lock (by hand, say) makes the
+  // batch that holds its number go through the staging table: its other
+  // line is a conflict.
+  server.Sql(database,
+             "INSERT INTO records(deployment, number, line, host, session, absorbed_at) "
+             "SELECT id, 1000, 'by hand', 'psql', '-', now() FROM deployments");
   Central::Connection db = Central::Connection::Open(server.ConnInfo(database), "test");
   Central::PublishOutcome outcome = Central::Publish(db, store, settings);
   EXPECT_EQ(outcome.sent, 850);
-  EXPECT_EQ(outcome.records, 750);
-  EXPECT_EQ(outcome.conflicts, 1);
+  EXPECT_EQ(outcome.records, 749);
+  EXPECT_EQ(outcome.conflicts, 2);
   EXPECT_EQ(outcome.centralRanges, std::vector<RangeEntry>{RangeEntry(1, 1050)});
   EXPECT_EQ(server.Sql(database,
                        "SELECT count(*), count(DISTINCT number), bool_and(host = 'host-a') "
                        "FROM records"),
-            "1050|1050|t\n");
+            "1050|1050|f\n");
   EXPECT_EQ(server.Sql(database, "SELECT encode(line, 'hex') FROM records WHERE number = 5"),
             Hex(LineOf(5)) + "\n");
-  EXPECT_EQ(server.Sql(database, "SELECT number, encode(line, 'escape') FROM conflicts"),
-            "3|R3,another\n");
+  EXPECT_EQ(server.Sql(database, "SELECT number, encode(line, 'hex') = '" + Hex(LineOf(1000)) +
+                                     "' FROM conflicts ORDER BY number"),
+            "3|f\n1000|t\n");
   EXPECT_EQ(server.Sql(database, "SELECT records, conflicts, records_logged FROM deployments"),
-            "1050|1|1100\n");
+            "1049|2|1100\n");
 
   // Nothing new: nothing sent, nothing counted twice.
   outcome = Central::Publish(db, store, settings);
   EXPECT_EQ(outcome.sent, 0);
   EXPECT_EQ(outcome.conflicts, 0);
   EXPECT_EQ(server.Sql(database, "SELECT count(*) FROM records"), "1050\n");
-  EXPECT_EQ(server.Sql(database, "SELECT sum(records), sum(conflicts) FROM publishes"), "1050|1\n");
+  EXPECT_EQ(server.Sql(database, "SELECT sum(records), sum(conflicts) FROM publishes"), "1049|2\n");
 }
 
 }  // namespace

@@ -28,6 +28,14 @@ std::optional<int64_t> AddCentralNumbers(
     const CentralRequest& request, const std::vector<RecordRecoveryUtils::RangeEntry>& ranges) {
   if (request.recoveryFile.empty()) return std::nullopt;
   RecordRecoveryUtils::RecordLog log(request.recoveryFile);
+  // A file that holds them all already is not written again.
+  if (log.readRCD()) {
+    std::vector<RecordRecoveryUtils::RangeEntry> all = log.receivedRanges;
+    all.insert(all.end(), ranges.begin(), ranges.end());
+    RecordRecoveryUtils::MergeRanges(all);
+    if (all == log.receivedRanges)
+      return RecordRecoveryUtils::MissingRecordCount(log.receivedRanges, request.recordsLogged);
+  }
   const RecordRecoveryUtils::AddOutcome added =
       RecordRecoveryUtils::AddToRecordLog(request.recoveryFile, ranges, log);
   if (!added.ok) throw Records::RecoveryFileError(added.error);
