@@ -37,7 +37,7 @@ struct PublishSettings {
   std::string deployment;  // the cfg's Name
   std::string host;        // this host's name, as the central rows show it
   std::optional<int64_t> recordsLogged;
-  int64_t batchRows = 10000;
+  int64_t batchRows = 50000;
   // Called after each batch is committed and marked; for tests that cut a
   // publish between batches.
   std::function<void(int64_t batch)> afterBatch;
