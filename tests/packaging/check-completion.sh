@@ -109,7 +109,7 @@ expect "deployment after other options" "$(lines site1)" \
 
 if [[ -n $status_completion ]]; then
   expect "status: all options" \
-    "$(lines --deployment --help --json --output --prometheus -d -h -o | LC_ALL=C sort)" \
+    "$(lines --database --deployment --help --json --output --prometheus -d -h -o | LC_ALL=C sort)" \
     "$(complete_words -- pelox5-status '')"
   expect "status: deployments as the tool finds them" "$(lines site1 site2)" \
     "$(complete_words -- pelox5-status -d S)"
@@ -118,6 +118,8 @@ if [[ -n $status_completion ]]; then
   expect "status: output file" "$(lines "$root/Sites/sitefile")" \
     "$(complete_words -- pelox5-status -o "$root/Sites/sitef")"
   expect "status: no values after --json" "" "$(complete_words -- pelox5-status --json s)"
+  expect "status: no connection strings offered" "" \
+    "$(complete_words -- pelox5-status --database h)"
 fi
 
 if [[ -n $check_completion ]]; then
@@ -133,12 +135,15 @@ fi
 
 if [[ -n $extract_completion ]]; then
   expect "extract: long options" \
-    "$(lines --deployment --from --help --json --lines --loglevel --to | LC_ALL=C sort)" \
+    "$(lines --database --deployment --from --help --host-name --json --lines --loglevel --to |
+      LC_ALL=C sort)" \
     "$(complete_words -- pelox5-extract --)"
   expect "extract: deployments as the tool finds them" "$(lines site1 site2)" \
     "$(complete_words -- pelox5-extract --lines -d S)"
   expect "extract: levels" "$(lines WARNING)" "$(complete_words -- pelox5-extract -l w)"
   expect "extract: no record numbers offered" "" "$(complete_words -- pelox5-extract --from '')"
+  expect "extract: no connection strings offered" "" \
+    "$(complete_words -- pelox5-extract --database '')"
 fi
 
 if [[ -n $sim_completion ]]; then
