@@ -127,6 +127,14 @@ TEST_F(CentralProgram, AFailedPublishKeepsTheLocalPartWritesNothingCentrallyAndN
     EXPECT_EQ(r.err.find("nope-nope"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("nope-nope"), std::string::npos) << r.out;
     EXPECT_EQ(server.Sql(db, "SELECT to_regclass('records') IS NULL"), "t\n");
+    // The fleet view of the same database fails alike, and creates nothing.
+    Subprocess::Result fleet =
+        Subprocess::Run(Sandbox::StatusTool(), {"--database", conninfo}, host.box.ProcessOptions());
+    EXPECT_EQ(fleet.status, 1);
+    EXPECT_EQ(fleet.err.rfind("pelox5-status: Central database (" + name + "): ", 0), 0u)
+        << fleet.err;
+    EXPECT_EQ((fleet.err + fleet.out).find(PostgresServer::kPassword), std::string::npos);
+    EXPECT_EQ(server.Sql(db, "SELECT to_regclass('records') IS NULL"), "t\n");
 
     // The next run with the server there publishes what waited, once.
     host.Session("raw.20260102-000000", 6, 7);
@@ -138,6 +146,16 @@ TEST_F(CentralProgram, AFailedPublishKeepsTheLocalPartWritesNothingCentrallyAndN
     EXPECT_EQ(central["waiting"], 0);
     EXPECT_EQ(server.Sql(good, "SELECT count(*) FROM records"), "7\n");
   }
+
+  // A string libpq cannot read is refused without quoting it.
+  Host host("host-a");
+  Subprocess::Result r =
+      host.Extract("host=" + sock + " password=" + PostgresServer::kPassword + " dbname");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the connection string (RecordDatabase or --database) cannot be read"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ((r.err + r.out).find(PostgresServer::kPassword), std::string::npos) << r.err;
 }
 
 TEST_F(CentralProgram, TwoHostsAtOnceStoreEachRecordOnceAndEachAsksForNeitherHostsRecords) {

@@ -141,8 +141,9 @@ The last runs are read from the end of each deployment's runs.jsonl (at most
 NO_COLOR is not set.
 
 Exit status: 0 when the last run of every Active deployment completed; 1 when
-one did not or never ran, when a deployment's cfg cannot be read, or when the
-project folder cannot be found; 2 on a bad command line.
+one did not or never ran, when a deployment's cfg cannot be read, when the
+project folder cannot be found, or, with --database, when the central database
+cannot be used; 2 on a bad command line.
 )";
 }
 
