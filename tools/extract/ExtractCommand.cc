@@ -175,7 +175,7 @@ std::string SummaryLine(const Records::ExtractionSummary& s, const std::string& 
 // The central part of the summary: one more line, or one more member.
 std::string CentralLine(const CentralSummary& c) {
   if (!c.ok)
-    return "central database (" + c.database + "): not reached; " + std::to_string(c.waiting) +
+    return "central database (" + c.database + "): not published; " + std::to_string(c.waiting) +
            " records wait to be published\n";
   return "central database (" + c.database + "): " + std::to_string(c.sent) +
          " records sent: " + std::to_string(c.fresh) + " new, " + std::to_string(c.conflicts) +
