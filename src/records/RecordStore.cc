@@ -55,6 +55,14 @@ INSERT OR IGNORE INTO meta(key, value) VALUES
   ('stored_records', 0), ('conflicts', 0);
 )SQL";
 
+// Tables added since version 1, created in stores of every age. The numbers
+// published to a central database, as ranges.
+constexpr const char* kAddedTables = R"SQL(
+CREATE TABLE IF NOT EXISTS published_ranges(
+  first INTEGER PRIMARY KEY,
+  last INTEGER NOT NULL);
+)SQL";
+
 // Prepared statements, by slot.
 enum Slot {
   kSelectSession,
@@ -135,6 +143,7 @@ RecordStore::RecordStore(std::string path, std::unique_ptr<Handle> handle)
 RecordStore::RecordStore(RecordStore&&) noexcept = default;
 RecordStore& RecordStore::operator=(RecordStore&&) noexcept = default;
 RecordStore::~RecordStore() = default;
+sqlite3* RecordStore::Db() const { return mHandle->db; }
 
 namespace {
 
@@ -280,6 +289,8 @@ RecordStore RecordStore::OpenForWriting(const std::string& path, int busyTimeout
   }
   if (store.MetaInt("schema_version", 0) != 1)
     throw StoreError("Record store " + path + " has a schema this program does not know");
+  // Tables added after the first version; older stores get them here.
+  store.Exec(kAddedTables);
   return store;
 }
 

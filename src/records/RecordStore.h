@@ -171,6 +171,30 @@ class RecordStore {
   // Only the rows whose column `bounds.column` lies within the bounds.
   void ForEachTypedRow(int64_t from, int64_t to, const TextBounds& bounds,
                        const TypedRowFunction& emit);
+  // Publishing to a central database (PublishBookkeeping.cc). The numbers
+  // published so far are kept as ranges; the store's conflicts are published
+  // in id order up to PublishedConflictId.
+  std::vector<RecordRecoveryUtils::RangeEntry> PublishedRanges();
+  int64_t PublishedConflictId();
+  // In a transaction of its own: adds `ranges` to the published ranges and
+  // raises the published conflict id to `conflictId` (never lowers it).
+  void MarkPublished(const std::vector<RecordRecoveryUtils::RangeEntry>& ranges,
+                     int64_t conflictId);
+  // When records first waited for a publish that failed; none while nothing waits.
+  std::optional<int64_t> UnpublishedSince();
+  // In a transaction of its own; none clears it.
+  void SetUnpublishedSince(std::optional<int64_t> since);
+  // Each stored record from `from` to `to`, by number, with the name of its
+  // session and when it was absorbed (unix seconds).
+  void ForEachRecordOfSession(
+      int64_t from, int64_t to,
+      const std::function<void(int64_t number, std::string_view line, const std::string& session,
+                               int64_t absorbedAt)>& emit);
+  // Each kept conflict with an id above `afterId`, by id.
+  void ForEachConflictAfter(
+      int64_t afterId,
+      const std::function<void(int64_t id, int64_t number, std::string_view line,
+                               const std::string& session, int64_t absorbedAt)>& emit);
 
   const std::string& Path() const { return mPath; }
 
@@ -196,6 +220,8 @@ class RecordStore {
   void EndOfRun();
   std::vector<TypedColumn> GenericColumns();
   bool HasPatternTable();
+  sqlite3* Db() const;
+  void SetMetaValue(const char* key, std::optional<int64_t> value);
 
   std::string mPath;
   std::unique_ptr<Handle> mHandle;

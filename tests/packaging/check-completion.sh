@@ -109,7 +109,7 @@ expect "deployment after other options" "$(lines site1)" \
 
 if [[ -n $status_completion ]]; then
   expect "status: all options" \
-    "$(lines --all --deployment --help --html --json --output --prometheus -a -d -h -o |
+    "$(lines --all --database --deployment --help --html --json --output --prometheus -a -d -h -o |
       LC_ALL=C sort)" \
     "$(complete_words -- pelox5-status '')"
   expect "status: deployments as the tool finds them" "$(lines site1 site2)" \
@@ -121,6 +121,8 @@ if [[ -n $status_completion ]]; then
   expect "status: page file" "$(lines "$root/Sites/sitefile")" \
     "$(complete_words -- pelox5-status --html "$root/Sites/sitef")"
   expect "status: no values after --json" "" "$(complete_words -- pelox5-status --json s)"
+  expect "status: no connection strings offered" "" \
+    "$(complete_words -- pelox5-status --database h)"
 fi
 
 if [[ -n $check_completion ]]; then
@@ -136,14 +138,16 @@ fi
 
 if [[ -n $extract_completion ]]; then
   expect "extract: long options" \
-    "$(lines --csv --deployment --from --help --json --lines --loglevel --since --to --units \
-      --until | LC_ALL=C sort)" \
+    "$(lines --csv --database --deployment --from --help --host-name --json --lines --loglevel \
+      --since --to --units --until | LC_ALL=C sort)" \
     "$(complete_words -- pelox5-extract --)"
   expect "extract: deployments as the tool finds them" "$(lines site1 site2)" \
     "$(complete_words -- pelox5-extract --lines -d S)"
   expect "extract: levels" "$(lines WARNING)" "$(complete_words -- pelox5-extract -l w)"
   expect "extract: no record numbers offered" "" "$(complete_words -- pelox5-extract --from '')"
   expect "extract: no times offered" "" "$(complete_words -- pelox5-extract --csv --since '')"
+  expect "extract: no connection strings offered" "" \
+    "$(complete_words -- pelox5-extract --database '')"
 fi
 
 if [[ -n $sim_completion ]]; then

@@ -248,8 +248,8 @@ else
   check "Package field" test "$(field Package)" = pelox5-download
   check "Version field is $version" test "$(field Version)" = "$version"
   check "Architecture field" test "$(field Architecture)" = "$arch"
-  check "Depends names the C and C++ libraries" \
-    bash -c '[[ $1 == *libc6* && $1 == *libstdc++6* ]]' check "$(field Depends)"
+  check "Depends names the C, C++ and PostgreSQL client libraries" \
+    bash -c '[[ $1 == *libc6* && $1 == *libstdc++6* && $1 == *libpq5* ]]' check "$(field Depends)"
   check "Maintainer field" bash -c '[[ $1 == *"<"*@*">" ]]' check "$(field Maintainer)"
   check "Section field" test -n "$(field Section)"
   check "Description field" test -n "$(field Description)"

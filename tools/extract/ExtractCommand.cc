@@ -8,11 +8,13 @@
 #include <functional>
 #include <optional>
 
+#include "CentralPublish.h"
 #include "CsvExport.h"
 #include "app/LogLevel.h"
 #include "base/DateValue.h"
 #include "base/TimeZone.h"
 #include "base/WriteAll.h"
+#include "central/DatabaseSetting.h"
 #include "config/Configuration.h"
 #include "config/DeploymentAccess.h"
 #include "config/DeploymentLayout.h"
@@ -46,6 +48,8 @@ struct Options {
   // --since and --until as the typed table's text, and whether they are UTC.
   std::string since, until;
   std::optional<bool> utc;
+  std::optional<std::string> database;  // --database: overrides RecordDatabase
+  std::string hostName;
 };
 
 // A record number given on the command line: 0 to 2147483647.
@@ -106,6 +110,11 @@ Options Parse(const std::vector<std::string>& args) {
       TimeBound(arg, walk.Value(), o.since, o.utc);
     } else if (arg == "--until") {
       TimeBound(arg, walk.Value(), o.until, o.utc);
+    } else if (arg == "--database") {
+      o.database = walk.Value();
+    } else if (arg == "--host-name") {
+      o.hostName = walk.Value();
+      if (o.hostName.empty()) throw UsageError{arg + " needs a name"};
     } else if (arg == "--from") {
       o.from = RecordNumber(arg, walk.Value());
     } else if (arg == "--to") {
@@ -264,7 +273,32 @@ std::string SummaryLine(const Records::ExtractionSummary& s, const std::string& 
          (rcd.empty() ? " (no record recovery file)" : " in " + rcd) + "\n";
 }
 
-std::string SummaryJson(const Records::ExtractionSummary& s) {
+// The central part of the summary: one more line, or one more member.
+std::string CentralLine(const CentralSummary& c) {
+  if (!c.ok)
+    return "central database (" + c.database + "): not published; " + std::to_string(c.waiting) +
+           " records wait to be published\n";
+  return "central database (" + c.database + "): " + std::to_string(c.sent) +
+         " records sent: " + std::to_string(c.fresh) + " new, " + std::to_string(c.conflicts) +
+         " conflicts\n";
+}
+
+std::string CentralJson(const CentralSummary& c) {
+  nlohmann::ordered_json j{
+      {"database", c.database},
+      {"published", c.ok},
+      {"sent", c.sent},
+      {"new", c.fresh},
+      {"conflicts", c.conflicts},
+      {"waiting", c.waiting},
+      {"waiting_since",
+       c.waitingSince ? nlohmann::ordered_json(*c.waitingSince) : nlohmann::ordered_json(nullptr)},
+      {"error", c.ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(c.error)}};
+  return j.dump();
+}
+
+std::string SummaryJson(const Records::ExtractionSummary& s,
+                        const std::optional<CentralSummary>& central) {
   return "{\"sessions_read\": " + std::to_string(s.sessionsRead) +
          ", \"records_found\": " + std::to_string(s.found) +
          ", \"new\": " + std::to_string(s.fresh) +
@@ -280,13 +314,15 @@ std::string SummaryJson(const Records::ExtractionSummary& s) {
          ", \"short_lines\": " + std::to_string(s.typing.shortLines.count) +
          ", \"long_lines\": " + std::to_string(s.typing.longLines.count) +
          ", \"nonexistent_times\": " + std::to_string(s.typing.nonexistentTimes.count) +
-         ", \"typed_rebuilt\": " + Number(s.typedRebuilt, "null") + "}\n";
+         ", \"typed_rebuilt\": " + Number(s.typedRebuilt, "null") +
+         (central ? ", \"central\": " + CentralJson(*central) : std::string()) + "}\n";
 }
 
 }  // namespace
 
 std::string HelpText() {
-  return R"(Usage: pelox5-extract -d NAME [-l LEVEL] [--json]
+  return R"(Usage: pelox5-extract -d NAME [-l LEVEL] [--json] [--database CONNINFO]
+                      [--host-name NAME]
        pelox5-extract -d NAME --lines [--from N] [--to M]
        pelox5-extract -d NAME --csv [--units] [--from N] [--to M] [--since T] [--until T]
 
@@ -306,6 +342,11 @@ next download asks only for what is still missing. Prints one summary line.
       --since T, --until T  with --csv, only records whose first time field lies
                          from T to T, both included; T in ISO 8601: a local time
                          (2026-01-01 or 2026-01-01T06:40:00), or UTC with Z
+      --database CONNINFO  publish to this central PostgreSQL database (a
+                         libpq connection string) instead of the one the
+                         preference RecordDatabase names; "" publishes nowhere
+      --host-name NAME   the host name the central rows show (default: the
+                         system's host name)
   -h, --help             this text
 
 A line is a record when it matches the cfg item RecordPattern, a
@@ -317,10 +358,15 @@ The cfg item RecordFields names the fields of a record line (split by
 RecordFieldSeparator, default ","), TimeZone the zone of the controller's
 clock; the extraction keeps them typed in the table typed_records.
 
-Exit status: 0 when all was absorbed (or the CSV was written, or its reader
-went away); 1 on an error (cfg, pattern, store,
-record recovery file, a session file that could not be read, a session whose
-replies hold no record); 2 on a bad command line.
+With a central database, every stored record not published yet is published
+to it after the local part, and the numbers it holds for the deployment are
+added to the record recovery file. When it cannot be reached, the local part
+stands, a WARNING says how many records wait, and the next run publishes them.
+
+Exit status: 0 when all was absorbed (and published; or the CSV was written, or
+its reader went away); 1 on an error (cfg, pattern, store, record recovery file,
+a session file that could not be read, a session whose replies hold no record,
+a central database that did not take what waits); 2 on a bad command line.
 )";
 }
 
@@ -373,16 +419,38 @@ int Absorb(const Options& o, const Log& log, Clock& clock) {
           "file is not updated.");
     }
 
-    const Records::ExtractionSummary summary = Records::Extract(settings, clock);
-    const int status =
-        Emit(o.json ? SummaryJson(summary) : SummaryLine(summary, settings.recoveryFile));
-    // A file skipped, or read without one record: not all was absorbed.
-    return summary.unusableSessions > 0 || summary.sessionsWithoutRecords > 0 ? kError : status;
+    // Read before anything is written, so that a bad value stops the run early.
+    const std::optional<std::string> conninfo = Central::RecordDatabase(o.database);
+    Records::ExtractionSummary summary = Records::Extract(settings, clock);
+    std::optional<CentralSummary> central;
+    if (conninfo) {
+      CentralRequest request;
+      request.conninfo = *conninfo;
+      request.deployment = d->cfg.GetText("Name");
+      request.host = HostName(o.hostName);
+      request.storePath = storePath;
+      request.recoveryFile = settings.recoveryFile;
+      request.recordsLogged = settings.recordsLogged;
+      request.log = std::cref(log);
+      central = PublishToCentral(request, clock);
+      if (central->missing) summary.missing = central->missing;
+    }
+    const int status = Emit(o.json ? SummaryJson(summary, central)
+                                   : SummaryLine(summary, settings.recoveryFile) +
+                                         (central ? CentralLine(*central) : std::string()));
+    // A file skipped, or read without one record: not all was absorbed; nor
+    // is it when the central database could not take what waits.
+    return summary.unusableSessions > 0 || summary.sessionsWithoutRecords > 0 ||
+                   (central && !central->ok)
+               ? kError
+               : status;
   } catch (const ConfigurationException& e) {
     log("FATAL", e.Message);
   } catch (const DeploymentSettings::SettingError& e) {
     log("FATAL", e.Message);
   } catch (const Records::StoreError& e) {
+    log("FATAL", e.Message);
+  } catch (const Central::SettingError& e) {
     log("FATAL", e.Message);
   } catch (const Records::RecoveryFileError& e) {
     log("FATAL", "Record recovery file: " + e.Message);

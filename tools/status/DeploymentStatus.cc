@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "PublishState.h"
 #include "base/AsciiText.h"
 #include "base/FolderItem.h"
 #include "config/DeploymentAccess.h"
@@ -92,7 +93,9 @@ void CountMissing(DeploymentStatus& d, const std::string& rcdFile, bool keepRang
 
 // The counts the record store keeps; read-only, so a store being written is
 // read as of its last commit.
-void CountStored(DeploymentStatus& d, const DeploymentPaths& paths) {
+// With `fromDay`, also the records per day from that day on and the usual
+// interval between records, which the store keeps when the cfg names a time field.
+void CountStored(DeploymentStatus& d, const DeploymentPaths& paths, const std::string& fromDay) {
   try {
     std::optional<Records::RecordStore> store =
         Records::RecordStore::OpenForReading(paths.RecordStore().NativePath());
@@ -103,17 +106,14 @@ void CountStored(DeploymentStatus& d, const DeploymentPaths& paths) {
     const Records::ExtractionOutcome outcome = store->ReadOutcome();
     d.sessionsNotAbsorbed = outcome.skippedSessions;
     d.firstNotAbsorbed = outcome.firstSkipped;
+    NotePublishing(d, *store);
+    if (!fromDay.empty()) {
+      d.days = store->RecordDays(fromDay);
+      d.recordInterval = store->RecordInterval();
+    }
   } catch (const Records::StoreError& e) {
     d.storeError = e.Message;
   }
-}
-
-// Records per day from `fromDay` on and the usual interval between records,
-// from the record store's typed fields; nothing until the store keeps them.
-void CountDays(DeploymentStatus& d, const DeploymentPaths& paths, const std::string& fromDay) {
-  (void)d;
-  (void)paths;
-  (void)fromDay;
 }
 
 }  // namespace
@@ -146,8 +146,7 @@ std::vector<DeploymentStatus> CollectStatus(const ProjectLocation::Location& loc
     d.journal = Journal::ReadTail(paths.RunJournal().NativePath(), detail.runs);
     CountSessions(d, paths);
     if (rcd) CountMissing(d, *rcd, detail.ranges);
-    CountStored(d, paths);
-    if (!detail.fromDay.empty()) CountDays(d, paths, detail.fromDay);
+    CountStored(d, paths, detail.fromDay);
     result.push_back(std::move(d));
   }
   std::sort(result.begin(), result.end(), [](const DeploymentStatus& a, const DeploymentStatus& b) {

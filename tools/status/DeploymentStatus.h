@@ -10,13 +10,11 @@
 
 #include "config/ProjectLocation.h"
 #include "journal/JournalTail.h"
+#include "records/RecordStore.h"
 #include "recovery/RangeEntry.h"
 
 // Records whose first time field falls on one local day ("YYYY-MM-DD").
-struct DayCount {
-  std::string day;
-  int64_t records = 0;
-};
+using DayCount = Records::DayCount;
 
 struct DeploymentStatus {
   std::string name;    // the folder's name in lower case: what -d takes
@@ -54,6 +52,11 @@ struct DeploymentStatus {
   // usual interval between records; empty without a time field.
   std::vector<DayCount> days;
   std::optional<int64_t> recordInterval;
+  // Stored records not yet published to the central database, and since when
+  // they wait after a failed publish; none when no central database is
+  // configured and nothing was ever published (PublishState.cc).
+  std::optional<int64_t> unpublishedRecords;
+  std::optional<int64_t> unpublishedSince;
 
   bool Active() const { return cfgError.empty() && status == "Active"; }
   bool LastRunComplete() const { return journal.last && journal.last->Complete(); }

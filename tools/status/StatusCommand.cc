@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "DeploymentStatus.h"
+#include "FleetView.h"
 #include "HtmlReport.h"
 #include "StatusReport.h"
 #include "base/AtomicFile.h"
@@ -27,6 +28,7 @@ struct Options {
   std::string output;
   std::string html;
   bool all = false;
+  std::string database;  // --database: the fleet view of this central database
   bool help = false;
 };
 
@@ -53,6 +55,9 @@ Options Parse(const std::vector<std::string>& args) {
     } else if (arg == "-d" || arg == "--deployment") {
       o.deployment = walk.Value();
       if (o.deployment.empty()) throw UsageError{arg + " needs a deployment name"};
+    } else if (arg == "--database") {
+      o.database = walk.Value();
+      if (o.database.empty()) throw UsageError{arg + " needs a connection string"};
     } else if (arg == "-o" || arg == "--output") {
       o.output = walk.Value();
       if (o.output.empty()) throw UsageError{arg + " needs a file name"};
@@ -67,6 +72,10 @@ Options Parse(const std::vector<std::string>& args) {
     }
   }
   if (o.all && !o.deployment.empty()) throw UsageError{"-a and -d exclude each other"};
+  if (!o.database.empty() && !o.deployment.empty())
+    throw UsageError{"--database and -d exclude each other"};
+  if (!o.database.empty() && (o.all || !o.html.empty()))
+    throw UsageError{"--database shows the central database's fleet: not with -a or --html"};
   if (!o.html.empty()) {
     if (formGiven || !o.output.empty())
       throw UsageError{"--html writes its own file: not with --json, --prometheus or -o"};
@@ -93,11 +102,39 @@ bool UseColour() {
          !(term && std::strcmp(term, "dumb") == 0);
 }
 
+// The report to FILE (replaced atomically) or to standard output.
+int Write(const Options& options, const std::string& report) {
+  if (!options.output.empty()) {
+    if (int32_t code = AtomicFile::Replace(options.output, report); code != 0)
+      return Fail("cannot write " + options.output + " (error " + std::to_string(code) + ")",
+                  kNeedsAttention);
+  } else if (int err = WriteAll(STDOUT_FILENO, report); err != 0) {
+    return Fail(std::string("cannot write the report: ") + std::strerror(err), kNeedsAttention);
+  }
+  return kAllComplete;
+}
+
+std::string FleetReport(const Options& options, int64_t now) {
+  Central::Connection db = Central::Connection::Open(options.database, "pelox5-status");
+  const std::vector<FleetView::FleetDeployment> fleet = FleetView::Collect(db);
+  switch (options.form) {
+    case Form::kJson:
+      return FleetView::Json(fleet, now);
+    case Form::kPrometheus:
+      return FleetView::Prometheus(fleet);
+    case Form::kText:
+    case Form::kHtml:  // refused with --database when parsing
+      break;
+  }
+  return FleetView::Text(fleet, now);
+}
+
 }  // namespace
 
 std::string HelpText() {
   return R"(Usage: pelox5-status [-a | -d NAME] [--json | --prometheus] [-o FILE]
        pelox5-status [-a | -d NAME] --html FILE
+       pelox5-status --database CONNINFO [--json | --prometheus] [-o FILE]
 
 Shows the state of every deployment of the project folder that pelox5-download
 uses (found from the same preferences file), one line each: its Status item (or
@@ -111,6 +148,10 @@ pelox5-extract). Nothing is created or changed.
   -d, --deployment NAME  only this deployment (its folder name in lower case)
       --json             a JSON array of the same, one object per deployment
       --prometheus       gauges in the node exporter's textfile format
+      --database CONNINFO  instead, every deployment of this central
+                         PostgreSQL database (a libpq connection string):
+                         its hosts, stored and missing records, conflicts
+                         and last publish
   -o, --output FILE      write the report to FILE instead of standard output,
                          replacing it atomically (a temporary file in the same
                          folder, renamed over it)
@@ -125,8 +166,9 @@ The last runs are read from the end of each deployment's runs.jsonl (at most
 NO_COLOR is not set.
 
 Exit status: 0 when the last run of every Active deployment completed; 1 when
-one did not or never ran, when a deployment's cfg cannot be read, or when the
-project folder cannot be found; 2 on a bad command line.
+one did not or never ran, when a deployment's cfg cannot be read, when the
+project folder cannot be found, or, with --database, when the central database
+cannot be used; 2 on a bad command line.
 )";
 }
 
@@ -137,6 +179,16 @@ int Run(const std::vector<std::string>& args, Clock& clock) {
   const Options& options = *parsed;
   if (options.help) {
     return WriteAll(STDOUT_FILENO, HelpText()) == 0 ? kAllComplete : kNeedsAttention;
+  }
+
+  if (!options.database.empty()) {
+    std::string report;
+    try {
+      report = FleetReport(options, clock.WallSeconds());
+    } catch (const Central::CentralError& e) {
+      return Fail(e.Message, kNeedsAttention, &options);
+    }
+    return Write(options, report);
   }
 
   const int64_t now = clock.WallSeconds();
@@ -176,13 +228,7 @@ int Run(const std::vector<std::string>& args, Clock& clock) {
       report = HtmlReport::Page(list, now);
       break;
   }
-  if (!options.output.empty()) {
-    if (int32_t code = AtomicFile::Replace(options.output, report); code != 0)
-      return Fail("cannot write " + options.output + " (error " + std::to_string(code) + ")",
-                  kNeedsAttention);
-  } else if (int err = WriteAll(STDOUT_FILENO, report); err != 0) {
-    return Fail(std::string("cannot write the report: ") + std::strerror(err), kNeedsAttention);
-  }
+  if (int status = Write(options, report); status != kAllComplete) return status;
 
   for (const DeploymentStatus& d : list)
     if (d.NeedsAttention()) return kNeedsAttention;

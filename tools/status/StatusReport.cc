@@ -1,8 +1,10 @@
 #include "StatusReport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <string_view>
 
 #include "config/JsonDocument.h"
 
@@ -93,6 +95,11 @@ std::string Text(const std::vector<DeploymentStatus>& list, int64_t now, bool co
   using Row = std::vector<std::string>;
   std::vector<Row> rows{{"DEPLOYMENT", "STATUS", "PORT", "LAST RUN", "LAST COMPLETE", "SESSIONS",
                          "SIZE", "MISSING", "LOGGED", "STORED", "CONFLICTS"}};
+  // Only where a central database is in use.
+  const bool publishing = std::any_of(list.begin(), list.end(), [](const DeploymentStatus& d) {
+    return d.unpublishedRecords.has_value();
+  });
+  if (publishing) rows[0].push_back("UNPUBLISHED");
   std::vector<std::string> notes{""};
   for (const DeploymentStatus& d : list) {
     std::string lastRun = AgeOf(d.journal.last, now);
@@ -105,12 +112,15 @@ std::string Text(const std::vector<DeploymentStatus>& list, int64_t now, bool co
                     std::to_string(d.sessionFiles), Bytes(d.sessionBytes),
                     Optional(d.missingRecords), Optional(d.journal.recordsLogged),
                     Optional(d.storedRecords), Optional(d.recordConflicts)});
+    if (publishing) rows.back().push_back(Optional(d.unpublishedRecords));
     std::string note;
     auto add = [&note](const std::string& text) { note += "  " + OneLine(text); };
     if (!d.cfgError.empty()) add("cfg: " + d.cfgError);
     if (!d.journal.error.empty()) add("journal: " + d.journal.error);
     if (!d.rcdError.empty()) add("rcd: " + d.rcdError);
     if (!d.storeError.empty()) add("records: " + d.storeError);
+    if (d.unpublishedSince)
+      add("central: records wait to be published since " + Age(now - *d.unpublishedSince) + " ago");
     if (d.sessionsNotAbsorbed > 0)
       add("records: the last extraction skipped " + std::to_string(d.sessionsNotAbsorbed) +
           " session files (" + d.firstNotAbsorbed + ")");
@@ -171,6 +181,10 @@ std::string Json(const std::vector<DeploymentStatus>& list, int64_t now) {
                      {"records_error", textOrNull(d.storeError)},
                      {"sessions_not_absorbed", d.sessionsNotAbsorbed},
                      {"needs_attention", d.NeedsAttention()}});
+    if (d.unpublishedRecords) {
+      array.back()["unpublished_records"] = *d.unpublishedRecords;
+      array.back()["unpublished_since"] = orNull(d.unpublishedSince);
+    }
   }
   return JsonDocument::ReportText(array);
 }
@@ -209,6 +223,9 @@ std::string Prometheus(const std::vector<DeploymentStatus>& list) {
       {"pelox5_record_conflicts",
        "Record numbers received again with a different line, kept aside in the record store.",
        [](const DeploymentStatus& d) { return d.recordConflicts; }},
+      {"pelox5_unpublished_records",
+       "Stored records not yet published to the central database (absent without one).",
+       [](const DeploymentStatus& d) { return d.unpublishedRecords; }},
       {"pelox5_session_bytes", "Total size of the deployment's raw session files, in bytes.",
        [](const DeploymentStatus& d) -> std::optional<int64_t> {
          return static_cast<int64_t>(d.sessionBytes);
@@ -217,6 +234,11 @@ std::string Prometheus(const std::vector<DeploymentStatus>& list) {
 
   std::string out;
   for (const Gauge& gauge : gauges) {
+    // A gauge that only a central database gives is left out without one.
+    if (std::string_view(gauge.name) == "pelox5_unpublished_records" &&
+        std::none_of(list.begin(), list.end(),
+                     [](const DeploymentStatus& d) { return d.unpublishedRecords.has_value(); }))
+      continue;
     out += std::string("# HELP ") + gauge.name + " " + gauge.help + "\n";
     out += std::string("# TYPE ") + gauge.name + " gauge\n";
     for (const DeploymentStatus& d : list) {
