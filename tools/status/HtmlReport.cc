@@ -147,7 +147,9 @@ void CoveragePart(std::string& out, const DeploymentStatus& d) {
 void DaysPart(std::string& out, const DeploymentStatus& d, const HtmlCharts::Calendar& calendar) {
   out += "<h3>Records per day</h3>";
   if (d.days.empty()) {
-    out += "<p class=\"m\">None: the cfg names no time field, or no record is stored.</p>";
+    out += "<p class=\"m\">None since " +
+           (calendar.days.empty() ? std::string("-") : calendar.days.front()) +
+           ": the cfg names no time field, or no record of these days is stored.</p>";
     return;
   }
   out += HtmlCharts::DaysSvg(calendar, HtmlCharts::DayGroups(calendar, d.days, d.recordInterval));
