@@ -228,6 +228,17 @@ TEST_F(CentralProgram, TwoHostsAtOnceStoreEachRecordOnceAndEachAsksForNeitherHos
       EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find(PostgresServer::kPassword), std::string::npos);
   }
+  // The same figures as a page, written whole to its file.
+  const std::string page = a.box.DeploymentFolder("site1") + "/../fleet.html";
+  Subprocess::Result html = Subprocess::Run(
+      Sandbox::StatusTool(), {"--database", conninfo, "--html", page}, a.box.ProcessOptions());
+  EXPECT_EQ(html.status, 0) << html.err;
+  const std::string text = ReadFile(page);
+  for (const char* cell :
+       {R"(data-k="stored_records">4500<)", R"(data-k="missing_records">0<)",
+        R"(data-k="record_conflicts">1<)", R"(data-k="hosts">host-a, host-b, host-c<)"})
+    EXPECT_NE(text.find(cell), std::string::npos) << text;
+  EXPECT_EQ(text.find(PostgresServer::kPassword), std::string::npos);
   json fleet =
       json::parse(Subprocess::Run(Sandbox::StatusTool(), {"--database", conninfo, "--json"},
                                   a.box.ProcessOptions())

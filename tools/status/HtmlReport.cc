@@ -231,6 +231,18 @@ std::string LocalTime(int64_t now) {
 
 }  // namespace
 
+std::string PageStart(const std::string& heading, int64_t now) {
+  const std::string title = Escaped(heading);
+  return "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><meta "
+         "http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src "
+         "'unsafe-inline'\"><meta name=\"viewport\" "
+         "content=\"width=device-width,initial-scale=1\"><title>" +
+         title + ", " + Escaped(LocalTime(now)) + "</title><style>" + kStyle +
+         "</style></head><body><h1>" + title + "</h1>";
+}
+
+std::string AsOf(int64_t now) { return Escaped(LocalTime(now)); }
+
 Detail PageDetail(int64_t now) {
   Detail detail;
   detail.runs = kRuns;
@@ -251,12 +263,7 @@ std::string Page(const std::vector<DeploymentStatus>& list, int64_t now) {
 
   std::string out;
   out.reserve(2048 + list.size() * 3072);
-  out +=
-      "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><meta "
-      "http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src "
-      "'unsafe-inline'\"><meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
-      "<title>Pelox 5 deployments, " +
-      when + "</title><style>" + kStyle + "</style></head><body><h1>Pelox 5 deployments</h1>";
+  out += PageStart("Pelox 5 deployments", now);
   out += "<p class=\"m\">" + std::to_string(list.size()) +
          (list.size() == 1 ? " deployment" : " deployments") + ", <b data-k=\"attention\">" +
          std::to_string(attention) + "</b> needing attention; as of " + when + "</p>";

@@ -17,6 +17,11 @@ inline constexpr size_t kRuns = 50;
 inline constexpr int kDays = 90;
 Detail PageDetail(int64_t now);
 
+// The page's head (style and policy included) and its heading, as of `now`;
+// and `now` as the page shows it. Shared with the central fleet's page.
+std::string PageStart(const std::string& heading, int64_t now);
+std::string AsOf(int64_t now);
+
 // The page for `list` as of `now` (unix seconds; days are local days).
 std::string Page(const std::vector<DeploymentStatus>& list, int64_t now);
 

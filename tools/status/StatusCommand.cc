@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "DeploymentStatus.h"
+#include "FleetPage.h"
 #include "FleetView.h"
 #include "HtmlReport.h"
 #include "StatusReport.h"
@@ -74,8 +75,8 @@ Options Parse(const std::vector<std::string>& args) {
   if (o.all && !o.deployment.empty()) throw UsageError{"-a and -d exclude each other"};
   if (!o.database.empty() && !o.deployment.empty())
     throw UsageError{"--database and -d exclude each other"};
-  if (!o.database.empty() && (o.all || !o.html.empty()))
-    throw UsageError{"--database shows the central database's fleet: not with -a or --html"};
+  if (!o.database.empty() && o.all)
+    throw UsageError{"--database shows the central database's fleet: not with -a"};
   if (!o.html.empty()) {
     if (formGiven || !o.output.empty())
       throw UsageError{"--html writes its own file: not with --json, --prometheus or -o"};
@@ -122,8 +123,9 @@ std::string FleetReport(const Options& options, int64_t now) {
       return FleetView::Json(fleet, now);
     case Form::kPrometheus:
       return FleetView::Prometheus(fleet);
+    case Form::kHtml:
+      return FleetPage::Page(fleet, now);
     case Form::kText:
-    case Form::kHtml:  // refused with --database when parsing
       break;
   }
   return FleetView::Text(fleet, now);
@@ -135,6 +137,7 @@ std::string HelpText() {
   return R"(Usage: pelox5-status [-a | -d NAME] [--json | --prometheus] [-o FILE]
        pelox5-status [-a | -d NAME] --html FILE
        pelox5-status --database CONNINFO [--json | --prometheus] [-o FILE]
+       pelox5-status --database CONNINFO --html FILE
 
 Shows the state of every deployment of the project folder that pelox5-download
 uses (found from the same preferences file), one line each: its Status item (or
@@ -151,7 +154,7 @@ pelox5-extract). Nothing is created or changed.
       --database CONNINFO  instead, every deployment of this central
                          PostgreSQL database (a libpq connection string):
                          its hosts, stored and missing records, conflicts
-                         and last publish
+                         and last publish (with --html, as a page)
   -o, --output FILE      write the report to FILE instead of standard output,
                          replacing it atomically (a temporary file in the same
                          folder, renamed over it)
