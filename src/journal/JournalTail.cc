@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
+#include "base/CivilDate.h"
 #include "base/UniqueFd.h"
 
 namespace Journal {
@@ -20,16 +21,6 @@ namespace Key = RunJournalFormat::Key;
 constexpr size_t kBlock = 16 * 1024;
 // A journal line is a few hundred bytes; anything far longer is damage.
 constexpr size_t kMaxLine = 64 * 1024;
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
 
 // The number of `width` digits at `at`, or -1.
 int Digits(std::string_view text, size_t at, size_t width) {
@@ -123,7 +114,9 @@ std::optional<int64_t> ParseTime(const std::string& text) {
     at += 6;
   }
   if (at != t.size()) return std::nullopt;
-  return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offset;
+  return CivilDate::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) *
+             86400 +
+         hour * 3600 + minute * 60 + second - offset;
 }
 
 Tail ReadTail(const std::string& path, size_t recentRuns) {

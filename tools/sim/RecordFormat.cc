@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/CivilDate.h"
+
 namespace {
 
 constexpr size_t kNaturalMax = 64;
@@ -25,19 +27,6 @@ char* PutDigits(uint64_t value, int width, char* out) {
   return out + n;
 }
 
-// Civil date from days since 1970-01-01 (proleptic Gregorian).
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
-}
-
 constexpr int64_t kDaysTo2026 = 20454;  // 2026-01-01 as days since 1970-01-01
 
 size_t FormatNatural(int64_t n, char* out) {
@@ -49,7 +38,7 @@ size_t FormatNatural(int64_t n, char* out) {
   const int64_t minutes = n - 1;
   int64_t year;
   unsigned month, day;
-  CivilFromDays(kDaysTo2026 + minutes / 1440, year, month, day);
+  CivilDate::CivilFromDays(kDaysTo2026 + minutes / 1440, year, month, day);
   const int64_t minuteOfDay = minutes % 1440;
   p = PutDigits(static_cast<uint64_t>(year), 4, p);
   *p++ = '-';
