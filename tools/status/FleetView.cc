@@ -20,19 +20,6 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-std::string Label(const std::string& text) {
-  std::string label;
-  for (char c : text) {
-    if (c == '\\' || c == '"') label += '\\';
-    if (c == '\n') {
-      label += "\\n";
-      continue;
-    }
-    label += c;
-  }
-  return label;
-}
-
 }  // namespace
 
 std::vector<FleetDeployment> Collect(Central::Connection& db) {
@@ -144,14 +131,7 @@ std::string Prometheus(const std::vector<FleetDeployment>& list) {
   };
   std::string out;
   for (const Gauge& gauge : gauges) {
-    out += std::string("# HELP ") + gauge.name + " " + gauge.help + "\n";
-    out += std::string("# TYPE ") + gauge.name + " gauge\n";
-    for (const FleetDeployment& d : list) {
-      std::optional<int64_t> value = gauge.value(d);
-      if (!value) continue;
-      out += std::string(gauge.name) + "{deployment=\"" + Label(d.name) + "\"} " +
-             std::to_string(*value) + "\n";
-    }
+    StatusReport::AppendGauge(out, gauge.name, gauge.help, list, gauge.value);
   }
   return out;
 }

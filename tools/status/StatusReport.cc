@@ -48,8 +48,10 @@ bool IsUtf8(const std::string& text) {
   }
 }
 
-// Prometheus rejects a whole exposition over one label that is not UTF-8: a
-// folder name that is not keeps its ASCII and shows every other byte as "?".
+std::string Optional(const std::optional<int64_t>& n) { return n ? std::to_string(*n) : "-"; }
+
+}  // namespace
+
 std::string LabelValue(const std::string& name) {
   const bool valid = IsUtf8(name);
   std::string label;
@@ -64,10 +66,6 @@ std::string LabelValue(const std::string& name) {
   }
   return label;
 }
-
-std::string Optional(const std::optional<int64_t>& n) { return n ? std::to_string(*n) : "-"; }
-
-}  // namespace
 
 std::string Bytes(uint64_t n) {
   if (n < 1024) return std::to_string(n) + " B";
@@ -239,14 +237,7 @@ std::string Prometheus(const std::vector<DeploymentStatus>& list) {
         std::none_of(list.begin(), list.end(),
                      [](const DeploymentStatus& d) { return d.unpublishedRecords.has_value(); }))
       continue;
-    out += std::string("# HELP ") + gauge.name + " " + gauge.help + "\n";
-    out += std::string("# TYPE ") + gauge.name + " gauge\n";
-    for (const DeploymentStatus& d : list) {
-      std::optional<int64_t> value = gauge.value(d);
-      if (!value) continue;
-      out += std::string(gauge.name) + "{deployment=\"" + LabelValue(d.name) + "\"} " +
-             std::to_string(*value) + "\n";
-    }
+    AppendGauge(out, gauge.name, gauge.help, list, gauge.value);
   }
   return out;
 }

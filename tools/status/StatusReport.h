@@ -3,6 +3,7 @@
 // seconds, that ages are counted from.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,25 @@ std::string Json(const std::vector<DeploymentStatus>& list, int64_t now);
 // The node exporter's textfile format: HELP and TYPE lines, then one gauge
 // sample per deployment, labelled deployment="NAME".
 std::string Prometheus(const std::vector<DeploymentStatus>& list);
+
+// A deployment name as a Prometheus label value: escaped, and with its bytes
+// above ASCII shown as "?" when it is not UTF-8, which would void the whole page.
+std::string LabelValue(const std::string& name);
+
+// One gauge: its HELP and TYPE lines, then a sample, labelled
+// deployment="NAME", for each item (with a `name` member) that has a value.
+template <class Item, class ValueOf>
+void AppendGauge(std::string& out, const char* gauge, const char* help,
+                 const std::vector<Item>& items, ValueOf valueOf) {
+  out += std::string("# HELP ") + gauge + " " + help + "\n";
+  out += std::string("# TYPE ") + gauge + " gauge\n";
+  for (const Item& item : items) {
+    const std::optional<int64_t> value = valueOf(item);
+    if (!value) continue;
+    out += std::string(gauge) + "{deployment=\"" + LabelValue(item.name) + "\"} " +
+           std::to_string(*value) + "\n";
+  }
+}
 
 // "42s", "17m", "5h", "3d": an age in its largest sensible unit.
 std::string Age(int64_t seconds);
