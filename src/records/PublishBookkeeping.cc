@@ -1,41 +1,11 @@
 // The record store's side of publishing to a central database: which numbers
 // and conflicts were published, and since when records wait for a publish.
 
-#include <memory>
-
 #include "records/RecordStore.h"
+#include "records/StoreStatement.h"
 #include "recovery/RangeSet.h"
 
 namespace Records {
-
-namespace {
-
-// A statement prepared for one call; these run a few times a publish.
-using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
-
-Statement Prepare(sqlite3* db, const char* sql) {
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(s);
-    s = nullptr;
-  }
-  return Statement(s, sqlite3_finalize);
-}
-
-std::string ColumnText(sqlite3_stmt* s, int column) {
-  const unsigned char* text = sqlite3_column_text(s, column);
-  return text ? std::string(reinterpret_cast<const char*>(text),
-                            static_cast<size_t>(sqlite3_column_bytes(s, column)))
-              : std::string();
-}
-
-std::string_view ColumnBytes(sqlite3_stmt* s, int column) {
-  const void* bytes = sqlite3_column_blob(s, column);
-  return std::string_view(static_cast<const char*>(bytes),
-                          static_cast<size_t>(sqlite3_column_bytes(s, column)));
-}
-
-}  // namespace
 
 std::vector<RecordRecoveryUtils::RangeEntry> RecordStore::PublishedRanges() {
   std::vector<RecordRecoveryUtils::RangeEntry> ranges;

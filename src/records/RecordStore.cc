@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 
+#include "records/StoreStatement.h"
 #include "recovery/RangeSet.h"
 
 namespace Records {
@@ -95,15 +96,6 @@ enum Slot {
 
 namespace {
 
-// The statements of one typed-table layout, finalized with it.
-struct Statement {
-  sqlite3_stmt* s = nullptr;
-  Statement() = default;
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  ~Statement() { sqlite3_finalize(s); }
-};
-
 // What typing the records of this store needs: the definition and its typer,
 // the statements for its columns, and what the records put since the last
 // NoteTyped add to the days, the gaps and the field count.
@@ -113,7 +105,7 @@ struct TypedState {
   std::unique_ptr<LineTyper> typer;
   TypingIssues* issues = nullptr;
   Statement insert, firstTime;
-  std::vector<std::unique_ptr<Statement>> earlier;  // by field
+  std::vector<Statement> earlier;  // by field
   std::vector<TypedValue> values;
   std::map<std::string, int64_t> days;
   int64_t* dayCount = nullptr;  // the entry of `days` counted last
@@ -730,15 +722,14 @@ void RecordStore::PrepareTyped(const FieldDefinition& def, const TimeZone::Zone*
       std::string sql = "INSERT OR REPLACE INTO typed_records VALUES(?";
       for (size_t i = 0; i < t->typer->Columns().size(); ++i) sql += ", ?";
       sql += ")";
-      if (sqlite3_prepare_v2(mHandle->db, sql.c_str(), -1, &t->insert.s, nullptr) != SQLITE_OK)
-        Fail("cannot read its typed records");
+      if (!(t->insert = Prepare(mHandle->db, sql.c_str()))) Fail("cannot read its typed records");
       const int first = t->typer->FirstUtcColumn() >= 0 ? t->typer->FirstUtcColumn()
                                                         : t->typer->FirstTimeColumn();
       if (first >= 0) {
         sql = "SELECT " + Quoted(t->typer->Columns()[static_cast<size_t>(first)].name) +
               " FROM typed_records WHERE number = ?";
-        if (sqlite3_prepare_v2(mHandle->db, sql.c_str(), -1, &t->firstTime.s, nullptr) != SQLITE_OK)
-          Fail("cannot read its typed records");
+        t->firstTime = Prepare(mHandle->db, sql.c_str());
+        if (!t->firstTime) Fail("cannot read its typed records");
       }
       t->earlier.resize(def.fields.size());
     }
@@ -765,25 +756,24 @@ void RecordStore::RebuildTyped(const FieldDefinition& def, const TimeZone::Zone*
         "utc_of TEXT);"
         "CREATE TABLE record_days(day TEXT PRIMARY KEY, records INTEGER NOT NULL);"
         "CREATE TABLE record_gaps(gap INTEGER PRIMARY KEY, pairs INTEGER NOT NULL);");
-    Statement add;
-    if (sqlite3_prepare_v2(mHandle->db,
-                           "INSERT INTO typed_columns(position, name, type, unit, format, utc_of) "
-                           "VALUES(?, ?, ?, ?, ?, ?)",
-                           -1, &add.s, nullptr) != SQLITE_OK)
-      Fail("cannot make its typed records");
+    Statement add = Prepare(mHandle->db,
+                            "INSERT INTO typed_columns(position, name, type, unit, format, utc_of) "
+                            "VALUES(?, ?, ?, ?, ?, ?)");
+    if (!add) Fail("cannot make its typed records");
     for (size_t i = 0; i < columns.size(); ++i) {
       const ColumnSpec& c = columns[i];
-      sqlite3_reset(add.s);
-      sqlite3_bind_int64(add.s, 1, static_cast<int64_t>(i) + 1);
-      sqlite3_bind_text(add.s, 2, c.name.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_text(add.s, 3, c.utcOf.empty() ? TypeWord(c.type) : "text", -1, SQLITE_STATIC);
-      sqlite3_bind_text(add.s, 4, c.unit.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_text(add.s, 5, c.format.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_reset(add.get());
+      sqlite3_bind_int64(add.get(), 1, static_cast<int64_t>(i) + 1);
+      sqlite3_bind_text(add.get(), 2, c.name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(add.get(), 3, c.utcOf.empty() ? TypeWord(c.type) : "text", -1,
+                        SQLITE_STATIC);
+      sqlite3_bind_text(add.get(), 4, c.unit.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(add.get(), 5, c.format.c_str(), -1, SQLITE_TRANSIENT);
       if (c.utcOf.empty())
-        sqlite3_bind_null(add.s, 6);
+        sqlite3_bind_null(add.get(), 6);
       else
-        sqlite3_bind_text(add.s, 6, c.utcOf.c_str(), -1, SQLITE_TRANSIENT);
-      if (sqlite3_step(add.s) != SQLITE_DONE) Fail("cannot make its typed records");
+        sqlite3_bind_text(add.get(), 6, c.utcOf.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(add.get()) != SQLITE_DONE) Fail("cannot make its typed records");
     }
   }
   PutMeta("typed_definition", def.Canonical());
@@ -813,7 +803,7 @@ void RecordStore::PutTyped(int64_t number, std::string_view line) {
       number, line, [this, number](int field) { return EarlierInstant(number, field); }, t->values,
       firstTime, *t->issues);
   countFields(t->typer->FieldsOfLast());
-  sqlite3_stmt* s = t->insert.s;
+  sqlite3_stmt* s = t->insert.get();
   sqlite3_reset(s);
   sqlite3_bind_int64(s, 1, number);
   for (size_t i = 0; i < t->values.size(); ++i) {
@@ -874,7 +864,7 @@ void RecordStore::EndOfRun() {
 }
 
 std::optional<int64_t> RecordStore::StoredFirstTime(int64_t number) {
-  sqlite3_stmt* s = mHandle->typed->firstTime.s;
+  sqlite3_stmt* s = mHandle->typed->firstTime.get();
   if (!s) return std::nullopt;
   sqlite3_reset(s);
   ResetOnExit resetS{s};
@@ -887,16 +877,15 @@ std::optional<int64_t> RecordStore::StoredFirstTime(int64_t number) {
 
 std::optional<int64_t> RecordStore::EarlierInstant(int64_t number, int field) {
   TypedState* t = mHandle->typed.get();
-  std::unique_ptr<Statement>& statement = t->earlier[static_cast<size_t>(field)];
+  Statement& statement = t->earlier[static_cast<size_t>(field)];
   if (!statement) {
-    statement = std::make_unique<Statement>();
     const std::string column = Quoted(t->def.fields[static_cast<size_t>(field)].name + "_utc");
     const std::string sql = "SELECT " + column + " FROM typed_records WHERE number < ? AND " +
                             column + " IS NOT NULL ORDER BY number DESC LIMIT 1";
-    if (sqlite3_prepare_v2(mHandle->db, sql.c_str(), -1, &statement->s, nullptr) != SQLITE_OK)
-      Fail("cannot read its typed records");
+    statement = Prepare(mHandle->db, sql.c_str());
+    if (!statement) Fail("cannot read its typed records");
   }
-  sqlite3_stmt* s = statement->s;
+  sqlite3_stmt* s = statement.get();
   sqlite3_reset(s);
   ResetOnExit resetS{s};
   sqlite3_bind_int64(s, 1, number);
@@ -963,19 +952,17 @@ std::vector<TypedColumn> RecordStore::GenericColumns() {
 
 std::vector<TypedColumn> RecordStore::TypedColumns() {
   if (!HasTable("typed_columns")) return GenericColumns();
-  Statement q;
-  if (sqlite3_prepare_v2(mHandle->db,
-                         "SELECT name, type, unit, format, utc_of FROM typed_columns "
-                         "ORDER BY position",
-                         -1, &q.s, nullptr) != SQLITE_OK)
-    Fail("cannot read its typed columns");
+  Statement q = Prepare(mHandle->db,
+                        "SELECT name, type, unit, format, utc_of FROM typed_columns "
+                        "ORDER BY position");
+  if (!q) Fail("cannot read its typed columns");
   std::vector<TypedColumn> columns;
   int rc;
   auto text = [&q](int column) {
-    const unsigned char* t = sqlite3_column_text(q.s, column);
+    const unsigned char* t = sqlite3_column_text(q.get(), column);
     return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
   };
-  while ((rc = sqlite3_step(q.s)) == SQLITE_ROW)
+  while ((rc = sqlite3_step(q.get())) == SQLITE_ROW)
     columns.push_back({text(0), text(1), text(2), text(3), text(4)});
   if (rc != SQLITE_DONE) Fail("cannot read its typed columns");
   return columns;
@@ -984,16 +971,14 @@ std::vector<TypedColumn> RecordStore::TypedColumns() {
 std::vector<DayCount> RecordStore::RecordDays(const std::string& fromDay) {
   std::vector<DayCount> days;
   if (!HasTable("record_days")) return days;
-  Statement q;
-  if (sqlite3_prepare_v2(mHandle->db,
-                         "SELECT day, records FROM record_days WHERE day >= ? ORDER BY day", -1,
-                         &q.s, nullptr) != SQLITE_OK)
-    Fail("cannot read its records per day");
-  sqlite3_bind_text(q.s, 1, fromDay.data(), static_cast<int>(fromDay.size()), SQLITE_STATIC);
+  Statement q =
+      Prepare(mHandle->db, "SELECT day, records FROM record_days WHERE day >= ? ORDER BY day");
+  if (!q) Fail("cannot read its records per day");
+  sqlite3_bind_text(q.get(), 1, fromDay.data(), static_cast<int>(fromDay.size()), SQLITE_STATIC);
   int rc;
-  while ((rc = sqlite3_step(q.s)) == SQLITE_ROW)
-    days.push_back(
-        {reinterpret_cast<const char*>(sqlite3_column_text(q.s, 0)), sqlite3_column_int64(q.s, 1)});
+  while ((rc = sqlite3_step(q.get())) == SQLITE_ROW)
+    days.push_back({reinterpret_cast<const char*>(sqlite3_column_text(q.get(), 0)),
+                    sqlite3_column_int64(q.get(), 1)});
   if (rc != SQLITE_DONE) Fail("cannot read its records per day");
   return days;
 }
@@ -1040,28 +1025,27 @@ void RecordStore::ForEachTypedRow(int64_t from, int64_t to, const TextBounds& bo
     if (!bounds.until.empty()) sql += " AND " + column + " <= ?4";
   }
   sql += " ORDER BY number";
-  Statement q;
-  if (sqlite3_prepare_v2(mHandle->db, sql.c_str(), -1, &q.s, nullptr) != SQLITE_OK)
-    Fail("cannot read its typed records");
-  sqlite3_bind_int64(q.s, 1, from);
-  sqlite3_bind_int64(q.s, 2, to);
+  Statement q = Prepare(mHandle->db, sql.c_str());
+  if (!q) Fail("cannot read its typed records");
+  sqlite3_bind_int64(q.get(), 1, from);
+  sqlite3_bind_int64(q.get(), 2, to);
   if (bounded && !bounds.since.empty())
-    sqlite3_bind_text(q.s, 3, bounds.since.data(), static_cast<int>(bounds.since.size()),
+    sqlite3_bind_text(q.get(), 3, bounds.since.data(), static_cast<int>(bounds.since.size()),
                       SQLITE_STATIC);
   if (bounded && !bounds.until.empty())
-    sqlite3_bind_text(q.s, 4, bounds.until.data(), static_cast<int>(bounds.until.size()),
+    sqlite3_bind_text(q.get(), 4, bounds.until.data(), static_cast<int>(bounds.until.size()),
                       SQLITE_STATIC);
-  const int count = sqlite3_column_count(q.s) - 1;
+  const int count = sqlite3_column_count(q.get()) - 1;
   values.resize(static_cast<size_t>(std::max(count, 0)));
   int rc;
-  while ((rc = sqlite3_step(q.s)) == SQLITE_ROW) {
+  while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
     for (int i = 0; i < count; ++i) {
-      const unsigned char* text = sqlite3_column_text(q.s, i + 1);
+      const unsigned char* text = sqlite3_column_text(q.get(), i + 1);
       if (!text) {
         values[static_cast<size_t>(i)].reset();
       } else {
         const std::string_view value(reinterpret_cast<const char*>(text),
-                                     static_cast<size_t>(sqlite3_column_bytes(q.s, i + 1)));
+                                     static_cast<size_t>(sqlite3_column_bytes(q.get(), i + 1)));
         std::optional<std::string>& slot = values[static_cast<size_t>(i)];
         // Assigned in place, the strings keep their room from row to row.
         if (slot)
@@ -1070,7 +1054,7 @@ void RecordStore::ForEachTypedRow(int64_t from, int64_t to, const TextBounds& bo
           slot.emplace(value);
       }
     }
-    emit(sqlite3_column_int64(q.s, 0), values);
+    emit(sqlite3_column_int64(q.get(), 0), values);
   }
   if (rc != SQLITE_DONE) Fail("cannot read its typed records");
 }

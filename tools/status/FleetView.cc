@@ -10,17 +10,7 @@
 
 namespace FleetView {
 
-namespace {
-
-// Names and host names come from other hosts' cfgs: control characters are
-// shown as blanks, as the local view does.
-std::string OneLine(std::string text) {
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-  return text;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::vector<FleetDeployment> Collect(Central::Connection& db) {
   std::vector<FleetDeployment> list;
@@ -65,9 +55,10 @@ std::string Text(const std::vector<FleetDeployment>& list, int64_t now) {
       {"DEPLOYMENT", "HOSTS", "STORED", "MISSING", "LOGGED", "CONFLICTS", "LAST PUBLISH"}};
   for (const FleetDeployment& d : list) {
     std::string hosts;
-    for (const std::string& h : d.hosts) hosts += (hosts.empty() ? "" : ",") + OneLine(h);
-    rows.push_back({OneLine(d.name), hosts.empty() ? "-" : hosts, std::to_string(d.records),
-                    std::to_string(d.missing),
+    for (const std::string& h : d.hosts)
+      hosts += (hosts.empty() ? "" : ",") + StatusReport::OneLine(h);
+    rows.push_back({StatusReport::OneLine(d.name), hosts.empty() ? "-" : hosts,
+                    std::to_string(d.records), std::to_string(d.missing),
                     d.recordsLogged ? std::to_string(*d.recordsLogged) : "-",
                     std::to_string(d.conflicts),
                     d.lastPublish ? StatusReport::Age(now - *d.lastPublish) + " ago" : "never"});

@@ -17,14 +17,6 @@ constexpr const char* kRed = "\033[31m";
 constexpr const char* kYellow = "\033[33m";
 constexpr const char* kReset = "\033[0m";
 
-// Control characters of a configuration's or journal's text would break the
-// one-line layout (or drive the terminal): they are shown as blanks.
-std::string OneLine(std::string text) {
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-  return text;
-}
-
 std::string AgeOf(const std::optional<Journal::Run>& run, int64_t now) {
   if (!run) return "never";
   if (!run->endTime) return "?";
@@ -51,6 +43,12 @@ bool IsUtf8(const std::string& text) {
 std::string Optional(const std::optional<int64_t>& n) { return n ? std::to_string(*n) : "-"; }
 
 }  // namespace
+
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  return text;
+}
 
 std::string LabelValue(const std::string& name) {
   const bool valid = IsUtf8(name);

@@ -22,6 +22,10 @@ std::string Json(const std::vector<DeploymentStatus>& list, int64_t now);
 // sample per deployment, labelled deployment="NAME".
 std::string Prometheus(const std::vector<DeploymentStatus>& list);
 
+// Control characters of a configuration's or journal's text would break the
+// one-line layout (or drive the terminal): they are shown as blanks.
+std::string OneLine(std::string text);
+
 // A deployment name as a Prometheus label value: escaped, and with its bytes
 // above ASCII shown as "?" when it is not UTF-8, which would void the whole page.
 std::string LabelValue(const std::string& name);
